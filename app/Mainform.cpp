@@ -1,0 +1,243 @@
+// The window's shell: construction in its fixed order, page keys, the port box, closing,
+// and the command frame's way out and the replies' way in.
+#include "app/Mainform.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include "ecu/Polling.h"
+#include "ecu/PortNames.h"
+#include "ecu/Threadedtimer.h"
+#include "ecu/Zcomm.h"
+#include "ui/PageControl.h"
+#include "ui/StatusBar.h"
+#include "ui/StringGrid.h"
+
+protocol::ReplyAssembler Reception{};
+uint8_t PollStep = 0;
+
+namespace {
+
+const char* const PageCaptions[7] = {"Temp", "Fuel", "Ignition", "Gauges", "Logging", "Setup", "Boost"};
+const std::vector<int> PanelWidths = {60, 80, 160, 60, 60, 50, 75, 40, 40, 50, 40, 40, 40, 30};
+const QString SevenSpaces = QStringLiteral("       ");
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QWidget(parent)
+{
+    // The stored layout: every control with its caption, range, initial text and event binding.
+    BuildComponents();
+    BuildShell();
+    for (int page : {0, 1, 2, 6}) BuildMapPage(page);
+    BuildGaugesPage();
+    BuildLoggingPage();   // also the log grid's headings and the log series' start-up states
+    BuildSetupPage();
+
+    // Construction proper, in this order.
+    SilentTicks = 0;                                                        // 1
+    ReadStallTicks = 0;
+    for (const calibration::MapLayout& map : calibration::Maps) {          // 2, 3
+        StringGrid* grid = MapGrid[map.number];
+        if (!grid) continue;
+        for (int col = 0; col < map.columns; ++col)
+            for (int row = 0; row < 2; ++row)
+                grid->SetCells(col, row, calibration::StartupText(map, row, col));
+    }
+    const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');   // 6
+    OpenDialog1.InitialDir = programDir;
+    SaveDialog1.InitialDir = programDir;
+    ReadPending = 1;                                                        // 7
+    for (int panel = 5; panel <= 10; ++panel) StatusBar1->SetPanelText(panel, SevenSpaces);   // 8
+    UploadActive = 0;                                                       // 9
+    EcuAnswered = 0;
+    SendCommand('V', 0, 0);                                                 // 10: opens the port
+    BadReplyCount = 0;                                                      // 11
+}
+
+TForm1::~TForm1()
+{
+    qApp->removeEventFilter(this);
+}
+
+void TForm1::BuildComponents()
+{
+    ZComm1 = new TZComm(this);
+    ZComm1->setObjectName(QStringLiteral("ZComm1"));
+    ZComm1->SetPort(QStringLiteral("COM1"));
+    ZComm1->SetBaudRate(19200);
+    ZComm1->OnDataAvailable = [this](TZComm* sender) { ZComm1DataAvailable(sender); };
+
+    auto makeTimer = [this](const char* name, bool enabled, uint16_t interval,
+                            void (TForm1::*handler)(QObject*)) {
+        auto* timer = new TThreadedTimer(this);
+        timer->setObjectName(QLatin1String(name));
+        timer->SetEnabled(enabled);
+        timer->SetInterval(interval);
+        timer->SetOnTimer([this, handler](TThreadedTimer* sender) { (this->*handler)(sender); });
+        return timer;
+    };
+    ThreadedTimer1 = makeTimer("ThreadedTimer1", false, 12, &TForm1::ThreadedTimer1Timer);
+    ThreadedTimer2 = makeTimer("ThreadedTimer2", true, 60000, &TForm1::ThreadedTimer2Timer);
+    ThreadedTimer3 = makeTimer("ThreadedTimer3", true, 1000, &TForm1::ThreadedTimer3Timer);
+
+    const QString filter = QStringLiteral("Quenrix eeprom|*.qxe|Quenrix Log|*.qxl");
+    OpenDialog1.Filter = filter;
+    SaveDialog1.Filter = filter;
+}
+
+void TForm1::BuildShell()
+{
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Quenrix IO"));
+    setAccessibleName(QStringLiteral("Quenrix IO"));
+    resize(798, 603);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    PageControl1 = new PageControl(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setAccessibleName(QStringLiteral("Pages"));
+    for (int i = 0; i < 7; ++i) {
+        TabSheet[i] = new QWidget;
+        TabSheet[i]->setObjectName(QStringLiteral("TabSheet%1").arg(i + 1));
+        TabSheet[i]->setAccessibleName(QLatin1String(PageCaptions[i]));
+        PageControl1->addTab(TabSheet[i], QLatin1String(PageCaptions[i]));
+    }
+    PageControl1->SetActivePageIndex(3);   // "Gauges" is shown at start
+    PageControl1->OnChange = [this](QObject* sender) { PageControl1Change(sender); };
+    layout->addWidget(PageControl1, 1);
+
+    StatusBar1 = new StatusBar(PanelWidths, this);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setAccessibleName(QStringLiteral("Status bar"));
+    StatusBar1->SetPanelText(0, ClockText());
+    StatusBar1->SetPanelText(1, QStringLiteral("..."));
+    StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextNotConnected));
+    for (int panel = 5; panel <= 10; ++panel) StatusBar1->SetPanelText(panel, SevenSpaces);
+    StatusBar1->SetPanelText(13, QStringLiteral("   "));
+    layout->addWidget(StatusBar1);
+
+    // The port box lives on the Setup page; its page builder places it.
+    ComboBox1 = new QComboBox;
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setAccessibleName(QStringLiteral("Serial port"));
+    ComboBox1->setEditable(true);
+    ComboBox1->setInsertPolicy(QComboBox::NoInsert);
+    ComboBox1->addItems(serial::OfferedPortNames());
+    ComboBox1->setEditText(QStringLiteral("COM1"));
+    // Every change of the text, picked from the list or typed key by key, changes the port.
+    connect(ComboBox1, &QComboBox::editTextChanged, this, [this] { ComboBox1Change(ComboBox1); });
+
+    // Hidden buttons: never visible, their handlers are used directly.
+    auto hidden = [this](const char* name, QWidget* parentPage) {
+        auto* button = new QPushButton(parentPage ? parentPage : this);
+        button->setObjectName(QLatin1String(name));
+        button->setAccessibleName(QLatin1String(name));
+        button->hide();
+        return button;
+    };
+    Button9 = hidden("Button9", TabSheet[0]);
+    Button10 = hidden("Button10", nullptr);
+    Button11 = hidden("Button11", TabSheet[0]);
+    connect(Button9, &QPushButton::clicked, this, [this] { Button9Click(Button9); });
+    connect(Button10, &QPushButton::clicked, this, [this] { Button10Click(Button10); });
+    connect(Button11, &QPushButton::clicked, this, [this] { Button11Click(Button11); });
+
+    // Page keys are seen before the focused control sees them.
+    qApp->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        // Only keys meant for this window; a modal dialog on top keeps its keys.
+        if (widget && widget->window() == this && QApplication::activeModalWidget() == nullptr) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (key >= Qt::Key_F1 && key <= Qt::Key_F7) {
+                if (event->type() == QEvent::KeyPress) FormShortCut(key);
+                event->accept();
+                return true;
+            }
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+bool TForm1::FormShortCut(int key)
+{
+    // Shift, Ctrl and Alt are not examined: Shift+F2 acts like F2, Alt+F4 shows the Gauges page.
+    if (key < Qt::Key_F1 || key > Qt::Key_F7) return false;
+    PageControl1->SetActivePageIndex(key - Qt::Key_F1);
+    PageControl1Change(PageControl1);   // a page change made by the program raises no event
+    return true;
+}
+
+void TForm1::closeEvent(QCloseEvent* event)
+{
+    FormClose();
+    event->accept();
+}
+
+void TForm1::FormClose()
+{
+    if (ZComm1->Connected()) ZComm1->CloseConnection();
+}
+
+void TForm1::ComboBox1Change(QObject*)
+{
+    if (ZComm1->Connected()) ZComm1->CloseConnection();
+    ThreadedTimer1->SetEnabled(false);
+    ZComm1->SetPort(ComboBox1->currentText());
+    ZComm1->OpenConnection();
+    ReadPending = 1;
+    UploadActive = 0;
+    EcuAnswered = 0;
+    SendCommand('V', 0, 0);
+    BadReplyCount = 0;
+}
+
+void TForm1::Button9Click(QObject*) { SendCommand('R', 20, 14); }
+
+void TForm1::Button11Click(QObject*) { SendCommand('R', 0, 0); }
+
+void TForm1::SendCommand(char letter, uint16_t address, uint8_t data)
+{
+    protocol::SendFrame(*ZComm1, letter, address, data);
+}
+
+void TForm1::ZComm1DataAvailable(QObject*)
+{
+    protocol::ReceiveAvailable(
+        *ZComm1, Reception,
+        [this](const protocol::Reply& reply) { ProcessReply(reply.letter, reply.address, reply.data); },
+        [this] {
+            ++BadReplyCount;
+            StatusBar1->SetPanelText(3, QString::number(BadReplyCount));
+        });
+}
+
+void TForm1::ProcessReply(char letter, uint16_t address, uint8_t data)
+{
+    SilentTicks = 0;
+    switch (letter) {
+    case 'a': case 'b': case 'c': case 'd': case 'e': case 'f': case 'g': case 'h':
+        ProcessLiveReply(letter, address, data);
+        break;
+    case 'v': ProcessStatusReply(address); break;
+    case 'r': ProcessReadReply(address, data); break;
+    case 'w': ProcessWriteReply(address, data); break;
+    default: break;   // an unknown letter still counts as a sign of life
+    }
+}

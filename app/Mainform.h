@@ -1,0 +1,185 @@
+// TForm1: the one window of the program. It owns every control, the serial link, the three
+// threaded timers, the dialogs and the state the link, calibration and logging share.
+// Handlers stay thin: they call into ecu/, calibration/, live/, logging/ and ui/.
+#pragma once
+
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <map>
+
+#include "calibration/ImageLayout.h"
+#include "ecu/Protocol.h"
+#include "ui/Dialogs.h"
+#include "ui/UpDown.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSlider;
+class LogChart;
+class MapChart;
+class PageControl;
+class StatusBar;
+class StringGrid;
+class TCGauge;
+class TThreadedTimer;
+class TZComm;
+
+// State of the window's unit: it lives for the whole run beside the window, and a port change
+// leaves it as it is.
+extern protocol::ReplyAssembler Reception;   // ReplyBuffer and ReplyFill
+extern uint8_t PollStep;
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // ---- pages and shell ------------------------------------------------------------------
+    PageControl* PageControl1 = nullptr;
+    std::array<QWidget*, 7> TabSheet{};         // TabSheet1..TabSheet7 (index = tab index)
+    StatusBar* StatusBar1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;
+    QPushButton* Button9 = nullptr;             // hidden: read from address 20
+    QPushButton* Button10 = nullptr;            // hidden: decode the image onto the pages
+    QPushButton* Button11 = nullptr;            // hidden: full read
+
+    // ---- calibration pages ----------------------------------------------------------------
+    std::array<StringGrid*, 14> MapGrid{};      // StringGrid<n>, indexed by map number (10 unused)
+    std::array<MapChart*, 14> MapChartOf{};     // Chart<n>, indexed by map number
+    std::map<int, QLineEdit*> SettingEdit;      // setting edits by image address (their Tag)
+    std::map<int, UpDown*> SettingSpin;         // their spin controls by the same address
+    QLineEdit* txtTPSDwell = nullptr;           // ignition lock (454)
+    UpDown* updownLockAdvance = nullptr;
+    UpDown* UpDown7 = nullptr;                  // priming (439)
+    QLineEdit* txtTPSZero = nullptr;
+    QLineEdit* txtTPSMax = nullptr;
+    UpDown* updownTPSZero = nullptr;
+    UpDown* updownTPSMax = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;            // "Description"
+    QPushButton* Button5 = nullptr;             // "SET TPS MIN"
+    QPushButton* Button6 = nullptr;             // "SET TPS MAX"
+    QPushButton* Button7 = nullptr;             // calibration "Load"
+    QPushButton* Button8 = nullptr;             // calibration "Save"
+
+    // ---- gauges page ------------------------------------------------------------------------
+    QLineEdit* txtRPM = nullptr;
+    QLineEdit* txtTPS = nullptr;
+    QLineEdit* txtFuel = nullptr;
+    QLineEdit* txtAdvance = nullptr;
+    QLineEdit* txtVacuum = nullptr;
+    QLineEdit* txtVolt = nullptr;
+    QLineEdit* txtAcc = nullptr;
+    QLineEdit* txtAirTemp = nullptr;
+    QLineEdit* txtWaterTemp = nullptr;
+    QLineEdit* txtFuelCorrection = nullptr;
+    QLineEdit* txtAdvCorrection = nullptr;
+    QLineEdit* txtEGT = nullptr;
+    QLineEdit* txtLambda = nullptr;             // hidden raw lambda
+    QLineEdit* txtLambdaFloat = nullptr;
+    QLineEdit* txtPWM = nullptr;
+    QLineEdit* txtOil = nullptr;
+    QLineEdit* txtPOT = nullptr;                // on the Setup page
+    TCGauge* CGauge1 = nullptr;
+    TCGauge* CGauge2 = nullptr;
+    TCGauge* DutyGauge = nullptr;
+    QPushButton* Button12 = nullptr;            // "Start Logging"
+    QPushButton* Button13 = nullptr;            // "Stop Logging"
+
+    // ---- logging page -----------------------------------------------------------------------
+    LogChart* Chart10 = nullptr;
+    StringGrid* gridLog = nullptr;
+    QSlider* TrackBar1 = nullptr;
+    std::array<QCheckBox*, 14> ChannelBox{};    // CheckBox<n> by channel (their Tag)
+    QPushButton* Button3 = nullptr;             // log "Save"
+    QPushButton* Button4 = nullptr;             // log "Load"
+
+    // ---- components -------------------------------------------------------------------------
+    TZComm* ZComm1 = nullptr;
+    TThreadedTimer* ThreadedTimer1 = nullptr;   // live polling, 12 ms
+    TThreadedTimer* ThreadedTimer2 = nullptr;   // clock, 60 s
+    TThreadedTimer* ThreadedTimer3 = nullptr;   // probe, 1 s
+    ui::FileDialog OpenDialog1{false};
+    ui::FileDialog SaveDialog1{true};
+
+    // ---- private state (public so tests can observe it) -------------------------------------
+    calibration::EepromImage EepromImage{};
+    uint8_t LoggingActive = 0;
+    uint8_t UploadActive = 0;
+    uint8_t ReadPending = 0;
+    uint8_t EcuAnswered = 0;
+    int32_t BadReplyCount = 0;
+    uint32_t SilentTicks = 0;
+    uint32_t ReadStallTicks = 0;
+
+    // ---- shell (Mainform.cpp) ---------------------------------------------------------------
+    bool FormShortCut(int key);                 // true when the key was handled
+    void FormClose();
+    void ComboBox1Change(QObject* Sender);
+    void Button9Click(QObject* Sender);
+    void Button11Click(QObject* Sender);
+    void SendCommand(char letter, uint16_t address, uint8_t data);
+    void ZComm1DataAvailable(QObject* Sender);
+    void ProcessReply(char letter, uint16_t address, uint8_t data);
+
+    // ---- link: polling, probe, clock, read and upload (LinkHandlers.cpp) ---------------------
+    void ThreadedTimer1Timer(QObject* Sender);
+    void ThreadedTimer2Timer(QObject* Sender);
+    void ThreadedTimer3Timer(QObject* Sender);
+    void PageControl1Change(QObject* Sender);
+    void ProcessStatusReply(uint16_t address);  // 'v'
+    void ProcessReadReply(uint16_t address, uint8_t data);    // 'r'
+    void ProcessWriteReply(uint16_t address, uint8_t data);   // 'w'
+
+    // ---- gauges page (GaugesPage.cpp) --------------------------------------------------------
+    void ProcessLiveReply(char letter, uint16_t address, uint8_t data);   // 'a' to 'h'
+    void txtLambdaChange(QObject* Sender);
+
+    // ---- calibration pages (MapPages.cpp, SettingsEditors.cpp) -------------------------------
+    void Button10Click(QObject* Sender);
+    void StringGrid1KeyUp(QObject* Sender, int Key);
+    void txtIdleFuelExit(QObject* Sender);
+    void updownBaseFuelClick(QObject* Sender, UpDown::TUDBtnType Button);
+
+    // ---- setup page (SetupPage.cpp) ----------------------------------------------------------
+    void Button7Click(QObject* Sender);         // calibration load
+    void Button8Click(QObject* Sender);         // calibration save
+    void Button5Click(QObject* Sender);         // SET TPS MIN
+    void Button6Click(QObject* Sender);         // SET TPS MAX
+
+    // ---- logging (LoggingPage.cpp) -----------------------------------------------------------
+    void Button1Click(QObject* Sender);         // Start Logging
+    void Button2Click(QObject* Sender);         // Stop Logging
+    void AddLogSample();
+    void Button3Click(QObject* Sender);         // log save
+    void Button4Click(QObject* Sender);         // log load
+    void LineSeries10Click(QObject* Sender, int ValueIndex);
+    void TrackBar1Change(QObject* Sender);
+    void CheckBox1Click(QObject* Sender);
+    void Chart10DblClick(QObject* Sender);
+
+    // The clock's text: the local time in the system's long time format.
+    static QString ClockText();
+
+    // Finds a control of the window by its name (objectName).
+    template <class T> T* Control(const QString& name) const { return findChild<T*>(name); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The stored layout: each builds one page's controls and binds their events.
+    void BuildShell();
+    void BuildMapPage(int page);                // Temp, Fuel, Ignition, Boost
+    void BuildGaugesPage();
+    void BuildLoggingPage();
+    void BuildSetupPage();
+    void BuildComponents();
+};

@@ -1,0 +1,22 @@
+// Start-up: the application object with its title, the window, the message loop.
+// Command-line arguments are ignored. An exception escaping start-up is shown and ends the
+// program; the exit code is 0 in every case.
+#include <exception>
+
+#include "app/Application.h"
+#include "app/Mainform.h"
+
+int main(int argc, char** argv)
+{
+    QuenrixApplication app(argc, argv);
+    try {
+        TForm1 form;
+        form.show();
+        QuenrixApplication::exec();
+    } catch (const std::exception& e) {
+        QuenrixApplication::ShowException(QString::fromLocal8Bit(e.what()));
+    } catch (...) {
+        QuenrixApplication::ShowException(QStringLiteral("Unknown exception"));
+    }
+    return 0;
+}
