@@ -15,6 +15,14 @@ namespace {
 const QColor LinkLostRed(255, 0, 0);
 }
 
+// A walk's progress text, then (at its end) the text it ends with.
+void TForm1::ShowTransferStatus(const std::optional<std::string>& status,
+                                const std::optional<std::string>& endStatus)
+{
+    if (status) StatusBar1->SetPanelText(2, QString::fromStdString(*status));
+    if (endStatus) StatusBar1->SetPanelText(2, QString::fromStdString(*endStatus));
+}
+
 QString TForm1::ClockText()
 {
     // The system's long time format, without the time zone Qt adds to it.
@@ -28,7 +36,7 @@ void TForm1::ThreadedTimer1Timer(QObject*)
     const bool red = StatusBar1->Color() == LinkLostRed;
     const polling::TickPlan plan = polling::PollTick(PollStep, SilentTicks, red, LoggingActive != 0);
     if (plan.reportLost) {
-        StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextConnectionLost));
+        StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextLinkLost));
         StatusBar1->SetColor(LinkLostRed);
     }
     if (plan.reportBack) {
@@ -72,7 +80,7 @@ void TForm1::ProcessReadReply(uint16_t address, uint8_t data)
     ReadStallTicks = 0;
     const transfer::ReadStep step = transfer::OnReadReply(address);
     if (step.store) EepromImage[address] = data;
-    if (step.status) StatusBar1->SetPanelText(2, QString::fromStdString(*step.status));
+    ShowTransferStatus(step.status, step.endStatus);
     switch (step.outcome) {
     case transfer::ReadStep::Complete:
         Button10Click(nullptr);
@@ -92,7 +100,7 @@ void TForm1::ProcessWriteReply(uint16_t address, uint8_t data)
 {
     const transfer::UploadStep step = transfer::OnWriteReply(address, UploadActive != 0);
     if (step.store) EepromImage[address] = data;
-    if (step.status) StatusBar1->SetPanelText(2, QString::fromStdString(*step.status));
+    ShowTransferStatus(step.status, step.endStatus);
     switch (step.outcome) {
     case transfer::UploadStep::Stop: break;
     case transfer::UploadStep::Complete:

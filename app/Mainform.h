@@ -8,6 +8,8 @@
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
+#include <string>
 
 #include "calibration/ImageLayout.h"
 #include "ecu/Protocol.h"
@@ -182,4 +184,6 @@ private:
     void BuildLoggingPage();
     void BuildSetupPage();
     void BuildComponents();
+    void ShowTransferStatus(const std::optional<std::string>& status,
+                            const std::optional<std::string>& endStatus);
 };
