@@ -102,6 +102,8 @@ public:
     QString Version() const { return QStringLiteral("1.0.4"); }
     void SetVersion(const QString& v) { versionAside_ = v; }   // kept aside, never shown
     int32_t Connected() const { return connected_; }
+    // Received bytes waiting to be read (0 while closed): what a read can take at once.
+    int32_t InQueue() const;
 
     // Events: called only when assigned.
     std::function<void(TZComm* Sender, int error, const QString& errorstr)> OnErrorOccurred;

@@ -1,0 +1,143 @@
+// The serial services TZComm needs, over POSIX termios: opening a device exclusively, line
+// settings, modem lines, purges, one-byte writes with a time limit, and the receive queue
+// that the watcher thread fills and ReadComm empties.
+//
+// Settings the component keeps as properties that have no effect here, because a POSIX
+// terminal has no counterpart for them:
+//   - XOnLimit / XOffLimit: the line discipline decides itself when to send XOFF and XON.
+//   - DSRFlowCtl, DSRSensitive (and the DTR handshake that goes with DSR flow control):
+//     termios knows only RTS/CTS hardware flow control.
+//   - TXResume: Linux always goes on sending after it has sent XOFF.
+//   - ErrorReplace / ErrorChar: there is no replacement character for bytes with a parity
+//     error; with EnableParity (INPCK) on, the line discipline hands such a byte on as 0x00.
+//   - DiscardNULL: zero bytes are always delivered.
+//   - AbortOnError: transfers go on after a line error; there is nothing to clear.
+//   - InputQueueSize / OutputQueueSize: the kernel's buffers have fixed sizes; our own
+//     receive queue has a fixed capacity (ReceiveQueue::kCapacity).
+//   - The five time limits: stored and returned, never applied. Reads never wait (they take
+//     what the receive queue holds) and a one-byte write waits at most 2000 ms regardless.
+//   - Line error bits (overrun, framing, parity, break): termios does not report them, so the
+//     error bits of a read are always 0 and OnErrorOccurred is never raised.
+// Settings POSIX cannot express and that therefore make the line settings fail (as the
+// Windows driver refuses them too): 4 data bits, 1.5 stop bits with more than 5 data bits,
+// and a baud rate outside the standard termios rates.
+#pragma once
+
+#include <termios.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace serial {
+
+// Port names longer than this are refused. Stable Linux names (/dev/serial/by-id/...) run to
+// 60 characters and more; 255 leaves room for any of them.
+constexpr int kMaxPortNameLength = 255;
+
+// The five time limits in ms, in the order the component's properties list them.
+struct Timeouts {
+    int32_t readInterval;
+    int32_t readMultiplier;
+    int32_t readConstant;
+    int32_t writeMultiplier;
+    int32_t writeConstant;
+};
+
+// The line settings that termios can express.
+struct LineSettings {
+    int32_t baudRate = 9600;
+    int dataBits = 8;          // 4..8; 4 cannot be had
+    int parity = 0;            // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stopBits = 0;          // 0 one, 1 one and a half, 2 two
+    bool enableParity = true;  // INPCK
+    bool ctsFlow = false;      // CRTSCTS
+    bool xOutput = true;       // IXON
+    bool xInput = true;        // IXOFF
+    char xOnChar = 0x11;
+    char xOffChar = 0x13;
+};
+
+// The termios speed constant for a baud rate; nullopt for rates termios does not have.
+std::optional<speed_t> speedFor(int32_t baudRate);
+
+// `current` made raw and given the settings; nullopt when termios cannot express them.
+std::optional<termios> makeTermios(const termios& current, const LineSettings& s);
+
+// The path to open for a port name. A name COMn (n = 1..256) that names no file in the
+// working directory is the n-th standard serial port, /dev/ttyS(n-1); any other name is a
+// path as it stands. The length limit is checked by the caller.
+std::string resolvePortName(const std::string& name);
+
+// Bytes received and not yet read. The watcher moves bytes from the device into it; the
+// window thread takes them out. Its capacity is bounded: when full, the watcher leaves
+// further bytes in the kernel, whose buffers then apply flow control to the far end, instead
+// of letting memory grow without limit.
+class ReceiveQueue {
+public:
+    static constexpr std::size_t kCapacity = 64 * 1024;
+
+    ReceiveQueue() : buffer_(kCapacity) {}
+
+    std::size_t size() const;
+    bool full() const;
+
+    // Takes up to `max` bytes. `wasFull` tells whether the queue was full before, so that the
+    // caller wakes a watcher that stopped reading the device.
+    std::size_t take(uint8_t* dst, std::size_t max, bool& wasFull);
+
+    // Watcher side: reads what the non-blocking descriptor holds, as far as there is room.
+    // Sets `hungUp` when the device reports end of file or an error.
+    std::size_t fillFrom(int fd, bool& hungUp);
+
+    // Discards the kernel's pending input (when fd >= 0) and everything queued, as one step
+    // with respect to fillFrom, so that no byte read before the purge survives it.
+    // Returns false when the kernel flush failed.
+    bool purge(int fd, bool& wasFull);
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<uint8_t> buffer_;
+    std::size_t head_ = 0;    // oldest byte
+    std::size_t count_ = 0;
+};
+
+// One open serial device. Move-only; closes itself when destroyed.
+class Port {
+public:
+    Port() = default;
+    ~Port() { close(); }
+    Port(const Port&) = delete;
+    Port& operator=(const Port&) = delete;
+    Port(Port&& other) noexcept;
+    Port& operator=(Port&& other) noexcept;
+
+    // Opens the path for reading and writing, non-blocking, without making it the controlling
+    // terminal, and takes it exclusively (flock, then TIOCEXCL). False when the device is
+    // missing or held by another.
+    bool open(const std::string& path);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    bool apply(const LineSettings& s);   // read-modify-write of the termios
+    bool setSoftwareFlow(bool on);       // IXON and IXOFF together
+    bool flushOutput();
+    // Windows escape function codes: 1 SETXOFF, 2 SETXON, 3 SETRTS, 4 CLRRTS, 5 SETDTR,
+    // 6 CLRDTR, 8 SETBREAK, 9 CLRBREAK. A device without modem lines (a pseudo-terminal)
+    // accepts the line codes as done. Other codes fail.
+    bool escape(uint32_t function);
+    // Writes one byte, waiting for room at most timeoutMs.
+    bool writeByte(uint8_t byte, int timeoutMs);
+
+    // The time limits are only kept (see above).
+    Timeouts timeouts{0, 0, 0, 0, 0};
+
+private:
+    int fd_ = -1;
+};
+
+}  // namespace serial
