@@ -93,12 +93,13 @@ bool EcuSim::Start(std::string* error)
         eeprom_ = image;
     }
 
-    auto fail = [&](const std::string& what) {
-        SetError(error, what + ": " + std::strerror(errno));
+    auto failWith = [&](const std::string& text) {
+        SetError(error, text);
         for (int* fd : {&master_, &slave_, &wake_})
             if (*fd >= 0) ::close(std::exchange(*fd, -1));
         return false;
     };
+    auto fail = [&](const std::string& what) { return failWith(what + ": " + std::strerror(errno)); };
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0) return fail("cannot open a pseudo-terminal");
     char name[PATH_MAX];
@@ -118,10 +119,8 @@ bool EcuSim::Start(std::string* error)
 
     if (!options_.link.empty()) {
         struct stat st;
-        if (::lstat(options_.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
-            errno = EEXIST;
-            return fail(options_.link + " exists and is not a symbolic link; not replacing it");
-        }
+        if (::lstat(options_.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode))
+            return failWith(options_.link + " exists and is not a symbolic link; not replacing it");
         // Made beside the target name and renamed over it, so the link is never missing.
         const std::string temp = options_.link + ".tmp" + std::to_string(::getpid());
         ::unlink(temp.c_str());

@@ -37,10 +37,12 @@ std::string UsageText()
            "  --drop P           lose each reply with probability P (0 to 1); the command still acts\n"
            "  --corrupt P        damage one character of each reply with probability P (0 to 1)\n"
            "  --crlf             send CR LF after each reply\n"
-           "  --silent-after N   stop answering after N replies\n"
+           "  --silent-after N   stop answering after N replies (lost and damaged ones count)\n"
            "  --seed N           seed for the engine model and the faults (default 1)\n"
            "  --trace            write every frame both ways, time-stamped, to stderr\n"
-           "  --help             show this text\n";
+           "  --help             show this text\n"
+           "\n"
+           "Exit status: 0 when stopped by Ctrl+C or a signal, 1 when it cannot start, 2 for bad options.\n";
 }
 
 ParsedOptions ParseOptions(const std::vector<std::string>& args)
