@@ -1,0 +1,114 @@
+#include "tools/ecu-sim/SimOptions.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+
+namespace sim {
+
+namespace {
+
+template <class T>
+bool ParseNumber(const std::string& text, T& out)
+{
+    if (text.empty() || text[0] == '+' || text[0] == '-') return false;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool ParseProbability(const std::string& text, double& out)
+{
+    return ParseNumber(text, out) && out >= 0.0 && out <= 1.0;
+}
+
+}  // namespace
+
+std::string UsageText()
+{
+    return "Usage: quenrix-ecu-sim [options]\n"
+           "A simulated ECU on a pseudo-terminal. Prints the terminal's path, links it, and answers\n"
+           "command frames until interrupted.\n"
+           "\n"
+           "  --link PATH        symbolic link to the terminal (default ./COM1); an existing link is replaced\n"
+           "  --image FILE       start from this 500-byte calibration image instead of the built-in one\n"
+           "  --persist          write every change of the EEPROM back to --image (atomically)\n"
+           "  --baud N           pace the line at N baud, 10 bits a character (default 0: unpaced)\n"
+           "  --latency-ms N     wait N ms before answering each command\n"
+           "  --drop P           lose each reply with probability P (0 to 1); the command still acts\n"
+           "  --corrupt P        damage one character of each reply with probability P (0 to 1)\n"
+           "  --crlf             send CR LF after each reply\n"
+           "  --silent-after N   stop answering after N replies (lost and damaged ones count)\n"
+           "  --seed N           seed for the engine model and the faults (default 1)\n"
+           "  --trace            write every frame both ways, time-stamped, to stderr\n"
+           "  --help             show this text\n"
+           "\n"
+           "Exit status: 0 when stopped by Ctrl+C or a signal, 1 when it cannot start, 2 for bad options.\n";
+}
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args)
+{
+    ParsedOptions result;
+    SimOptions& o = result.options;
+    o.link = "./COM1";
+
+    using Setter = std::function<bool(const std::string&)>;
+    const std::map<std::string, Setter> withValue = {
+        {"--link", [&](const std::string& v) { o.link = v; return !v.empty(); }},
+        {"--image", [&](const std::string& v) { o.imagePath = v; return !v.empty(); }},
+        {"--baud", [&](const std::string& v) { return ParseNumber(v, o.baud); }},
+        {"--latency-ms", [&](const std::string& v) { return ParseNumber(v, o.latencyMs); }},
+        {"--drop", [&](const std::string& v) { return ParseProbability(v, o.drop); }},
+        {"--corrupt", [&](const std::string& v) { return ParseProbability(v, o.corrupt); }},
+        {"--silent-after", [&](const std::string& v) {
+             uint64_t n = 0;
+             if (!ParseNumber(v, n)) return false;
+             o.silentAfter = n;
+             return true;
+         }},
+        {"--seed", [&](const std::string& v) { return ParseNumber(v, o.seed); }},
+    };
+    const std::map<std::string, bool*> flags = {
+        {"--persist", &o.persist}, {"--crlf", &o.crlf}, {"--trace", &o.trace}, {"--help", &result.help}};
+
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::optional<std::string> value;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        if (const auto flag = flags.find(name); flag != flags.end()) {
+            if (value) {
+                result.error = name + " takes no value";
+                return result;
+            }
+            *flag->second = true;
+            continue;
+        }
+        const auto setter = withValue.find(name);
+        if (setter == withValue.end()) {
+            result.error = "unknown option '" + args[i] + "'";
+            return result;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                result.error = name + " needs a value";
+                return result;
+            }
+            value = args[++i];
+        }
+        if (!setter->second(*value)) {
+            const bool probability = name == "--drop" || name == "--corrupt";
+            const bool path = name == "--link" || name == "--image";
+            result.error = "bad value '" + *value + "' for " + name +
+                           (probability ? ": give a probability from 0 to 1"
+                            : path      ? ": give a path"
+                                        : ": give a whole number, 0 or more");
+            return result;
+        }
+    }
+    if (o.persist && o.imagePath.empty()) result.error = "--persist needs --image FILE to write to";
+    return result;
+}
+
+}  // namespace sim

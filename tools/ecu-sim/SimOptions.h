@@ -1,0 +1,38 @@
+// Options of the simulated ECU, shared by the program's command line and by tests that
+// run the simulator in-process.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+struct SimOptions {
+    std::string link;               // symbolic link made to the slave; empty: none
+    std::string imagePath;          // 500-byte calibration image to start from; empty: built-in
+    bool persist = false;           // write EEPROM changes back to imagePath
+    uint32_t baud = 0;              // pace the line at this rate (10 bits a byte); 0: unpaced
+    uint32_t latencyMs = 0;         // extra answer time before each reply
+    double drop = 0;                // probability that a reply is lost
+    double corrupt = 0;             // probability that one character of a reply is damaged
+    bool crlf = false;              // CR LF after each reply
+    std::optional<uint64_t> silentAfter;   // stop answering after this many replies
+    uint64_t seed = 1;
+    bool trace = false;             // every frame both ways, time-stamped, to stderr
+};
+
+struct ParsedOptions {
+    SimOptions options;
+    bool help = false;
+    std::string error;   // empty when the command line was good
+};
+
+// Parses the arguments after the program name. The program's link defaults to ./COM1,
+// where the tool looks for a port named COM1.
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+}  // namespace sim
