@@ -39,16 +39,6 @@ struct TickLog {
     }
 };
 
-TEST(ThreadedTimer, StartsWithItsDefaults)
-{
-    TThreadedTimer timer;
-    EXPECT_TRUE(timer.Enabled());
-    EXPECT_EQ(timer.Interval(), 1000);
-    EXPECT_FALSE(timer.HasOnTimer());
-    EXPECT_EQ(timer.ThreadPriority(), tpNormal);
-    EXPECT_FALSE(timer.WorkerEnded());
-}
-
 TEST(ThreadedTimer, SlowHandlerStretchesThePeriodAndNeverOverlaps)
 {
     TThreadedTimer timer;
@@ -248,17 +238,6 @@ TEST(ThreadedTimer, HandlerExceptionEndsTheWorkerForGood)
     timer.SetOnTimer([&](TThreadedTimer*) { ++ticks; });
     QTest::qWait(300);
     EXPECT_EQ(ticks, 1);
-}
-
-TEST(ThreadedTimer, PriorityMapsOntoNiceValues)
-{
-    EXPECT_EQ(NiceValueFor(tpNormal), 0);
-    EXPECT_GT(NiceValueFor(tpIdle), NiceValueFor(tpLowest));
-    EXPECT_GT(NiceValueFor(tpLowest), NiceValueFor(tpLower));
-    EXPECT_GT(NiceValueFor(tpLower), 0);
-    EXPECT_LT(NiceValueFor(tpHigher), 0);
-    EXPECT_GT(NiceValueFor(tpHigher), NiceValueFor(tpHighest));
-    EXPECT_GT(NiceValueFor(tpHighest), NiceValueFor(tpTimeCritical));
 }
 
 }   // namespace
