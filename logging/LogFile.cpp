@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -133,11 +134,84 @@ float StrtofC(const char* begin, const char* end)
     return strtof_l(token.c_str(), nullptr, c);
 }
 
+// The common field of a log ("65.43", "-3.00"): at most 24 bits of decimal mantissa and ten
+// decimals, no exponent. Then mantissa and power of ten are exact floats and one correctly
+// rounded division gives the correctly rounded float, the same value from_chars and scanf
+// give. Anything else returns nullptr and takes the general path.
+const char* ParseSimpleFloat(const char* p, const char* last, float* out)
+{
+    static constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                       1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    const bool negative = p < last && *p == '-';
+    if (negative) ++p;
+    uint32_t mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    for (; p < last && unsigned(*p - '0') < 10; ++p, ++digits) {
+        if (digits == 8) return nullptr;
+        mantissa = mantissa * 10 + uint32_t(*p - '0');
+    }
+    if (p < last && *p == '.') {
+        ++p;
+        for (; p < last && unsigned(*p - '0') < 10; ++p, ++digits, ++decimals) {
+            if (digits == 8 || decimals == 10) return nullptr;
+            mantissa = mantissa * 10 + uint32_t(*p - '0');
+        }
+    }
+    if (digits == 0 || mantissa > (1u << 24)) return nullptr;
+    if (p < last && (*p == 'e' || *p == 'E')) return nullptr;
+    const float v = float(mantissa) / kPow10[decimals];
+    *out = negative ? -v : v;
+    return p;
+}
+
 class Reader {
 public:
     explicit Reader(int fd) : fd_(fd), buf_(kChunk) {}
 
-    // Fills the buffer after moving the unread rest to its front. False on a read error.
+    enum class Next { Value, Stop, Error };
+
+    // The next number of the stream, as scanf's "%f" would read it into a float.
+    Next Read(float* out)
+    {
+        for (;;) {
+            while (begin_ < end_ && IsSpace(buf_[begin_])) ++begin_;
+            // Parse only an item that white space ends within the buffer: one running into the
+            // part of the file not read yet may go on there ("1.5e" then "+03").
+            if (begin_ == end_ || (!eof_ && lastSpace_ <= begin_ && !Full())) {
+                if (eof_) return Next::Stop;
+                if (!Refill()) return Next::Error;
+                continue;
+            }
+            const char* first = buf_.data() + begin_;
+            const char* last = buf_.data() + end_;
+            float v = 0;
+            const char* next = ParseSimpleFloat(first, last, &v);
+            if (!next) {
+                const char* p = first;
+                if (*p == '+') {   // from_chars takes only a minus sign
+                    ++p;
+                    if (p < last && *p == '-') return Next::Stop;
+                }
+                const auto r = std::from_chars(p, last, v, std::chars_format::general);
+                if (r.ec == std::errc::invalid_argument) return Next::Stop;
+                if (r.ec == std::errc::result_out_of_range) v = StrtofC(p, r.ptr);
+                // Infinity and NaN are no values of a log; they would wreck the chart's scale.
+                if (!std::isfinite(v)) return Next::Stop;
+                next = r.ptr;
+            }
+            begin_ = size_t(next - buf_.data());
+            *out = v;
+            return Next::Value;
+        }
+    }
+
+private:
+    static constexpr size_t kChunk = size_t(1) << 20;
+
+    bool Full() const { return begin_ == 0 && end_ == buf_.size(); }
+
+    // Moves the unread rest to the front and reads more. False on a read error.
     bool Refill()
     {
         if (begin_ > 0) {
@@ -156,58 +230,23 @@ public:
                 break;
             }
             end_ += size_t(n);
-            if (end_ - begin_ >= kChunk / 2) break;   // enough to go on with
+            if (end_ >= kChunk / 2) break;   // enough to go on with
+        }
+        lastSpace_ = 0;
+        for (size_t i = end_; i > 0; --i) {
+            if (IsSpace(buf_[i - 1])) {
+                lastSpace_ = i - 1;
+                break;
+            }
         }
         return true;
     }
 
-    enum class Next { Value, Stop, Error };
-
-    // The next number of the stream, as scanf's "%f" would read it into a float.
-    Next Read(float* out)
-    {
-        for (;;) {
-            while (begin_ < end_ && IsSpace(buf_[begin_])) ++begin_;
-            if (begin_ == end_) {
-                if (eof_) return Next::Stop;
-                if (!Refill()) return Next::Error;
-                continue;
-            }
-            const char* first = buf_.data() + begin_;
-            const char* last = buf_.data() + end_;
-            if (!eof_ && !(begin_ == 0 && end_ == buf_.size())) {
-                // An item running into the part of the file not read yet may go on there
-                // ("1.5e" then "+03"): read on until white space ends it.
-                const char* q = first;
-                while (q < last && !IsSpace(*q)) ++q;
-                if (q == last) {
-                    if (!Refill()) return Next::Error;
-                    continue;
-                }
-            }
-            const char* p = first;
-            if (*p == '+') {   // from_chars takes only a minus sign
-                ++p;
-                if (p < last && *p == '-') return Next::Stop;
-            }
-            float v = 0;
-            const auto r = std::from_chars(p, last, v, std::chars_format::general);
-            if (r.ec == std::errc::invalid_argument) return Next::Stop;
-            if (r.ec == std::errc::result_out_of_range) v = StrtofC(p, r.ptr);
-            // Infinity and NaN are not values a log holds; they would wreck the chart's scale.
-            if (!std::isfinite(v)) return Next::Stop;
-            begin_ = size_t(r.ptr - buf_.data());
-            *out = v;
-            return Next::Value;
-        }
-    }
-
-private:
-    static constexpr size_t kChunk = size_t(1) << 20;
     int fd_;
     std::vector<char> buf_;
     size_t begin_ = 0;
     size_t end_ = 0;
+    size_t lastSpace_ = 0;   // the last white space in the buffer (0 when none)
     bool eof_ = false;
 };
 
