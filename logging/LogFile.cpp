@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 
 #include <fcntl.h>
@@ -53,7 +54,8 @@ void SetError(QString* error, const QString& message)
 // values go through to_chars, which rounds the same way but more slowly.
 char* FormatField(char* p, char* end, double v)
 {
-    if (std::isfinite(v) && std::fabs(v) < 1e15) {
+    constexpr bool kExactProduct = std::numeric_limits<long double>::digits >= 60;
+    if (kExactProduct && std::isfinite(v) && std::fabs(v) < 1e15) {
         const long double scaled = static_cast<long double>(v) * 100.0L;
         const long long n = std::llrintl(scaled);
         unsigned long long mag = n < 0 ? 0ULL - static_cast<unsigned long long>(n)

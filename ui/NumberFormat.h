@@ -17,6 +17,7 @@
 namespace ui {
 
 // The locale whose decimal separator the formats below use. Defaults to QLocale::system().
+// Set it from the window thread only (tests set it to pin a separator).
 QLocale DisplayLocale();
 void SetDisplayLocale(const QLocale& locale);
 void ResetDisplayLocale();   // back to following QLocale::system()
