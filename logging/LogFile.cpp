@@ -1,0 +1,391 @@
+#include "logging/LogFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include <fcntl.h>
+#include <locale.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace logging {
+
+LogStore::~LogStore() = default;
+
+namespace {
+
+QString Reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
+
+QString SaveError(const QString& path, int err)
+{
+    return QStringLiteral("Could not save the log to \"%1\": %2")
+        .arg(QDir::toNativeSeparators(path), Reason(err));
+}
+
+QString LoadError(const QString& path, int err)
+{
+    return QStringLiteral("Could not load the log \"%1\": %2")
+        .arg(QDir::toNativeSeparators(path), Reason(err));
+}
+
+void SetError(QString* error, const QString& message)
+{
+    if (error) *error = message;
+}
+
+// ---- writing ---------------------------------------------------------------------------------
+
+// "%.2f" of a double, exactly as printf writes it in the "C" locale (which a log file always
+// uses, whatever the system's separator). For the values a log holds the result comes from an
+// exact integer: v x 100 needs at most 60 significant bits, which a long double holds exactly,
+// and rounding it to an integer in the default mode rounds half to even, as printf does. Other
+// values go through to_chars, which rounds the same way but more slowly.
+char* FormatField(char* p, char* end, double v)
+{
+    constexpr bool kExactProduct = std::numeric_limits<long double>::digits >= 60;
+    if (kExactProduct && std::isfinite(v) && std::fabs(v) < 1e15) {
+        const long double scaled = static_cast<long double>(v) * 100.0L;
+        const long long n = std::llrintl(scaled);
+        unsigned long long mag = n < 0 ? 0ULL - static_cast<unsigned long long>(n)
+                                       : static_cast<unsigned long long>(n);
+        if (std::signbit(v)) *p++ = '-';   // printf keeps the sign of -0.001 as "-0.00"
+        char digits[24];
+        int count = 0;
+        do {
+            digits[count++] = char('0' + mag % 10);
+            mag /= 10;
+        } while (mag != 0);
+        while (count < 3) digits[count++] = '0';
+        for (int i = count - 1; i >= 2; --i) *p++ = digits[i];
+        *p++ = '.';
+        *p++ = digits[1];
+        *p++ = digits[0];
+        return p;
+    }
+    return std::to_chars(p, end, v, std::chars_format::fixed, 2).ptr;
+}
+
+bool WriteAll(int fd, const char* data, size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += n;
+        size -= size_t(n);
+    }
+    return true;
+}
+
+// The file the save replaces: a link is followed so that saving through it updates its target
+// instead of replacing the link by a plain file.
+QString SaveTarget(const QString& path)
+{
+    QFileInfo info(path);
+    if (info.isSymLink()) {
+        const QString target = info.symLinkTarget();
+        if (!target.isEmpty()) return target;
+    }
+    return path;
+}
+
+// Creates a new, unused file beside `target`; -1 with errno set on failure.
+int CreateTemporary(const QString& target, QByteArray* tempName)
+{
+    static std::atomic<unsigned> counter{0};
+    const QFileInfo info(target);
+    const QString dir = info.path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const QString name = QStringLiteral("%1/.%2.%3-%4.tmp")
+                                 .arg(dir, info.fileName())
+                                 .arg(::getpid())
+                                 .arg(counter.fetch_add(1));
+        *tempName = QFile::encodeName(name);
+        // 0666 through the umask, as a freshly created file would get.
+        const int fd = ::open(tempName->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+// ---- reading ---------------------------------------------------------------------------------
+
+bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// strtof in the "C" locale: the slow path for numbers from_chars reports out of range, which
+// scanf still reads (a tiny value underflows to zero or a denormal; a huge one to infinity).
+float StrtofC(const char* begin, const char* end)
+{
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t(0));
+    const std::string token(begin, end);
+    return strtof_l(token.c_str(), nullptr, c);
+}
+
+// The common field of a log ("65.43", "-3.00"): at most 24 bits of decimal mantissa and ten
+// decimals, no exponent. Then mantissa and power of ten are exact floats and one correctly
+// rounded division gives the correctly rounded float, the same value from_chars and scanf
+// give. Anything else returns nullptr and takes the general path.
+const char* ParseSimpleFloat(const char* p, const char* last, float* out)
+{
+    static constexpr float kPow10[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f,
+                                       1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+    const bool negative = p < last && *p == '-';
+    if (negative) ++p;
+    uint32_t mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    for (; p < last && unsigned(*p - '0') < 10; ++p, ++digits) {
+        if (digits == 8) return nullptr;
+        mantissa = mantissa * 10 + uint32_t(*p - '0');
+    }
+    if (p < last && *p == '.') {
+        ++p;
+        for (; p < last && unsigned(*p - '0') < 10; ++p, ++digits, ++decimals) {
+            if (digits == 8 || decimals == 10) return nullptr;
+            mantissa = mantissa * 10 + uint32_t(*p - '0');
+        }
+    }
+    if (digits == 0 || mantissa > (1u << 24)) return nullptr;
+    if (p < last && (*p == 'e' || *p == 'E')) return nullptr;
+    const float v = float(mantissa) / kPow10[decimals];
+    *out = negative ? -v : v;
+    return p;
+}
+
+class Reader {
+public:
+    explicit Reader(int fd) : fd_(fd), buf_(kChunk) {}
+
+    enum class Next { Value, Stop, Error };
+
+    // The next number of the stream, as scanf's "%f" would read it into a float.
+    Next Read(float* out)
+    {
+        for (;;) {
+            while (begin_ < end_ && IsSpace(buf_[begin_])) ++begin_;
+            // Parse only an item that white space ends within the buffer: one running into the
+            // part of the file not read yet may go on there ("1.5e" then "+03").
+            if (begin_ == end_ || (!eof_ && lastSpace_ <= begin_ && !Full())) {
+                if (eof_) return Next::Stop;
+                if (!Refill()) return Next::Error;
+                continue;
+            }
+            const char* first = buf_.data() + begin_;
+            const char* last = buf_.data() + end_;
+            float v = 0;
+            const char* next = ParseSimpleFloat(first, last, &v);
+            if (!next) {
+                const char* p = first;
+                if (*p == '+') {   // from_chars takes only a minus sign
+                    ++p;
+                    if (p < last && *p == '-') return Next::Stop;
+                }
+                const auto r = std::from_chars(p, last, v, std::chars_format::general);
+                if (r.ec == std::errc::invalid_argument) return Next::Stop;
+                if (r.ec == std::errc::result_out_of_range) v = StrtofC(p, r.ptr);
+                // Infinity and NaN are no values of a log; they would wreck the chart's scale.
+                if (!std::isfinite(v)) return Next::Stop;
+                next = r.ptr;
+            }
+            begin_ = size_t(next - buf_.data());
+            *out = v;
+            return Next::Value;
+        }
+    }
+
+private:
+    static constexpr size_t kChunk = size_t(1) << 20;
+
+    bool Full() const { return begin_ == 0 && end_ == buf_.size(); }
+
+    // Moves the unread rest to the front and reads more. False on a read error.
+    bool Refill()
+    {
+        if (begin_ > 0) {
+            std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+            end_ -= begin_;
+            begin_ = 0;
+        }
+        while (end_ < buf_.size()) {
+            const ssize_t n = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (n == 0) {
+                eof_ = true;
+                break;
+            }
+            end_ += size_t(n);
+            if (end_ >= kChunk / 2) break;   // enough to go on with
+        }
+        lastSpace_ = 0;
+        for (size_t i = end_; i > 0; --i) {
+            if (IsSpace(buf_[i - 1])) {
+                lastSpace_ = i - 1;
+                break;
+            }
+        }
+        return true;
+    }
+
+    int fd_;
+    std::vector<char> buf_;
+    size_t begin_ = 0;
+    size_t end_ = 0;
+    size_t lastSpace_ = 0;   // the last white space in the buffer (0 when none)
+    bool eof_ = false;
+};
+
+}  // namespace
+
+bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
+{
+    const int columns = std::max(store.SeriesCount(), 0);
+    int rows = columns > 0 ? store.Count(0) : 0;
+    for (int j = 1; j < columns; ++j) rows = std::min(rows, store.Count(j));
+    rows = std::max(rows, 0);
+
+    const QString target = SaveTarget(path);
+    const QByteArray targetName = QFile::encodeName(target);
+    QByteArray tempName;
+    const int fd = CreateTemporary(target, &tempName);
+    if (fd < 0) {
+        SetError(error, SaveError(path, errno));
+        return false;
+    }
+    auto fail = [&](int err) {
+        ::close(fd);
+        ::unlink(tempName.constData());
+        SetError(error, SaveError(path, err));
+        return false;
+    };
+
+    // Keep the permissions of the file being replaced.
+    struct stat old {};
+    if (::stat(targetName.constData(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
+        return fail(errno);
+
+    constexpr size_t kBuffer = size_t(1) << 18;
+    constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
+    std::vector<char> buffer(kBuffer);
+    char* const start = buffer.data();
+    char* const limit = start + kBuffer;
+    char* p = start;
+    for (int i = 0; i < rows; ++i) {
+        for (int j = 0; j < columns; ++j) {
+            if (limit - p < ptrdiff_t(kRoom)) {
+                if (!WriteAll(fd, start, size_t(p - start))) return fail(errno);
+                p = start;
+            }
+            p = FormatField(p, limit, store.YValue(j, i));
+            *p++ = '\t';
+        }
+        *p++ = '\r';   // the format's line end is CR LF
+        *p++ = '\n';
+    }
+    if (p != start && !WriteAll(fd, start, size_t(p - start))) return fail(errno);
+    if (::fsync(fd) != 0) return fail(errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        ::unlink(tempName.constData());
+        SetError(error, SaveError(path, err));
+        return false;
+    }
+    if (::rename(tempName.constData(), targetName.constData()) != 0) {
+        const int err = errno;
+        ::unlink(tempName.constData());
+        SetError(error, SaveError(path, err));
+        return false;
+    }
+    // Make the rename itself durable; a failure here no longer endangers either file.
+    const QByteArray dirName = QFile::encodeName(QFileInfo(target).path());
+    const int dirFd = ::open(dirName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    return true;
+}
+
+std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QString* error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        SetError(error, LoadError(path, errno));
+        return std::nullopt;
+    }
+    LogSamples samples;
+    const int columns = std::max(seriesCount, 0);
+    samples.series.resize(size_t(columns));
+    struct stat st {};
+    if (columns > 0 && ::fstat(fd, &st) == 0 && st.st_size > 0) {
+        // About seven bytes a field in a log of ours; capped, since the file may be anything.
+        const size_t guess = std::min<size_t>(size_t(st.st_size) / 6 / size_t(columns) + 1, 1u << 22);
+        for (auto& s : samples.series) s.reserve(guess);
+    }
+
+    Reader reader(fd);
+    int j = 0;
+    for (;;) {
+        float v = 0;
+        const Reader::Next next = reader.Read(&v);
+        if (next == Reader::Next::Error) {
+            const int err = errno;
+            ::close(fd);
+            SetError(error, LoadError(path, err));
+            return std::nullopt;
+        }
+        if (next == Reader::Next::Stop || columns == 0) break;
+        samples.series[size_t(j)].push_back(double(v));
+        if (++j == columns) j = 0;
+    }
+    ::close(fd);
+    // A sample cut short loses its values, so that every series keeps the same length.
+    if (columns > 0) {
+        const size_t complete = samples.series.back().size();
+        for (auto& s : samples.series) s.resize(complete);
+    }
+    return samples;
+}
+
+void AppendSamples(LogStore& store, const LogSamples& samples)
+{
+    const int columns = std::min(store.SeriesCount(), int(samples.series.size()));
+    for (int j = 0; j < columns; ++j) {
+        const auto& s = samples.series[size_t(j)];
+        if (!s.empty()) store.Append(j, s.data(), int(s.size()));
+    }
+}
+
+bool ReadLogFile(LogStore& store, const QString& path, QString* error)
+{
+    const auto samples = ParseLogFile(path, store.SeriesCount(), error);
+    if (!samples) return false;
+    AppendSamples(store, *samples);
+    return true;
+}
+
+QString WithLogExtension(const QString& path)
+{
+    if (path.endsWith(QLatin1String(".qxl"), Qt::CaseSensitive)) return path;
+    return path + QLatin1String(".qxl");
+}
+
+}  // namespace logging
