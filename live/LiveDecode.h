@@ -8,15 +8,18 @@
 #include <array>
 #include <cstdint>
 #include <stdexcept>
+
+#include "ecu/Protocol.h"
 #include <vector>
 
 namespace live {
 
 // A live text that does not read back as a number (the user typed into txtRPM or txtFuel).
 // The reply that needed it counts as a bad reply.
-class LiveConversionError : public std::runtime_error {
+// It is the protocol's conversion error, which the reply reception counts as rejected.
+class LiveConversionError : public protocol::ConversionError {
 public:
-    using std::runtime_error::runtime_error;
+    using protocol::ConversionError::ConversionError;
 };
 
 struct BoxWrite {
