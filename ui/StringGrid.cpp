@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
 
@@ -25,8 +26,13 @@ public:
     {
         if (!grid_->DrawFocusSelected() && index == grid_->currentIndex()
             && (option.state & QStyle::State_Selected)) {
+            // The view has already laid the selection colour under the cell; cover it.
             QStyleOptionViewItem plain(option);
             plain.state &= ~QStyle::State_Selected;
+            const QVariant background = index.data(Qt::BackgroundRole);
+            painter->fillRect(option.rect, background.canConvert<QBrush>()
+                                               ? background.value<QBrush>()
+                                               : option.palette.brush(QPalette::Base));
             QStyledItemDelegate::paint(painter, plain, index);
             return;
         }
