@@ -1,0 +1,57 @@
+// File dialogs and message boxes, each behind a hook so that tests can answer them without a
+// person. Both run modally with a nested event loop: timers and serial notifications keep being
+// handled while they are open.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QWidget;
+
+namespace ui {
+
+class FileDialog {
+public:
+    explicit FileDialog(bool save) : save_(save) {}
+
+    // Pairs of name and patterns, separated by '|': "Quenrix eeprom|*.qxe|Quenrix Log|*.qxl".
+    QString Filter;
+    int FilterIndex = 1;   // 1-based; updated to the user's choice, kept for the next use
+    QString InitialDir;
+    QString FileName;      // the chosen name, a full path when the dialog gave it
+
+    bool Save() const { return save_; }
+
+    // Modal; true and FileName set when the user accepts, false on cancel. A save replaces an
+    // existing file without asking, an open accepts names of files that do not exist: the
+    // program's own operations decide what to do with them.
+    bool Execute(QWidget* parent);
+
+private:
+    bool save_;
+};
+
+// "Quenrix eeprom|*.qxe|Quenrix Log|*.qxl" as Qt shows it:
+// {"Quenrix eeprom (*.qxe)", "Quenrix Log (*.qxl)"}.
+QStringList QtNameFilters(const QString& filter);
+
+// When set, FileDialog::Execute calls the hook instead of showing a dialog: a name accepts,
+// std::nullopt cancels. The hook may change the dialog's FilterIndex. An empty hook removes it.
+using FileDialogHook = std::function<std::optional<QString>(FileDialog& dialog)>;
+void SetFileDialogHook(FileDialogHook hook);
+
+enum class MessageKind { Information, Error };
+
+// Modal boxes with a single OK. The text is shown as plain text, never as markup.
+void ShowInformation(QWidget* parent, const QString& text);
+void ShowError(QWidget* parent, const QString& text);
+
+// When set, the boxes call the hook instead of showing themselves; the hook may spin the event
+// loop to play a person taking their time. An empty hook removes it.
+using MessageHook = std::function<void(MessageKind kind, const QString& text)>;
+void SetMessageHook(MessageHook hook);
+
+}  // namespace ui

@@ -1,0 +1,68 @@
+// StringGrid: a table of texts with one fixed header row (row 0) and editable rows below it,
+// edited like a spreadsheet: typing on a cell opens its editor with the typed character, Enter
+// confirms. Handlers learn of keys through OnKeyUp, raised when a key is released, and by then
+// the cell already holds what the user sees in it.
+#pragma once
+
+#include <QPointer>
+#include <QTableWidget>
+
+#include <functional>
+
+class QLineEdit;
+class StringGridDelegate;
+
+class StringGrid : public QTableWidget {
+    Q_OBJECT
+public:
+    explicit StringGrid(int colCount, int rowCount = 2, QWidget* parent = nullptr);
+
+    int Tag() const { return tag_; }
+    void SetTag(int tag) { tag_ = tag; }
+
+    // Text of a cell; an empty string outside the grid.
+    QString Cells(int col, int row) const;
+    void SetCells(int col, int row, const QString& text);
+
+    // The current (focused) cell. SetCol moves the cursor within the editable row it is on
+    // (row 1 when none is current yet); an open editor is committed first.
+    int Col() const;
+    void SetCol(int col);
+    int Row() const;
+
+    int ColCount() const { return columnCount(); }
+    int RowCount() const { return rowCount(); }
+
+    void SetDefaultColWidth(int px);
+    void SetDefaultRowHeight(int px);
+    void SetScrollBars(bool shown);
+
+    // Draw the focused cell with the selection colour too; off by default, so that the
+    // focused cell stands out from a selected range by its focus frame only.
+    void SetDrawFocusSelected(bool on);
+    bool DrawFocusSelected() const { return drawFocusSelected_; }
+
+    // True while a cell editor is open; the open editor, or nullptr.
+    bool EditorMode() const;
+    QLineEdit* InplaceEditor() const;
+
+    // Raised on the release of a key in the grid or in its open cell editor, with Qt key codes;
+    // both Enter keys arrive as Qt::Key_Return.
+    std::function<void(QObject* Sender, int Key)> OnKeyUp;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    friend class StringGridDelegate;
+    QTableWidgetItem* ensureItem(int col, int row);
+    void styleHeaderItem(QTableWidgetItem* item) const;
+    void raiseKeyUp(QKeyEvent* event);
+    void adoptEditor(QWidget* editor);
+
+    QPointer<QLineEdit> editor_;   // the last editor opened
+    int tag_ = 0;
+    bool drawFocusSelected_ = false;
+};
