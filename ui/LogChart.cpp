@@ -35,13 +35,24 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     // The sample index is not drawn, but its range still follows the data (and the zoom).
     xAxis->setVisible(false);
 
-    // Legend in its own row under the plot, filled left to right.
+    // Legend in its own row under the plot, filled left to right, as narrow as its items and
+    // centred between two empty elements that take the spare width.
     axisRect()->insetLayout()->take(legend);
-    plotLayout()->addElement(1, 0, legend);
+    auto* legendRow = new QCPLayoutGrid;
+    plotLayout()->addElement(1, 0, legendRow);
     plotLayout()->setRowStretchFactor(1, 0.001);
+    legendRow->addElement(0, 0, new QCPLayoutElement(this));
+    legendRow->addElement(0, 1, legend);
+    legendRow->addElement(0, 2, new QCPLayoutElement(this));
+    legendRow->setColumnStretchFactors({1, 0.001, 1});
+    legendRow->setMargins(QMargins(0, 0, 0, 4));
     legend->setFillOrder(QCPLegend::foColumnsFirst);
     legend->setSelectableParts(QCPLegend::spNone);
     legend->setVisible(true);
+
+    // Hours of samples reduce to a few points per pixel column (adaptive sampling), drawn as
+    // separate segments: stroking them as one long wide polyline costs ten times as much.
+    setPlottingHint(QCP::phFastPolylines, true);
 
     setSelectionRectMode(QCP::srmZoom);
     setMouseTracking(true);   // the cursor shape follows the lines without a button held
