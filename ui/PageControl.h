@@ -1,5 +1,6 @@
 // PageControl: tabbed pages that tell a user's change of page (OnChange) from a change the
-// program makes (SetActivePageIndex, adding or removing pages), which raises nothing.
+// program makes (SetActivePageIndex, adding or removing pages), which raises nothing. Qt's own
+// setCurrentIndex/setCurrentWidget called directly count as the user's: use SetActivePageIndex.
 #pragma once
 
 #include <QTabWidget>

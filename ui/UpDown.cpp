@@ -68,10 +68,11 @@ void UpDown::SetAssociate(QLineEdit* edit)
     if (associate_ == edit) return;
     if (associate_) associate_->removeEventFilter(this);
     associate_ = edit;
+    watched_ = edit;
     if (!edit) return;
     if (parentWidget() != edit->parentWidget()) setParent(edit->parentWidget());
     edit->installEventFilter(this);
-    followAssociate();
+    followAssociate(edit);
     writeAssociate();
 }
 
@@ -80,10 +81,8 @@ QLineEdit* UpDown::Associate() const
     return associate_.data();
 }
 
-void UpDown::followAssociate()
+void UpDown::followAssociate(const QWidget* edit)
 {
-    QLineEdit* edit = associate_.data();
-    if (!edit) return;
     setGeometry(edit->x() + edit->width(), edit->y(), width() > 0 ? width() : kWidth,
                 edit->height());
     setVisible(!edit->isHidden());
@@ -120,7 +119,7 @@ bool UpDown::Click(TUDBtnType button)
 
 bool UpDown::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == associate_.data()) {
+    if (watched && watched == watched_.data()) {
         switch (event->type()) {
         case QEvent::KeyPress: {
             const int key = static_cast<QKeyEvent*>(event)->key();
@@ -135,7 +134,7 @@ bool UpDown::eventFilter(QObject* watched, QEvent* event)
         case QEvent::Show:
         case QEvent::Hide:
         case QEvent::EnabledChange:
-            followAssociate();
+            followAssociate(static_cast<QWidget*>(watched));
             break;
         default:
             break;

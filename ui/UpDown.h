@@ -59,12 +59,15 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void followAssociate();
+    void followAssociate(const QWidget* edit);
     void writeAssociate();
 
     QToolButton* up_;
     QToolButton* down_;
     QPointer<QLineEdit> associate_;
+    // The same object, for telling its events apart without a cast: while the edit is being
+    // destroyed it still sends events, and is no longer a QLineEdit then.
+    QPointer<QObject> watched_;
     int min_ = 0;
     int max_ = 100;
     int increment_ = 1;

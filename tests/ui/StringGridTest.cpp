@@ -196,16 +196,13 @@ TEST_F(StringGridTest, FocusedCellIsDrawnSelectedOnlyWhenAskedTo)
     EXPECT_TRUE(nearHighlight());
 }
 
-TEST(StringGrid, CellsOutsideTheGridAreEmptyAndIgnored)
+TEST(StringGrid, StartsOnTheFirstEditableCellAndKeepsTheCursorInside)
 {
     StringGrid grid(3, 2);
     EXPECT_EQ(grid.ColCount(), 3);
     EXPECT_EQ(grid.RowCount(), 2);
     EXPECT_EQ(grid.Col(), 0);
     EXPECT_EQ(grid.Row(), 1);
-    grid.SetCells(3, 1, "x");
-    grid.SetCells(-1, 0, "x");
-    EXPECT_EQ(grid.Cells(3, 1), "");
     grid.SetCol(3);
     EXPECT_EQ(grid.Col(), 0);
     grid.SetCol(2);

@@ -1,0 +1,182 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include "ui/Beep.h"
+#include "ui/Dialogs.h"
+
+namespace {
+
+const QString kFilter = "Quenrix eeprom|*.qxe|Quenrix Log|*.qxl";
+
+// Answers the next modal dialog as a person would, from inside its event loop.
+template <typename Dialog, typename Answer>
+void answerNext(Answer answer)
+{
+    QTimer::singleShot(0, [answer] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        answer(dialog);
+    });
+}
+
+struct HookReset {
+    ~HookReset()
+    {
+        ui::SetFileDialogHook({});
+        ui::SetMessageHook({});
+    }
+};
+
+TEST(Dialogs, FilterIsShownTheQtWay)
+{
+    EXPECT_EQ(ui::QtNameFilters(kFilter),
+              (QStringList{"Quenrix eeprom (*.qxe)", "Quenrix Log (*.qxl)"}));
+    EXPECT_EQ(ui::QtNameFilters("Text (*.txt)|*.txt|Both|*.a;*.b|dangling"),
+              (QStringList{"Text (*.txt)", "Both (*.a *.b)"}));
+    EXPECT_TRUE(ui::QtNameFilters("").isEmpty());
+}
+
+TEST(Dialogs, HookAnswersAndTheChosenFilterIsKept)
+{
+    HookReset reset;
+    ui::FileDialog dialog(true);
+    dialog.Filter = kFilter;
+    std::vector<int> indexSeen;
+    ui::SetFileDialogHook([&](ui::FileDialog& d) -> std::optional<QString> {
+        indexSeen.push_back(d.FilterIndex);
+        if (indexSeen.size() == 1) {
+            d.FilterIndex = 2;
+            return QString("/tmp/run1");
+        }
+        return std::nullopt;
+    });
+    EXPECT_TRUE(dialog.Execute(nullptr));
+    EXPECT_EQ(dialog.FileName, "/tmp/run1");
+    EXPECT_FALSE(dialog.Execute(nullptr));   // cancelled: the last name and filter stay
+    EXPECT_EQ(dialog.FileName, "/tmp/run1");
+    EXPECT_EQ(indexSeen, (std::vector<int>{1, 2}));
+    EXPECT_EQ(dialog.FilterIndex, 2);
+}
+
+TEST(Dialogs, OpenStartsWhereToldAndAcceptsANameThatDoesNotExist)
+{
+    QTemporaryDir dir;
+    ui::FileDialog dialog(false);
+    dialog.Filter = kFilter;
+    dialog.FilterIndex = 2;
+    dialog.InitialDir = dir.path();
+    QString shownFilter, shownDir;
+    answerNext<QFileDialog>([&](QFileDialog* d) {
+        shownFilter = d->selectedNameFilter();
+        shownDir = d->directory().absolutePath();
+        d->selectFile(dir.filePath("missing.qxl"));
+        static_cast<QDialog*>(d)->accept();   // through the checks a click on Open/Save runs
+    });
+    ASSERT_TRUE(dialog.Execute(nullptr));
+    EXPECT_EQ(shownFilter, "Quenrix Log (*.qxl)");
+    EXPECT_EQ(shownDir, QDir(dir.path()).absolutePath());
+    EXPECT_EQ(dialog.FileName, dir.filePath("missing.qxl"));
+    EXPECT_EQ(dialog.FilterIndex, 2);
+
+    answerNext<QFileDialog>([&](QFileDialog* d) {
+        d->selectNameFilter("Quenrix eeprom (*.qxe)");
+        d->selectFile(dir.filePath("tune.qxe"));
+        static_cast<QDialog*>(d)->accept();   // through the checks a click on Open/Save runs
+    });
+    ASSERT_TRUE(dialog.Execute(nullptr));
+    EXPECT_EQ(dialog.FilterIndex, 1);
+
+    answerNext<QFileDialog>([](QFileDialog* d) { d->reject(); });
+    EXPECT_FALSE(dialog.Execute(nullptr));
+    EXPECT_EQ(dialog.FileName, dir.filePath("tune.qxe"));
+}
+
+TEST(Dialogs, SaveReplacesWithoutAsking)
+{
+    QTemporaryDir dir;
+    QFile existing(dir.filePath("tune.qxe"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.close();
+    ui::FileDialog dialog(true);
+    dialog.Filter = kFilter;
+    dialog.InitialDir = dir.path();
+    bool asked = false;
+    // Were a question to appear, this answers it so the test ends, and remembers it.
+    QTimer watcher;
+    QObject::connect(&watcher, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            asked = true;
+            box->reject();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal); files && asked) {
+            files->reject();   // "No" to the question leaves the file dialog open
+        }
+    });
+    watcher.start(20);
+    answerNext<QFileDialog>([&](QFileDialog* d) {
+        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
+        d->selectFile(existing.fileName());
+        static_cast<QDialog*>(d)->accept();   // through the checks a click on Open/Save runs
+    });
+    EXPECT_TRUE(dialog.Execute(nullptr));
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(dialog.FileName, existing.fileName());
+}
+
+TEST(Dialogs, InformationBoxKeepsTheEventLoopRunning)
+{
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(5);
+    QString shown;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || ticks < 3) return;
+        shown = box->text();
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        EXPECT_EQ(box->buttons().size(), 1);
+        box->button(QMessageBox::Ok)->click();
+    });
+    closer.start(5);
+    ui::ShowInformation(nullptr, "Release throttle!\n Then press OK");
+    EXPECT_EQ(shown, "Release throttle!\n Then press OK");
+    EXPECT_GE(ticks, 3);
+}
+
+TEST(Dialogs, MessageHookReceivesKindAndText)
+{
+    HookReset reset;
+    std::vector<std::pair<ui::MessageKind, QString>> got;
+    ui::SetMessageHook([&](ui::MessageKind kind, const QString& text) {
+        got.emplace_back(kind, text);
+    });
+    ui::ShowInformation(nullptr, "Push throttle to maximum!\n Then press OK");
+    ui::ShowError(nullptr, "Cannot open file tune.qxc");
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].first, ui::MessageKind::Information);
+    EXPECT_EQ(got[0].second, "Push throttle to maximum!\n Then press OK");
+    EXPECT_EQ(got[1].first, ui::MessageKind::Error);
+    EXPECT_EQ(got[1].second, "Cannot open file tune.qxc");
+}
+
+TEST(Beep, IsCounted)
+{
+    const int before = ui::BeepCount();
+    ui::Beep();
+    ui::Beep();
+    EXPECT_EQ(ui::BeepCount(), before + 2);
+}
+
+}  // namespace
