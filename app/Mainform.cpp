@@ -48,7 +48,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
         if (!grid) continue;
         for (int col = 0; col < map.columns; ++col)
             for (int row = 0; row < 2; ++row)
-                grid->SetCells(col, row, calibration::StartupText(map, row, col));
+                grid->SetCells(col, row, QString::fromStdString(calibration::StartupText(map, row, col)));
     }
     const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');   // 6
     OpenDialog1.InitialDir = programDir;
@@ -121,6 +121,9 @@ void TForm1::BuildShell()
     StatusBar1 = new StatusBar(PanelWidths, this);
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setAccessibleName(QStringLiteral("Status bar"));
+    // The panels' widths add up to more than the window; like any status bar it clips the
+    // last panels rather than widen the window.
+    StatusBar1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     StatusBar1->SetPanelText(0, ClockText());
     StatusBar1->SetPanelText(1, QStringLiteral("..."));
     StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextNotConnected));

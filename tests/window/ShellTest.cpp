@@ -1,0 +1,178 @@
+// The window's shell against the simulated ECU: start-up state, page keys, the port box,
+// closing, and the default handler that keeps the window alive after a handler throws.
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <stdexcept>
+
+#include "app/Application.h"
+#include "ecu/Threadedtimer.h"
+#include "ecu/Zcomm.h"
+#include "tests/window/WindowFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/PageControl.h"
+#include "ui/StatusBar.h"
+#include "ui/StringGrid.h"
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+
+class ShellTest : public WindowTest {};
+
+TEST_F(ShellTest, ConstructionStateAndFirstFrame)
+{
+    ASSERT_TRUE(ecu->WaitForReceived(1, 5000));
+    const sim::Command first = ecu->Received().front();
+    EXPECT_EQ(first.letter, 'V');
+    EXPECT_EQ(first.address, 0);
+    EXPECT_EQ(first.data, 0);
+    EXPECT_EQ(QString::fromLatin1(protocol::BuildFrame('V', 0, 0).data(), 10), QStringLiteral("*V00000056"));
+
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Quenrix IO"));
+    EXPECT_EQ(QCoreApplication::applicationName(), QStringLiteral("Quenrix"));
+    EXPECT_EQ(form->size(), QSize(798, 603));
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 3);
+    const QStringList captions = {"Temp", "Fuel", "Ignition", "Gauges", "Logging", "Setup", "Boost"};
+    ASSERT_EQ(form->PageControl1->count(), 7);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(form->PageControl1->tabText(i), captions[i]);
+
+    // Flags and counters right after construction (the read may already be under way).
+    EXPECT_EQ(form->LoggingActive, 0);
+    EXPECT_EQ(form->UploadActive, 0);
+    EXPECT_EQ(form->BadReplyCount, 0);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+    EXPECT_EQ(form->ThreadedTimer1->Interval(), 12);
+    EXPECT_TRUE(form->ThreadedTimer2->Enabled());
+    EXPECT_EQ(form->ThreadedTimer2->Interval(), 60000);
+    EXPECT_TRUE(form->ThreadedTimer3->Enabled());
+    EXPECT_EQ(form->ThreadedTimer3->Interval(), 1000);
+    EXPECT_EQ(form->ZComm1->BaudRate(), 19200);
+    EXPECT_EQ(form->ZComm1->Port(), QStringLiteral("COM1"));
+    EXPECT_TRUE(form->ZComm1->Connected());
+
+    // Status bar: fourteen panels with their widths and start texts.
+    const std::vector<int> widths = {60, 80, 160, 60, 60, 50, 75, 40, 40, 50, 40, 40, 40, 30};
+    ASSERT_EQ(form->StatusBar1->PanelCount(), 14);
+    for (int i = 0; i < 14; ++i) EXPECT_EQ(form->StatusBar1->Panel(i)->width(), widths[i]) << i;
+    EXPECT_EQ(form->StatusBar1->PanelText(1), QStringLiteral("..."));
+    EXPECT_FALSE(form->StatusBar1->PanelText(0).isEmpty());
+    EXPECT_EQ(form->StatusBar1->PanelText(11), QString());
+    EXPECT_EQ(form->StatusBar1->PanelText(12), QString());
+
+    // Hidden buttons and the dialogs' filter and folder.
+    EXPECT_FALSE(form->Button9->isVisible());
+    EXPECT_FALSE(form->Button10->isVisible());
+    EXPECT_FALSE(form->Button11->isVisible());
+    EXPECT_EQ(form->OpenDialog1.Filter, QStringLiteral("Quenrix eeprom|*.qxe|Quenrix Log|*.qxl"));
+    EXPECT_EQ(form->SaveDialog1.InitialDir, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+
+    // Port box: editable, COM1 to COM8 first, "COM1" shown.
+    EXPECT_TRUE(form->ComboBox1->isEditable());
+    EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("COM1"));
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(form->ComboBox1->itemText(i), QStringLiteral("COM%1").arg(i + 1));
+}
+
+TEST_F(ShellTest, NoPollingAtStartAlthoughGaugesShown)
+{
+    // Construction neither enables polling nor runs the page rule; only the read may.
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 3);
+    Pump(100);
+    for (const sim::Command& c : ecu->Received()) EXPECT_TRUE(c.letter == 'V' || c.letter == 'R') << c.letter;
+}
+
+TEST_F(ShellTest, PageKeysSelectPagesAndRunThePollingRule)
+{
+    ASSERT_TRUE(WaitForReadComplete());
+    QTest::keyClick(form.get(), Qt::Key_F6);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 5);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+    QTest::keyClick(form.get(), Qt::Key_F7);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 6);
+    QTest::keyClick(form.get(), Qt::Key_F2, Qt::ShiftModifier);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 1);
+
+    // Alt+F4 shows the Gauges page and is consumed: the window stays open, polling starts.
+    QTest::keyClick(form.get(), Qt::Key_F4, Qt::AltModifier);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 3);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(form->ThreadedTimer1->Enabled());
+
+    // F4 on the Gauges page runs the rule again: polling stays on. Switching it off by hand
+    // first shows that the key really ran the rule.
+    form->ThreadedTimer1->SetEnabled(false);
+    QTest::keyClick(form.get(), Qt::Key_F4);
+    EXPECT_TRUE(form->ThreadedTimer1->Enabled());
+
+    // A key reaches the focused control first only when it is not a page key.
+    QTest::keyClick(form.get(), Qt::Key_F5, Qt::ControlModifier);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 4);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+}
+
+TEST_F(ShellTest, PageKeysWinOverTheFocusedControl)
+{
+    form->activateWindow();
+    form->ComboBox1->setFocus();
+    QTest::keyClick(form->ComboBox1->lineEdit(), Qt::Key_F1);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 0);
+    EXPECT_EQ(form->ComboBox1->currentText(), QStringLiteral("COM1"));
+}
+
+TEST_F(ShellTest, TypingAPortNameReopensThePortOnEveryKey)
+{
+    ASSERT_TRUE(WaitForReadComplete());
+    std::vector<QString> opened;
+    // Watch every name handed to the port: each text change closes, renames and reopens.
+    QObject::connect(form->ComboBox1, &QComboBox::editTextChanged, form.get(),
+                     [&] { opened.push_back(form->ZComm1->Port()); });
+    form->ComboBox1->lineEdit()->clear();
+    QTest::keyClicks(form->ComboBox1->lineEdit(), QStringLiteral("COM3"));
+    const std::vector<QString> expected = {"", "C", "CO", "COM", "COM3"};
+    EXPECT_EQ(opened, expected);
+    EXPECT_EQ(form->ZComm1->Port(), QStringLiteral("COM3"));
+    EXPECT_EQ(form->ReadPending, 1);
+    EXPECT_EQ(form->EcuAnswered, 0);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+
+    // Back to COM1: the simulator answers the single 'V' and the whole EEPROM is read again.
+    const size_t mark = Mark();
+    form->ComboBox1->setEditText(QStringLiteral("COM1"));
+    ASSERT_TRUE(WaitForReadComplete());
+    const auto after = ReceivedSince(mark);
+    ASSERT_GE(after.size(), 501u);
+    EXPECT_EQ(after[0].letter, 'V');
+    EXPECT_EQ(after[1].letter, 'R');
+    EXPECT_EQ(after[1].address, 0);
+}
+
+TEST_F(ShellTest, ClosingTheWindowClosesThePort)
+{
+    ASSERT_TRUE(form->ZComm1->Connected());
+    form->close();
+    EXPECT_FALSE(form->ZComm1->Connected());
+    // Closing again with the port closed does nothing more.
+    form->FormClose();
+    EXPECT_FALSE(form->ZComm1->Connected());
+}
+
+TEST_F(ShellTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn)
+{
+    QStringList shown;
+    ui::SetMessageHook([&](ui::MessageKind kind, const QString& text) {
+        if (kind == ui::MessageKind::Error) shown << text;
+    });
+    auto* app = static_cast<QuenrixApplication*>(QCoreApplication::instance());
+    ASSERT_NE(dynamic_cast<QuenrixApplication*>(app), nullptr);
+    // A handler that throws, delivered the way Qt delivers every event.
+    QTimer::singleShot(0, form.get(), [] { throw std::runtime_error("Conversion went wrong"); });
+    ASSERT_TRUE(WaitFor([&] { return !shown.isEmpty(); }, 2000));
+    EXPECT_EQ(shown.front(), QStringLiteral("Conversion went wrong"));
+    // The window still works: a page key still switches pages.
+    QTest::keyClick(form.get(), Qt::Key_F5);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), 4);
+}
+
+}  // namespace
