@@ -1,17 +1,14 @@
 #include "ui/StatusBar.h"
 
 #include <QApplication>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPalette>
 
 StatusBar::StatusBar(const std::vector<int>& widths, QWidget* parent)
-    : QWidget(parent), widths_(widths), layout_(new QHBoxLayout(this))
+    : QWidget(parent), widths_(widths)
 {
     setObjectName(QStringLiteral("StatusBar"));
     setAccessibleName(QStringLiteral("Status bar"));
-    layout_->setContentsMargins(0, 2, 0, 0);
-    layout_->setSpacing(2);
 
     // Fixed in both directions, a panel never asks for a new layout when its text changes.
     const int panelHeight = fontMetrics().height() + 6;
@@ -23,11 +20,13 @@ StatusBar::StatusBar(const std::vector<int>& widths, QWidget* parent)
         panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         panel->setIndent(2);
         panel->setFixedSize(qMax(widths[i], 0), panelHeight);
-        layout_->addWidget(panel);
         panels_.push_back(panel);
     }
-    layout_->addStretch(1);
     setFixedHeight(panelHeight + 2);
+    // Panels stand at fixed places, left to right; a bar narrower than all of them clips the
+    // last ones instead of squeezing them over each other.
+    setMinimumWidth(0);
+    PlacePanels();
 
     setAutoFillBackground(true);
     color_ = ButtonFace();
@@ -74,17 +73,25 @@ void StatusBar::SetStretchLast(bool on)
 {
     if (on == stretchLast_ || panels_.empty()) return;
     stretchLast_ = on;
-    QLabel* last = panels_.back();
-    const int height = last->height();
-    if (on) {
-        last->setMinimumWidth(qMax(widths_.back(), 0));
-        last->setMaximumWidth(QWIDGETSIZE_MAX);
-        last->setFixedHeight(height);
-        layout_->setStretchFactor(last, 1);
-        layout_->setStretch(static_cast<int>(panels_.size()), 0);
-    } else {
-        last->setFixedSize(qMax(widths_.back(), 0), height);
-        layout_->setStretchFactor(last, 0);
-        layout_->setStretch(static_cast<int>(panels_.size()), 1);
+    PlacePanels();
+}
+
+void StatusBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (stretchLast_) PlacePanels();
+}
+
+void StatusBar::PlacePanels()
+{
+    constexpr int spacing = 2;
+    int x = 0;
+    for (size_t i = 0; i < panels_.size(); ++i) {
+        QLabel* panel = panels_[i];
+        int w = qMax(widths_[i], 0);
+        if (stretchLast_ && i + 1 == panels_.size()) w = qMax(w, width() - x);
+        panel->setGeometry(x, 2, w, panel->height());
+        panel->setFixedWidth(w);
+        x += w + spacing;
     }
 }

@@ -9,7 +9,6 @@
 
 #include <vector>
 
-class QHBoxLayout;
 class QLabel;
 
 class StatusBar : public QWidget {
@@ -30,10 +29,14 @@ public:
     // Whether the last panel takes the width left over (off: the space stays empty).
     void SetStretchLast(bool on);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    void PlacePanels();
+
     std::vector<QLabel*> panels_;
     std::vector<int> widths_;
-    QHBoxLayout* layout_;
     QColor color_;
     bool stretchLast_ = false;
 };
