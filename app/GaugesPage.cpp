@@ -144,11 +144,11 @@ void TForm1::BuildGaugesPage()
     // corrections; below them the exhaust, the injector duty and the logging buttons.
     constexpr int col1 = 8, col2 = 270, col3 = 532, colWidth = 254, topRowHeight = 216;
 
-    QGroupBox* main = Group("GroupBox1", QStringLiteral("!"), page, {col1, 8, colWidth, topRowHeight});
-    PlaceRow(txtRPM, QStringLiteral("RPM:"), main, 0, 96, 138);
-    PlaceRow(txtTPS, QStringLiteral("TPS:"), main, 1, 96, 138);
-    PlaceRow(txtFuel, QStringLiteral("Fuel:"), main, 2, 96, 138);
-    PlaceRow(txtAdvance, QStringLiteral("Advance:"), main, 3, 96, 138);
+    QGroupBox* mainGroup = Group("GroupBox1", QStringLiteral("!"), page, {col1, 8, colWidth, topRowHeight});
+    PlaceRow(txtRPM, QStringLiteral("RPM:"), mainGroup, 0, 96, 138);
+    PlaceRow(txtTPS, QStringLiteral("TPS:"), mainGroup, 1, 96, 138);
+    PlaceRow(txtFuel, QStringLiteral("Fuel:"), mainGroup, 2, 96, 138);
+    PlaceRow(txtAdvance, QStringLiteral("Advance:"), mainGroup, 3, 96, 138);
 
     QGroupBox* engine = Group("GroupBox2", QStringLiteral("Engine"), page, {col2, 8, colWidth, topRowHeight});
     PlaceRow(txtVacuum, QStringLiteral("MAP (kPa)"), engine, 0, 106, 128);

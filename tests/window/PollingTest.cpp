@@ -113,7 +113,7 @@ TEST_F(PollingWindowTest, LeavingTheGaugesPageStopsFramesAndFreezesTheWatchdogF4
     QTest::keyClick(form.get(), Qt::Key_F5);
     EXPECT_FALSE(form->ThreadedTimer1->Enabled());
     ecu->SetSilent(false);
-    Pump(50);   // a tick already handed over when polling stopped may still run once
+    Pump(150);   // a tick already handed over when polling stopped may still run once
     const size_t stoppedAt = Mark();
     Pump(200);
     EXPECT_EQ(Mark(), stoppedAt) << "frames went out with the Gauges page hidden";
@@ -184,8 +184,9 @@ TEST_F(ProbeTest, WithNoAnswerTheProbeSendsVAboutOnceASecond)
     ASSERT_TRUE(WaitFor([&] { return ecu->ReceivedCount() >= 3; }, 6000));
     EXPECT_EQ(ReceivedLetters().substr(0, 3), "VVV");
     const auto times = ecu->ReceivedTimes();
-    // Not a spin: the probe keeps its one-second pace (wide margin below it).
-    for (size_t i = 1; i < 3; ++i) EXPECT_GT(times[i] - times[i - 1], std::chrono::milliseconds(500)) << i;
+    // Not a spin: two probes keep the one-second pace (wide margin below it). The first 'V' is
+    // construction's own, sent however long building the window took after the timer began.
+    EXPECT_GT(times[2] - times[1], std::chrono::milliseconds(500));
     EXPECT_EQ(form->EcuAnswered, 0);
     EXPECT_FALSE(form->ThreadedTimer1->Enabled());
     EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECO  NOT connected"));
