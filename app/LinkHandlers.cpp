@@ -25,10 +25,17 @@ void TForm1::ShowTransferStatus(const std::optional<std::string>& status,
 
 QString TForm1::ClockText()
 {
-    // The system's long time format, without the time zone Qt adds to it.
-    QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return QLocale::system().toString(QTime::currentTime(), format.trimmed());
+    // The system's long time format (hours, minutes, seconds) without the time zone Qt adds to
+    // it. Only the zone's pattern letter goes; a 't' inside quoted text stays.
+    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    QString kept;
+    bool quoted = false;
+    for (const QChar c : format) {
+        if (c == QLatin1Char('\'')) quoted = !quoted;
+        if (!quoted && c == QLatin1Char('t')) continue;
+        kept += c;
+    }
+    return QLocale::system().toString(QTime::currentTime(), kept.trimmed());
 }
 
 void TForm1::ThreadedTimer1Timer(QObject*)

@@ -74,18 +74,25 @@ void TForm1::BuildComponents()
     ZComm1->SetBaudRate(19200);
     ZComm1->OnDataAvailable = [this](TZComm* sender) { ZComm1DataAvailable(sender); };
 
+    // A tick handler that throws ends its timer for good. Frozen live values under a calm
+    // status bar would look like a quiet engine, so the window says what stopped and why.
     auto makeTimer = [this](const char* name, bool enabled, uint16_t interval,
-                            void (TForm1::*handler)(QObject*)) {
+                            void (TForm1::*handler)(QObject*), const char* role) {
         auto* timer = new TThreadedTimer(this);
         timer->setObjectName(QLatin1String(name));
         timer->SetEnabled(enabled);
         timer->SetInterval(interval);
         timer->SetOnTimer([this, handler](TThreadedTimer* sender) { (this->*handler)(sender); });
+        timer->OnHandlerFailed = [this, role](TThreadedTimer*, const std::string& message) {
+            ui::ShowError(this, QString::fromStdString(message) + QStringLiteral("\n\n")
+                                    + QLatin1String(role)
+                                    + QStringLiteral(" has stopped until the program is started again."));
+        };
         return timer;
     };
-    ThreadedTimer1 = makeTimer("ThreadedTimer1", false, 12, &TForm1::ThreadedTimer1Timer);
-    ThreadedTimer2 = makeTimer("ThreadedTimer2", true, 60000, &TForm1::ThreadedTimer2Timer);
-    ThreadedTimer3 = makeTimer("ThreadedTimer3", true, 1000, &TForm1::ThreadedTimer3Timer);
+    ThreadedTimer1 = makeTimer("ThreadedTimer1", false, 12, &TForm1::ThreadedTimer1Timer, "Live value polling");
+    ThreadedTimer2 = makeTimer("ThreadedTimer2", true, 60000, &TForm1::ThreadedTimer2Timer, "The clock");
+    ThreadedTimer3 = makeTimer("ThreadedTimer3", true, 1000, &TForm1::ThreadedTimer3Timer, "The search for the ECU");
 
     const QString filter = QStringLiteral("Quenrix eeprom|*.qxe|Quenrix Log|*.qxl");
     OpenDialog1.Filter = filter;

@@ -1,6 +1,7 @@
 #include "ecu/Threadedtimer.h"
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QtGlobal>
 
 #include <chrono>
@@ -156,6 +157,8 @@ void TTimerThread::Execute(TThreadPriority priority)
                         shared->tick = Shared::Tick::Running;
                     }
                     std::exception_ptr failure;
+                    std::string message;
+                    const QPointer<TThreadedTimer> alive(owner);
                     try {
                         owner->Timer();
                     } catch (const std::exception& e) {
@@ -164,9 +167,11 @@ void TTimerThread::Execute(TThreadPriority priority)
                         // pacing timer is hard to tell from a quiet engine.
                         qWarning("Timer handler failed, the timer stops for good: %s", e.what());
                         failure = std::current_exception();
+                        message = e.what();
                     } catch (...) {
                         qWarning("Timer handler failed, the timer stops for good");
                         failure = std::current_exception();
+                        message = "Unknown exception";
                     }
                     // The handler may have destroyed the timer: only the shared state is
                     // touched from here on.
@@ -178,6 +183,8 @@ void TTimerThread::Execute(TThreadPriority priority)
                         }
                     }
                     shared->wake.notify_all();
+                    // The worker has ended by now; whoever owns the timer may say so.
+                    if (failure && alive && alive->OnHandlerFailed) alive->OnHandlerFailed(alive, message);
                 },
                 Qt::QueuedConnection);
             lock.lock();

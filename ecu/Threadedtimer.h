@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -86,6 +87,11 @@ public:
     // The tick: calls OnTimer with this timer as Sender when assigned. Does not look at
     // Enabled: a tick already handed over when the timer was disabled still runs once.
     void Timer();
+
+    // Raised on the owner's thread right after OnTimer has thrown and the worker has been told to
+    // end for good, with the exception's message: a pacing timer that stops must not stop unseen.
+    // Called only when assigned; the timer has not been destroyed by the handler.
+    std::function<void(TThreadedTimer* Sender, const std::string& message)> OnHandlerFailed;
 
     // True once the worker has ended because a handler threw; the timer never ticks again.
     bool WorkerEnded() const;

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -221,7 +222,12 @@ TEST(ThreadedTimer, FirstEnableLongAfterConstructionTicksAtOnce)
 TEST(ThreadedTimer, HandlerExceptionEndsTheWorkerForGood)
 {
     int ticks = 0;
+    std::vector<std::string> told;
     TThreadedTimer timer;
+    timer.OnHandlerFailed = [&](TThreadedTimer* sender, const std::string& message) {
+        EXPECT_EQ(sender, &timer);
+        told.push_back(message);
+    };
     timer.SetInterval(12);
     timer.SetOnTimer([&](TThreadedTimer*) {
         ++ticks;
@@ -229,6 +235,7 @@ TEST(ThreadedTimer, HandlerExceptionEndsTheWorkerForGood)
     });
     ASSERT_TRUE(QTest::qWaitFor([&] { return timer.WorkerEnded(); }, 5000));
     EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(told, std::vector<std::string>{"handler failed"});   // said once, with the reason
     ASSERT_TRUE(timer.WorkerException());
     EXPECT_THROW(std::rethrow_exception(timer.WorkerException()), std::runtime_error);
 
@@ -238,6 +245,24 @@ TEST(ThreadedTimer, HandlerExceptionEndsTheWorkerForGood)
     timer.SetOnTimer([&](TThreadedTimer*) { ++ticks; });
     QTest::qWait(300);
     EXPECT_EQ(ticks, 1);
+    EXPECT_EQ(told.size(), 1u);
+}
+
+TEST(ThreadedTimer, AHandlerThatDestroysItsTimerAndThrowsReachesNoFailureEvent)
+{
+    int told = 0;
+    bool ran = false;
+    auto* timer = new TThreadedTimer;
+    timer->OnHandlerFailed = [&](TThreadedTimer*, const std::string&) { ++told; };
+    timer->SetInterval(12);
+    timer->SetOnTimer([&](TThreadedTimer* sender) {
+        ran = true;
+        delete sender;
+        throw std::runtime_error("gone");
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ran; }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(told, 0);   // the event belongs to a timer that no longer exists
 }
 
 }   // namespace

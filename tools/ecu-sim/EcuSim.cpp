@@ -270,6 +270,7 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
     {
         std::lock_guard lock(mutex_);
         received_.push_back(command);
+        receivedAt_.push_back(Clock::now());
         receivedChanged_.notify_all();
         const bool silent = silent_ || (options_.silentAfter && repliesSent_ >= *options_.silentAfter);
         if (silent) {
@@ -377,6 +378,12 @@ std::vector<Command> EcuSim::Received() const
     return received_;
 }
 
+std::vector<Clock::time_point> EcuSim::ReceivedTimes() const
+{
+    std::lock_guard lock(mutex_);
+    return receivedAt_;
+}
+
 size_t EcuSim::ReceivedCount() const
 {
     std::lock_guard lock(mutex_);
@@ -393,6 +400,7 @@ void EcuSim::ClearReceived()
 {
     std::lock_guard lock(mutex_);
     received_.clear();
+    receivedAt_.clear();
 }
 
 size_t EcuSim::RejectedCount() const

@@ -48,6 +48,8 @@ public:
     std::string LinkPath() const { return options_.link; }
 
     std::vector<Command> Received() const;   // every well-formed frame, in order
+    // When each of those frames was complete (its last character read), in the same order.
+    std::vector<std::chrono::steady_clock::time_point> ReceivedTimes() const;
     size_t ReceivedCount() const;
     bool WaitForReceived(size_t n, int timeoutMs) const;   // false on timeout
     void ClearReceived();
@@ -85,6 +87,7 @@ private:
     mutable std::mutex mutex_;
     mutable std::condition_variable receivedChanged_;
     std::vector<Command> received_;
+    std::vector<std::chrono::steady_clock::time_point> receivedAt_;
     size_t rejected_ = 0;
     size_t repliesSent_ = 0;
     Image eeprom_;

@@ -1,0 +1,188 @@
+// What live polling costs the program: the window polls the simulated ECU with the Gauges
+// page shown, offscreen, for 20 s (or the seconds given), and the program's CPU time over
+// that span is printed as a share of one core, with the peak resident memory. The simulated
+// ECU runs in a child process so that its own work is not counted.
+//
+// Usage: bench_PollingCost [seconds] [--frozen] [--paints] [--screenshot file.png]
+//   --frozen      the engine holds still: every reply repeats, nothing on screen changes
+//   --paints      counts paint events by widget (costs a little itself)
+//   --screenshot  saves the window as it looks at the end
+#include <QDir>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/Application.h"
+#include "app/Mainform.h"
+#include "ecu/Threadedtimer.h"
+#include "tools/ecu-sim/EcuSim.h"
+
+namespace {
+
+// Counts the paint events each widget receives.
+class PaintCounter : public QObject {
+public:
+    std::map<QString, long> counts;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) {
+            QString name = watched->objectName();
+            if (name.isEmpty()) name = QString::fromLatin1(watched->metaObject()->className());
+            ++counts[name];
+        }
+        return false;
+    }
+};
+
+bool RunUntil(const std::function<bool()>& cond, int ms)
+{
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (cond()) loop.quit();
+    });
+    check.start(5);
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    if (!cond()) loop.exec();
+    return cond();
+}
+
+void RunFor(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return sec(usage.ru_utime) + sec(usage.ru_stime);
+}
+
+// The simulated ECU in a child process; returns its pid once its link exists. The child
+// runs until *stop is closed.
+pid_t StartEcu(const std::string& link, bool frozen, int* stop)
+{
+    int ready[2];
+    int hold[2];
+    if (pipe(ready) != 0 || pipe(hold) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(ready[0]);
+        close(hold[1]);
+        sim::SimOptions options;
+        options.link = link;
+        sim::EcuSim ecu(options);
+        std::string error;
+        if (!ecu.Start(&error)) {
+            std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
+            _exit(1);
+        }
+        if (frozen) {
+            // Every reply the same, to the bit: any paint left is one that was not needed.
+            ecu.FreezeEngine(true);
+            const std::pair<char, sim::LiveFields> still[] = {
+                {'A', {900, 112}}, {'B', {35, 0}},   {'C', {80, 0}},    {'D', {52, 110}},
+                {'E', {136, 0}},   {'F', {25, 100}}, {'G', {120, 100}}, {'H', {350, 30}},
+            };
+            for (const auto& [letter, fields] : still) ecu.SetLiveReply(letter, fields.address, fields.data);
+        }
+        (void)!write(ready[1], "1", 1);
+        char c;
+        while (read(hold[0], &c, 1) > 0) {}   // until the parent ends
+        ecu.Stop();
+        _exit(0);
+    }
+    close(ready[1]);
+    close(hold[0]);
+    *stop = hold[1];
+    char c = 0;
+    if (read(ready[0], &c, 1) != 1) return -1;
+    close(ready[0]);
+    return pid;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int seconds = 20;
+    bool frozen = false;
+    bool paints = false;
+    QString screenshot;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--frozen") == 0) frozen = true;
+        else if (std::strcmp(argv[i], "--paints") == 0) paints = true;
+        else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) screenshot = QString::fromLocal8Bit(argv[++i]);
+        else seconds = std::max(1, std::atoi(argv[i]));
+    }
+    if (!screenshot.isEmpty()) screenshot = QDir::current().absoluteFilePath(screenshot);
+
+    QTemporaryDir dir;
+    QDir::setCurrent(dir.path());
+    // Before any thread of ours exists: the child then starts from a plain process.
+    int stopEcu = -1;
+    const pid_t ecu = StartEcu(dir.filePath(QStringLiteral("COM1")).toStdString(), frozen, &stopEcu);
+    if (ecu < 0) return 1;
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QuenrixApplication app(argc, argv);
+    TForm1 form;
+    form.show();
+    if (!RunUntil([&] { return form.ReadPending == 0; }, 20000)) {
+        std::fprintf(stderr, "the EEPROM read did not complete\n");
+        return 1;
+    }
+    long ticks = 0;
+    form.ThreadedTimer1->SetOnTimer([&](TThreadedTimer* sender) {
+        ++ticks;
+        form.ThreadedTimer1Timer(sender);
+    });
+    RunFor(1000);   // settle: fonts, caches, the first paints
+
+    PaintCounter counter;
+    if (paints) app.installEventFilter(&counter);
+    const double cpuStart = CpuSeconds();
+    const long ticksStart = ticks;
+    const auto wallStart = std::chrono::steady_clock::now();
+    RunFor(seconds * 1000);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    const double cpu = CpuSeconds() - cpuStart;
+
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("polling %s engine, Gauges page shown, %.1f s: %ld ticks, CPU %.2f %% of one core, peak RSS %.1f MB\n",
+                frozen ? "a still" : "a running", wall, ticks - ticksStart, 100.0 * cpu / wall,
+                static_cast<double>(usage.ru_maxrss) / 1024.0);
+
+    if (paints) {
+        app.removeEventFilter(&counter);
+        std::printf("paint events per second:\n");
+        for (const auto& [name, count] : counter.counts)
+            std::printf("  %-24s %8.1f\n", qPrintable(name), static_cast<double>(count) / wall);
+    }
+    if (!screenshot.isEmpty()) {
+        if (form.grab().save(screenshot)) std::printf("window saved to %s\n", qPrintable(screenshot));
+        else std::fprintf(stderr, "could not save %s\n", qPrintable(screenshot));
+    }
+    form.ThreadedTimer1->SetEnabled(false);
+    close(stopEcu);
+    waitpid(ecu, nullptr, 0);
+    return 0;
+}
