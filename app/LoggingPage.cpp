@@ -2,9 +2,15 @@
 // of Chart10 and nothing else: recording appends to them, the files read and write them, the
 // readout row and the slider look into them.
 #include <QCheckBox>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QStyle>
+
+#include <functional>
+#include <numeric>
 
 #include "app/Mainform.h"
 #include "ecu/Threadedtimer.h"
@@ -21,10 +27,31 @@ using logging::kLogChannels;
 
 constexpr int kStatusPanelLogging = 4;
 constexpr int kLogFilterIndex = 2;   // "Quenrix Log|*.qxl" in the dialogs' shared filter
-constexpr int kGridColWidth = 46;
+constexpr int kGridCellWidth = 46;      // inside the grid lines
+constexpr int kGridLine = 1;
 constexpr int kCheckBoxTop = 495;
+constexpr int kCheckRowRight = 790;     // the page's usable width
+constexpr int kBlockLeft = 16;          // the chart, the buttons and the grid form one block
+constexpr int kBlockRight = 772;
+constexpr int kMinCheckGap = 4;
+constexpr double kSmallestPointSize = 6.5;
 const QString kLoggingText = QStringLiteral("LOGGING");
 const QString kNotLoggingText = QStringLiteral("       ");   // seven spaces
+
+// The largest font, from `base` down, with which texts fit a space of fixed pixels. Narrower
+// comes before smaller: a condensed face keeps its height and reads better.
+QFont FittingFont(const QFont& base, const std::function<bool(const QFont&)>& fits)
+{
+    QFont font = base;
+    for (double size = QFontInfo(base).pointSizeF(); size >= kSmallestPointSize; size -= 0.5) {
+        for (int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed), int(QFont::Condensed)}) {
+            font.setPointSizeF(size);
+            font.setStretch(stretch);
+            if (fits(font)) return font;
+        }
+    }
+    return font;
+}
 
 }  // namespace
 
@@ -66,13 +93,23 @@ void TForm1::BuildLoggingPage()
     gridLog->setObjectName(QStringLiteral("gridLog"));
     gridLog->setAccessibleName(QStringLiteral("Log values"));
     gridLog->setGeometry(104, 432, 668, 54);
-    gridLog->SetDefaultColWidth(kGridColWidth);
-    gridLog->SetDefaultRowHeight(25);
+    gridLog->SetDefaultColWidth(kGridCellWidth + kGridLine);   // a column holds its grid line
+    gridLog->SetDefaultRowHeight((gridLog->height() - 2 * gridLog->frameWidth()) / 2);
     gridLog->SetScrollBars(false);
     gridLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gridLog->setSelectionMode(QAbstractItemView::NoSelection);
+    // The headings were sized for a narrower font than most desktops use; rather than cut
+    // "Fuel (ms)" to "Fuel...", their row takes a narrower or smaller font where needed.
+    const int margin = 2 * (gridLog->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, gridLog) + 1);
+    const QFont headingFont = FittingFont(gridLog->font(), [&](const QFont& font) {
+        const QFontMetrics metrics(font);
+        for (const logging::LogChannel& c : kLogChannels)
+            if (metrics.horizontalAdvance(QLatin1String(c.heading)) + margin > kGridCellWidth) return false;
+        return true;
+    });
     for (int k = 0; k < kLogChannelCount; ++k) {
         gridLog->SetCells(k, 0, QLatin1String(kLogChannels[k].heading));   // construction step 4
+        gridLog->item(0, k)->setFont(headingFont);
         gridLog->item(0, k)->setTextAlignment(Qt::AlignCenter);
         gridLog->item(1, k)->setTextAlignment(Qt::AlignCenter);
     }
@@ -85,16 +122,53 @@ void TForm1::BuildLoggingPage()
         box->setAccessibleName(QLatin1String(c.checkBoxCaption));
         box->setProperty("Tag", k);
         box->setChecked(c.initiallyVisible);
-        const int right = k + 1 < kLogChannelCount ? kLogChannels[k + 1].checkBoxLeft : 790;
-        box->setGeometry(c.checkBoxLeft, kCheckBoxTop, right - c.checkBoxLeft, 17);
         connect(box, &QCheckBox::toggled, this, [this, box] { CheckBox1Click(box); });
         ChannelBox[k] = box;
         LogSourceEdit[k] = Control<QLineEdit>(QLatin1String(c.sourceEdit));   // built by the Gauges page
     }
+    PlaceChannelBoxes();
 
     // "Start Logging" and "Stop Logging" stand on the Gauges page, which places them.
     connect(Button12, &QPushButton::clicked, this, [this] { Button1Click(Button12); });
     connect(Button13, &QPushButton::clicked, this, [this] { Button2Click(Button13); });
+}
+
+// The boxes' own places where their captions fit there. Where they would run into each other
+// (a wider font than the places were made for), they spread evenly under the chart in a font
+// that leaves every caption whole.
+void TForm1::PlaceChannelBoxes()
+{
+    auto widths = [this] {
+        std::array<int, kLogChannelCount> w{};
+        for (int k = 0; k < kLogChannelCount; ++k) w[k] = ChannelBox[k]->sizeHint().width();
+        return w;
+    };
+    std::array<int, kLogChannelCount> w = widths();
+    bool fits = true;
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        const int right = k + 1 < kLogChannelCount ? kLogChannels[k + 1].checkBoxLeft : kCheckRowRight;
+        fits = fits && kLogChannels[k].checkBoxLeft + w[k] <= right;
+    }
+    if (fits) {
+        for (int k = 0; k < kLogChannelCount; ++k)
+            ChannelBox[k]->setGeometry(kLogChannels[k].checkBoxLeft, kCheckBoxTop, w[k], ChannelBox[k]->sizeHint().height());
+        return;
+    }
+    const int span = kBlockRight - kBlockLeft;
+    const QFont font = FittingFont(ChannelBox[0]->font(), [&](const QFont& f) {
+        for (QCheckBox* box : ChannelBox) box->setFont(f);
+        w = widths();
+        return std::accumulate(w.begin(), w.end(), 0) + (kLogChannelCount - 1) * kMinCheckGap <= span;
+    });
+    for (QCheckBox* box : ChannelBox) box->setFont(font);
+    w = widths();
+    const int total = std::accumulate(w.begin(), w.end(), 0);
+    const double gap = double(span - total) / (kLogChannelCount - 1);
+    double left = kBlockLeft;
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        ChannelBox[k]->setGeometry(int(left + 0.5), kCheckBoxTop, w[k], ChannelBox[k]->sizeHint().height());
+        left += w[k] + gap;
+    }
 }
 
 void TForm1::Button1Click(QObject*)

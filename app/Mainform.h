@@ -183,6 +183,7 @@ private:
     void BuildMapPage(int page);                // Temp, Fuel, Ignition, Boost
     void BuildGaugesPage();
     void BuildLoggingPage();
+    void PlaceChannelBoxes();
     void BuildSetupPage();
     void BuildComponents();
     void ShowTransferStatus(const std::optional<std::string>& status,

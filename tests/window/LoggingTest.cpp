@@ -1,6 +1,7 @@
 // Recording, log files and the log viewer, through the window against the simulated ECU.
 #include <QCheckBox>
 #include <QFile>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -168,12 +169,25 @@ TEST_F(LoggingTest, PageAsBuilt)
         EXPECT_EQ(box->accessibleName(), boxes[k].second);
         EXPECT_EQ(box->property("Tag").toInt(), k);
         EXPECT_EQ(box->isChecked(), shown);
-        EXPECT_EQ(box->x(), lefts[k]);
         EXPECT_EQ(box->y(), 495);
+        // In channel order, each caption whole and clear of the next box: at the boxes' own
+        // places when the font lets them fit there, spread under the chart otherwise.
+        EXPECT_GE(box->width(), box->sizeHint().width()) << k;
+        if (k > 0) {
+            EXPECT_LT(form->ChannelBox[k - 1]->geometry().right(), box->x()) << k;
+        }
+        EXPECT_LE(box->geometry().right(), 790);
+        if (box->x() != lefts[k]) {
+            EXPECT_GE(box->x(), 16) << k;
+        }
     }
     EXPECT_EQ(form->gridLog->ColCount(), 14);
     EXPECT_EQ(form->gridLog->RowCount(), 2);
-    EXPECT_EQ(form->gridLog->columnWidth(13), 46);
+    EXPECT_EQ(form->gridLog->columnWidth(13), 46 + 1) << "46 pixels between the grid lines";
+    for (int k = 0; k < kLogChannelCount; ++k) {   // every heading whole in its column
+        const QFontMetrics metrics(form->gridLog->item(0, k)->font());
+        EXPECT_LE(metrics.horizontalAdvance(form->gridLog->Cells(k, 0)), 46 - 2) << k;
+    }
     EXPECT_EQ(form->gridLog->editTriggers(), QAbstractItemView::NoEditTriggers);
 
     EXPECT_TRUE(form->TrackBar1->isHidden());
