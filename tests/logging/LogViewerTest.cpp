@@ -1,13 +1,11 @@
-// The log as the chart holds it: series set-up, recording into it, reading it back out, the file
-// code working on the chart itself, and the slider's rules.
+// The log as the chart holds it: series set-up, recording into it, reading it back out, how
+// dense lines are drawn, and the slider's rules.
 #include "logging/LogViewer.h"
 #include "ui/LogChart.h"
 #include "ui/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
-#include <QFile>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -71,34 +69,6 @@ TEST_F(LogViewerTest, RecordingAppendsToEverySeriesOrNone)
     EXPECT_EQ(logging::SampleCount(chart), 0);
     EXPECT_FALSE(logging::Readout(chart, 0));
     EXPECT_FALSE(chart.SeriesVisible(4)) << "clearing keeps what is shown";
-}
-
-TEST_F(LogViewerTest, FilesReadAndWriteTheChartItself)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    for (int i = 0; i < 25; ++i) {
-        auto texts = kExample;
-        texts[0] = QString::number(900 + 37 * i);
-        texts[3] = QString::number(i - 12);
-        ASSERT_TRUE(logging::AppendSample(chart, texts));
-    }
-    const logging::ChartLogStore store(chart);
-    const QString first = dir.filePath("a.qxl");
-    ASSERT_TRUE(logging::WriteLogFile(store, first, nullptr));
-
-    LogChart other;
-    logging::AddLogSeries(other);
-    logging::ChartLogStore otherStore(other);
-    ASSERT_TRUE(logging::ReadLogFile(otherStore, first, nullptr));
-    EXPECT_EQ(logging::SampleCount(other), 25);
-    EXPECT_EQ(other.YValue(3, 0), -12);
-    EXPECT_EQ(other.YValue(0, 24), double(17.88f));   // a 32-bit float's value, widened
-    const QString second = dir.filePath("b.qxl");
-    ASSERT_TRUE(logging::WriteLogFile(otherStore, second, nullptr));
-    QFile a(first), b(second);
-    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
-    EXPECT_EQ(a.readAll(), b.readAll());
 }
 
 TEST_F(LogViewerTest, DenseLinesAreDrawnWithoutSmoothing)
