@@ -1,13 +1,270 @@
-// The Logging page and the recording buttons of the Gauges page.
-#include "app/Mainform.h"
+// The Logging page and the recording buttons of the Gauges page. The log is the fourteen series
+// of Chart10 and nothing else: recording appends to them, the files read and write them, the
+// readout row and the slider look into them.
+#include <QCheckBox>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
 
-void TForm1::BuildLoggingPage() {}
-void TForm1::Button1Click(QObject*) {}
-void TForm1::Button2Click(QObject*) {}
-void TForm1::AddLogSample() {}
-void TForm1::Button3Click(QObject*) {}
-void TForm1::Button4Click(QObject*) {}
-void TForm1::LineSeries10Click(QObject*, int) {}
-void TForm1::TrackBar1Change(QObject*) {}
-void TForm1::CheckBox1Click(QObject*) {}
-void TForm1::Chart10DblClick(QObject*) {}
+#include <functional>
+#include <numeric>
+
+#include "app/Mainform.h"
+#include "ecu/Threadedtimer.h"
+#include "logging/LogViewer.h"
+#include "ui/Dialogs.h"
+#include "ui/LogChart.h"
+#include "ui/StatusBar.h"
+#include "ui/StringGrid.h"
+
+namespace {
+
+using logging::kLogChannelCount;
+using logging::kLogChannels;
+
+constexpr int kStatusPanelLogging = 4;
+constexpr int kLogFilterIndex = 2;   // "Quenrix Log|*.qxl" in the dialogs' shared filter
+constexpr int kGridCellWidth = 46;      // inside the grid lines
+constexpr int kGridLine = 1;
+constexpr int kCheckBoxTop = 495;
+constexpr int kCheckRowRight = 790;     // the page's usable width
+constexpr int kBlockLeft = 16;          // the chart, the buttons and the grid form one block
+constexpr int kBlockRight = 772;
+constexpr int kMinCheckGap = 4;
+constexpr double kSmallestPointSize = 6.5;
+const QString kLoggingText = QStringLiteral("LOGGING");
+const QString kNotLoggingText = QStringLiteral("       ");   // seven spaces
+
+// The largest font, from `base` down, with which texts fit a space of fixed pixels. Narrower
+// comes before smaller: a condensed face keeps its height and reads better.
+QFont FittingFont(const QFont& base, const std::function<bool(const QFont&)>& fits)
+{
+    QFont font = base;
+    for (double size = QFontInfo(base).pointSizeF(); size >= kSmallestPointSize; size -= 0.5) {
+        for (int stretch : {int(QFont::Unstretched), int(QFont::SemiCondensed), int(QFont::Condensed)}) {
+            font.setPointSizeF(size);
+            font.setStretch(stretch);
+            if (fits(font)) return font;
+        }
+    }
+    return font;
+}
+
+}  // namespace
+
+void TForm1::BuildLoggingPage()
+{
+    QWidget* page = TabSheet[4];
+
+    TrackBar1 = new QSlider(Qt::Horizontal, page);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
+    TrackBar1->setAccessibleName(QStringLiteral("Sample"));
+    TrackBar1->setGeometry(55, 8, 699, 45);
+    TrackBar1->setRange(0, 0);
+    TrackBar1->setTickPosition(QSlider::TicksBelow);
+    TrackBar1->setTickInterval(1);
+    TrackBar1->hide();
+    connect(TrackBar1, &QSlider::valueChanged, this, [this] { TrackBar1Change(TrackBar1); });
+
+    Chart10 = new LogChart(page);
+    Chart10->setObjectName(QStringLiteral("Chart10"));
+    Chart10->setAccessibleName(QStringLiteral("RPM Fuel"));
+    Chart10->setGeometry(16, 56, 750, 377);
+    logging::AddLogSeries(*Chart10);   // construction step 5: titles, colours, shown or hidden
+    Chart10->OnSeriesClick = [this](int, int valueIndex) { LineSeries10Click(Chart10, valueIndex); };
+    Chart10->OnDblClick = [this] { Chart10DblClick(Chart10); };
+
+    auto button = [page](QPushButton*& b, const char* name, const char* caption, int top) {
+        b = new QPushButton(QLatin1String(caption), page);
+        b->setObjectName(QLatin1String(name));
+        b->setAccessibleName(QLatin1String(caption));
+        b->setGeometry(16, top, 81, 25);
+    };
+    button(Button3, "Button3", "Save", 432);
+    button(Button4, "Button4", "Load", 456);
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
+    connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
+
+    // A read-only table: row 0 the headings, row 1 the latest sample or the replayed one.
+    gridLog = new StringGrid(kLogChannelCount, 2, page);
+    gridLog->setObjectName(QStringLiteral("gridLog"));
+    gridLog->setAccessibleName(QStringLiteral("Log values"));
+    gridLog->setGeometry(104, 432, 668, 54);
+    gridLog->SetDefaultColWidth(kGridCellWidth + kGridLine);   // a column holds its grid line
+    gridLog->SetDefaultRowHeight((gridLog->height() - 2 * gridLog->frameWidth()) / 2);
+    gridLog->SetScrollBars(false);
+    gridLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    gridLog->setSelectionMode(QAbstractItemView::NoSelection);
+    // The headings were sized for a narrower font than most desktops use; rather than cut
+    // "Fuel (ms)" to "Fuel...", their row takes a narrower or smaller font where needed.
+    const int margin = 2 * (gridLog->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, gridLog) + 1);
+    const QFont headingFont = FittingFont(gridLog->font(), [&](const QFont& font) {
+        const QFontMetrics metrics(font);
+        for (const logging::LogChannel& c : kLogChannels)
+            if (metrics.horizontalAdvance(QLatin1String(c.heading)) + margin > kGridCellWidth) return false;
+        return true;
+    });
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        gridLog->SetCells(k, 0, QLatin1String(kLogChannels[k].heading));   // construction step 4
+        gridLog->item(0, k)->setFont(headingFont);
+        gridLog->item(0, k)->setTextAlignment(Qt::AlignCenter);
+        gridLog->item(1, k)->setTextAlignment(Qt::AlignCenter);
+    }
+
+    // The boxes stand in channel order; their numbers do not, so each finds its channel by Tag.
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        const logging::LogChannel& c = kLogChannels[k];
+        auto* box = new QCheckBox(QLatin1String(c.checkBoxCaption), page);
+        box->setObjectName(QLatin1String(c.checkBoxName));
+        box->setAccessibleName(QLatin1String(c.checkBoxCaption));
+        box->setProperty("Tag", k);
+        box->setChecked(c.initiallyVisible);
+        connect(box, &QCheckBox::toggled, this, [this, box] { CheckBox1Click(box); });
+        ChannelBox[k] = box;
+        LogSourceEdit[k] = Control<QLineEdit>(QLatin1String(c.sourceEdit));   // built by the Gauges page
+    }
+    PlaceChannelBoxes();
+
+    // "Start Logging" and "Stop Logging" stand on the Gauges page, which places them.
+    connect(Button12, &QPushButton::clicked, this, [this] { Button1Click(Button12); });
+    connect(Button13, &QPushButton::clicked, this, [this] { Button2Click(Button13); });
+}
+
+// The boxes' own places where their captions fit there. Where they would run into each other
+// (a wider font than the places were made for), they spread evenly under the chart in a font
+// that leaves every caption whole.
+void TForm1::PlaceChannelBoxes()
+{
+    auto widths = [this] {
+        std::array<int, kLogChannelCount> w{};
+        for (int k = 0; k < kLogChannelCount; ++k) w[k] = ChannelBox[k]->sizeHint().width();
+        return w;
+    };
+    std::array<int, kLogChannelCount> w = widths();
+    bool fits = true;
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        const int right = k + 1 < kLogChannelCount ? kLogChannels[k + 1].checkBoxLeft : kCheckRowRight;
+        fits = fits && kLogChannels[k].checkBoxLeft + w[k] <= right;
+    }
+    if (fits) {
+        for (int k = 0; k < kLogChannelCount; ++k)
+            ChannelBox[k]->setGeometry(kLogChannels[k].checkBoxLeft, kCheckBoxTop, w[k], ChannelBox[k]->sizeHint().height());
+        return;
+    }
+    const int span = kBlockRight - kBlockLeft;
+    const QFont font = FittingFont(ChannelBox[0]->font(), [&](const QFont& f) {
+        for (QCheckBox* box : ChannelBox) box->setFont(f);
+        w = widths();
+        return std::accumulate(w.begin(), w.end(), 0) + (kLogChannelCount - 1) * kMinCheckGap <= span;
+    });
+    for (QCheckBox* box : ChannelBox) box->setFont(font);
+    w = widths();
+    const int total = std::accumulate(w.begin(), w.end(), 0);
+    const double gap = double(span - total) / (kLogChannelCount - 1);
+    double left = kBlockLeft;
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        ChannelBox[k]->setGeometry(int(left + 0.5), kCheckBoxTop, w[k], ChannelBox[k]->sizeHint().height());
+        left += w[k] + gap;
+    }
+}
+
+void TForm1::Button1Click(QObject*)
+{
+    LoggingActive = 1;
+    StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
+    TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
+    logging::ClearLog(*Chart10);
+    Chart10->UndoZoom();   // a zoom into the old log would hide the new one
+    TrackBar1->setValue(0);
+    TrackBar1->setMaximum(0);
+    ThreadedTimer1->SetEnabled(true);
+}
+
+void TForm1::Button2Click(QObject*)
+{
+    LoggingActive = 0;
+    StatusBar1->SetPanelText(kStatusPanelLogging, kNotLoggingText);
+    const logging::StopSlider slider = logging::SliderAfterStop(logging::SampleCount(*Chart10));
+    TrackBar1->setTickInterval(logging::SliderTickInterval(slider.maximum, TrackBar1->width()));
+    TrackBar1->setMaximum(slider.maximum);
+    if (slider.show) TrackBar1->show();
+}
+
+void TForm1::AddLogSample()
+{
+    std::array<QString, kLogChannelCount> texts;
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        texts[k] = LogSourceEdit[k] ? LogSourceEdit[k]->text() : QString();
+        gridLog->SetCells(k, 1, texts[k]);
+    }
+    // All fourteen points or none: a text that does not convert drops the whole sample.
+    logging::AppendSample(*Chart10, texts);
+}
+
+void TForm1::Button3Click(QObject*)
+{
+    SaveDialog1.FilterIndex = kLogFilterIndex;
+    if (!SaveDialog1.Execute(this)) return;
+    const QString path = logging::WithLogExtension(SaveDialog1.FileName);
+    const logging::ChartLogStore store(*Chart10);
+    QString error;
+    // A log that did not reach the disk must not pass for saved: the run may exist nowhere else.
+    if (!logging::WriteLogFile(store, path, &error)) ui::ShowError(this, error);
+}
+
+void TForm1::Button4Click(QObject*)
+{
+    OpenDialog1.FilterIndex = kLogFilterIndex;
+    if (!OpenDialog1.Execute(this)) return;
+    // The file is read before the chart is emptied: a name that does not open must not wipe an
+    // unsaved run.
+    QString error;
+    const auto samples = logging::ParseLogFile(OpenDialog1.FileName, Chart10->SeriesCount(), &error);
+    if (!samples) {
+        ui::ShowError(this, error);
+        return;
+    }
+    logging::ClearLog(*Chart10);
+    logging::ChartLogStore store(*Chart10);
+    logging::AppendSamples(store, *samples);
+    Chart10->UndoZoom();
+    TrackBar1->show();
+    const logging::LoadSlider slider =
+        logging::SliderAfterLoad(logging::SampleCount(*Chart10), TrackBar1->value());
+    TrackBar1->setTickInterval(logging::SliderTickInterval(slider.maximum, TrackBar1->width()));
+    // A shorter log pulls the position back to its last sample, and the shown slider's change
+    // handler reads that sample out.
+    TrackBar1->setMaximum(slider.maximum);
+    TrackBar1->setValue(slider.position);
+}
+
+void TForm1::LineSeries10Click(QObject*, int ValueIndex)
+{
+    // Whichever line was clicked, the row shows all fourteen channels of that sample.
+    const auto row = logging::Readout(*Chart10, ValueIndex);
+    if (!row) return;
+    for (int k = 0; k < kLogChannelCount; ++k) gridLog->SetCells(k, 1, (*row)[k]);
+}
+
+void TForm1::TrackBar1Change(QObject*)
+{
+    // Hidden is the slider's own state, not the page's: a shown slider on another page still
+    // reads out.
+    if (TrackBar1->isHidden()) return;
+    LineSeries10Click(TrackBar1, TrackBar1->value());
+}
+
+void TForm1::CheckBox1Click(QObject* Sender)
+{
+    auto* box = qobject_cast<QCheckBox*>(Sender);
+    if (!box) return;
+    Chart10->SetSeriesVisible(box->property("Tag").toInt(), box->isChecked());
+}
+
+void TForm1::Chart10DblClick(QObject*)
+{
+    Chart10->UndoZoom();
+}

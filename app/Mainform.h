@@ -101,6 +101,7 @@ public:
     std::array<QCheckBox*, 14> ChannelBox{};    // CheckBox<n> by channel (their Tag)
     QPushButton* Button3 = nullptr;             // log "Save"
     QPushButton* Button4 = nullptr;             // log "Load"
+    std::array<QLineEdit*, 14> LogSourceEdit{}; // the live edit each channel records, by channel
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;
@@ -182,6 +183,7 @@ private:
     void BuildMapPage(int page);                // Temp, Fuel, Ignition, Boost
     void BuildGaugesPage();
     void BuildLoggingPage();
+    void PlaceChannelBoxes();
     void BuildSetupPage();
     void BuildComponents();
     void ShowTransferStatus(const std::optional<std::string>& status,

@@ -12,6 +12,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kHitTolerance = 4;   // pixels between the mouse and a line that still count as on it
 constexpr int kClickSlack = 3;        // pixels a click may move between press and release
 constexpr int kMinZoomPixels = 4;     // a smaller rectangle is a slip of the hand, not a zoom
+constexpr double kSmoothDensity = 2;  // samples per pixel column up to which lines are antialiased
 // The value axis spans 2 % to 98 % of the plot's height: the data fills the middle 96 %.
 constexpr double kValueMargin = 0.02 / 0.96;
 
@@ -201,6 +202,11 @@ void LogChart::BeforeReplot()
 {
     if (mStale && !mZoomed) RescaleAxes();
     mStale = false;
+    // Where several samples share a pixel column the lines merge into a band that smoothing
+    // cannot improve, and smoothing wide lines there costs more than the rest of the replot.
+    // A zoom into a few samples gets smooth lines back.
+    const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
+    setNotAntialiasedElements(perPixel > kSmoothDensity ? QCP::aePlottables : QCP::aeNone);
 }
 
 void LogChart::showEvent(QShowEvent* event)

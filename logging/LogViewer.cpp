@@ -1,0 +1,83 @@
+#include "logging/LogViewer.h"
+
+#include <algorithm>
+
+#include "ui/LogChart.h"
+
+namespace logging {
+
+void AddLogSeries(LogChart& chart)
+{
+    for (const LogChannel& c : kLogChannels) {
+        const int k = chart.AddSeries(QString::fromLatin1(c.seriesTitle), QColor::fromRgb(c.colour), c.penWidth);
+        chart.graph(k)->setObjectName(QLatin1String(c.seriesName));
+        chart.SetSeriesVisible(k, c.initiallyVisible);
+    }
+}
+
+int ChartLogStore::SeriesCount() const { return chart_.SeriesCount(); }
+
+int ChartLogStore::Count(int series) const { return chart_.Count(series); }
+
+double ChartLogStore::YValue(int series, int index) const { return chart_.YValue(series, index); }
+
+void ChartLogStore::Append(int series, const double* values, int n)
+{
+    chart_.AppendBulk(series, values, n);
+}
+
+int SampleCount(const LogChart& chart)
+{
+    const int series = chart.SeriesCount();
+    if (series == 0) return 0;
+    int count = chart.Count(0);
+    for (int k = 1; k < series; ++k) count = std::min(count, chart.Count(k));
+    return count;
+}
+
+void ClearLog(LogChart& chart)
+{
+    for (int k = 0; k < chart.SeriesCount(); ++k) chart.ClearSeries(k);
+}
+
+bool AppendSample(LogChart& chart, const std::array<QString, kLogChannelCount>& texts)
+{
+    const auto sample = SampleFromTexts(texts);
+    if (!sample) return false;
+    for (int k = 0; k < kLogChannelCount; ++k) chart.AppendY(k, (*sample)[size_t(k)]);
+    return true;
+}
+
+std::optional<std::array<QString, kLogChannelCount>> Readout(const LogChart& chart, int index)
+{
+    if (index < 0 || index >= SampleCount(chart)) return std::nullopt;
+    std::array<QString, kLogChannelCount> row;
+    for (int k = 0; k < kLogChannelCount; ++k) row[size_t(k)] = ReadoutText(k, chart.YValue(k, index));
+    return row;
+}
+
+StopSlider SliderAfterStop(int samples)
+{
+    const int maximum = std::max(samples - 1, 0);
+    return {maximum, maximum > 1};
+}
+
+LoadSlider SliderAfterLoad(int samples, int position)
+{
+    const int maximum = std::max(samples - 1, 0);
+    return {maximum, std::clamp(position, 0, maximum)};
+}
+
+int SliderTickInterval(int maximum, int pixels, int minGap)
+{
+    const int fit = std::max(pixels / std::max(minGap, 1), 1);   // ticks the width holds
+    if (maximum <= fit) return 1;
+    for (long long decade = 1;; decade *= 10) {
+        for (int step : {1, 2, 5}) {
+            const long long interval = decade * step;
+            if (maximum / interval <= fit) return int(std::min<long long>(interval, maximum));
+        }
+    }
+}
+
+}  // namespace logging

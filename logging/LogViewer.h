@@ -1,0 +1,68 @@
+// The log as the window holds it: fourteen series of the log chart, nothing else. This puts the
+// channel table onto a chart, lets the file code read and fill the chart, records a sample into
+// it and reads one back out, and holds the rules for the replay slider.
+#pragma once
+
+#include <QString>
+
+#include <array>
+#include <optional>
+
+#include "logging/LogChannels.h"
+#include "logging/LogFile.h"
+
+class LogChart;
+
+namespace logging {
+
+// Adds the fourteen series in channel order with their titles, colours and widths, and hides
+// the ones that start hidden; a series' objectName is its name in the channel table.
+void AddLogSeries(LogChart& chart);
+
+// The file code's view of the chart. Appends go in as one bulk append per series.
+class ChartLogStore : public LogStore {
+public:
+    explicit ChartLogStore(LogChart& chart) : chart_(chart) {}
+    int SeriesCount() const override;
+    int Count(int series) const override;
+    double YValue(int series, int index) const override;
+    void Append(int series, const double* values, int n) override;
+
+private:
+    LogChart& chart_;
+};
+
+// Samples in the log: the points every series holds (they are kept equal; the shortest counts).
+int SampleCount(const LogChart& chart);
+
+// Removes every point of every series. Visibility and zoom are left alone.
+void ClearLog(LogChart& chart);
+
+// Converts the fourteen live texts and appends one point to every series, hidden ones too.
+// A sample whose texts do not all convert appends nothing, so the series stay of equal length.
+bool AppendSample(LogChart& chart, const std::array<QString, kLogChannelCount>& texts);
+
+// The readout row for sample `index`, in channel order; nullopt for an index the log lacks.
+std::optional<std::array<QString, kLogChannelCount>> Readout(const LogChart& chart, int index);
+
+// The slider after Stop Logging: its maximum is the last sample's index (0 for an empty log),
+// and it is shown only from three samples on, a shorter log is not worth scrubbing.
+struct StopSlider {
+    int maximum;
+    bool show;
+};
+StopSlider SliderAfterStop(int samples);
+
+// The slider after a load: maximum as after Stop; the position stays unless the new log is
+// shorter, then it moves to the last sample.
+struct LoadSlider {
+    int maximum;
+    int position;
+};
+LoadSlider SliderAfterLoad(int samples, int position);
+
+// Positions between two ticks: one tick per position while they stand at least minGap pixels
+// apart over `pixels`; beyond that a 1-2-5 step, or hours of samples paint a solid bar.
+int SliderTickInterval(int maximum, int pixels, int minGap = 4);
+
+}  // namespace logging

@@ -1,0 +1,535 @@
+// Recording, log files and the log viewer, through the window against the simulated ECU.
+#include <QCheckBox>
+#include <QFile>
+#include <QFontMetrics>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
+
+#include "ecu/Threadedtimer.h"
+#include "logging/LogViewer.h"
+#include "tests/window/WindowFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/LogChart.h"
+#include "ui/NumberFormat.h"
+#include "ui/PageControl.h"
+#include "ui/StatusBar.h"
+#include "ui/StringGrid.h"
+
+// Readable texts in failure messages.
+static void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
+namespace {
+
+using logging::kLogChannelCount;
+using logging::kLogChannels;
+
+// The live texts of one sample, in channel order (lambda as its raw integer, oil with a decimal).
+using Texts = std::array<QString, kLogChannelCount>;
+const Texts kExample = {"6543", "12.50", "3.25", "15", "85", "30", "100",
+                        "0",    "13.80", "0",    "95", "850", "2.5", "39"};
+
+class LoggingTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        ui::SetDisplayLocale(QLocale::c());
+        WindowTest::SetUp();
+    }
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        ui::ResetDisplayLocale();
+    }
+
+    // The link settled and polling off: the read done, then the Logging page shown. From here
+    // on only the test adds samples.
+    void Quiet()
+    {
+        ASSERT_TRUE(WaitForReadComplete());
+        form->FormShortCut(Qt::Key_F5);
+        Pump(30);
+    }
+    int Samples() const { return logging::SampleCount(*form->Chart10); }
+    std::vector<int> Counts() const
+    {
+        std::vector<int> counts;
+        for (int k = 0; k < kLogChannelCount; ++k) counts.push_back(form->Chart10->Count(k));
+        return counts;
+    }
+    Texts EditTexts() const
+    {
+        Texts texts;
+        for (int k = 0; k < kLogChannelCount; ++k) texts[k] = form->LogSourceEdit[k]->text();
+        return texts;
+    }
+    Texts Row1() const
+    {
+        Texts row;
+        for (int k = 0; k < kLogChannelCount; ++k) row[k] = form->gridLog->Cells(k, 1);
+        return row;
+    }
+    void SetEdits(const Texts& texts)
+    {
+        for (int k = 0; k < kLogChannelCount; ++k) form->LogSourceEdit[k]->setText(texts[k]);
+    }
+    // One sample taken exactly as the polling tick takes it.
+    void Record(const Texts& texts)
+    {
+        SetEdits(texts);
+        form->AddLogSample();
+    }
+    // Texts of sample i of a made-up run: every channel moves, advance goes below zero.
+    static Texts Varied(int i)
+    {
+        Texts t = kExample;
+        t[0] = QString::number(800 + 97 * i);
+        t[1] = ui::FormatFixed(i * 0.0625, 2);
+        t[3] = QString::number(i % 7 - 3);
+        t[6] = QString::number(90 + i % 20);
+        t[11] = QString::number(300 + 11 * i);
+        t[12] = ui::FormatGeneral((i % 9) * 0.5);
+        return t;
+    }
+    static QByteArray Read(const QString& path)
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+    // Answers the next file dialog with `name`, remembering the filter index it was run with.
+    void AnswerDialog(const QString& name)
+    {
+        ui::SetFileDialogHook([this, name](ui::FileDialog& d) -> std::optional<QString> {
+            dialogFilterIndex = d.FilterIndex;
+            return name;
+        });
+    }
+    void CatchMessages()
+    {
+        ui::SetMessageHook([this](ui::MessageKind kind, const QString& text) {
+            messages.push_back(text);
+            EXPECT_EQ(kind, ui::MessageKind::Error);
+        });
+    }
+    void SendMouse(QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
+    {
+        QMouseEvent e(type, pos, form->Chart10->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
+        QApplication::sendEvent(form->Chart10, &e);
+    }
+
+    int dialogFilterIndex = 0;
+    std::vector<QString> messages;
+};
+
+TEST_F(LoggingTest, PageAsBuilt)
+{
+    LogChart* chart = form->Chart10;
+    ASSERT_EQ(chart->SeriesCount(), kLogChannelCount);
+    EXPECT_EQ(chart->parentWidget(), form->TabSheet[4]);
+    EXPECT_EQ(chart->geometry(), QRect(16, 56, 750, 377));
+    EXPECT_EQ(form->TrackBar1->geometry(), QRect(55, 8, 699, 45));
+    EXPECT_EQ(form->Button3->geometry(), QRect(16, 432, 81, 25));
+    EXPECT_EQ(form->Button4->geometry(), QRect(16, 456, 81, 25));
+    EXPECT_EQ(form->gridLog->geometry(), QRect(104, 432, 668, 54));
+    EXPECT_EQ(form->Button3->text(), "Save");
+    EXPECT_EQ(form->Button4->text(), "Load");
+
+    const QStringList titles = {"RPM/100", "TPS", "Fuel (ms)", "Advance", "Water", "Air", "Lambda",
+                                "POT", "Volt", "Acc", "Map", "EGT", "Oil Pressure", "PWM"};
+    const QStringList headings = {"RPM", "TPS", "Fuel (ms)", "Advance", "Water", "Air", "Lambda",
+                                  "POT", "Volt", "Acc", "Map", "EGT", "Oil Press", "PWM"};
+    const std::vector<std::pair<const char*, const char*>> boxes = {
+        {"CheckBox1", "RPM"},     {"CheckBox2", "TPS"},    {"CheckBox3", "Fuel"},
+        {"CheckBox4", "Advance"}, {"CheckBox8", "Water"},  {"CheckBox5", "Air"},
+        {"CheckBox6", "Lambda"},  {"CheckBox7", "POT"},    {"CheckBox9", "Volt"},
+        {"CheckBox10", "Acc"},    {"CheckBox11", "Map"},   {"CheckBox12", "EGT"},
+        {"CheckBox13", "Oil Pressure"}, {"CheckBox14", "PWM"}};
+    const int lefts[] = {0, 52, 103, 155, 223, 283, 326, 394, 446, 497, 549, 597, 645, 725};
+    const QColor colours[] = {{255, 0, 0}, {0, 128, 0}, {255, 255, 0}, {0, 0, 255}, {255, 0, 255},
+                              {128, 128, 128}, {0, 0, 0}, {0, 128, 128}, {255, 255, 255},
+                              {0, 0, 128}, {128, 0, 0}, {0, 255, 0}, {128, 128, 64}, {64, 128, 128}};
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        const bool shown = k < 4 || k == 6 || k > 9;
+        EXPECT_EQ(chart->graph(k)->name(), titles[k]);
+        EXPECT_EQ(chart->graph(k)->pen().color(), colours[k]) << k;
+        EXPECT_EQ(chart->graph(k)->pen().width(), k == 8 ? 1 : 2) << k;
+        EXPECT_EQ(chart->SeriesVisible(k), shown) << k;
+        EXPECT_EQ(chart->Count(k), 0);
+        EXPECT_EQ(form->gridLog->Cells(k, 0), headings[k]);
+        QCheckBox* box = form->Control<QCheckBox>(boxes[k].first);
+        ASSERT_NE(box, nullptr) << boxes[k].first;
+        EXPECT_EQ(box, form->ChannelBox[k]);
+        EXPECT_EQ(box->text(), boxes[k].second);
+        EXPECT_EQ(box->accessibleName(), boxes[k].second);
+        EXPECT_EQ(box->property("Tag").toInt(), k);
+        EXPECT_EQ(box->isChecked(), shown);
+        EXPECT_EQ(box->y(), 495);
+        // In channel order, each caption whole and clear of the next box: at the boxes' own
+        // places when the font lets them fit there, spread under the chart otherwise.
+        EXPECT_GE(box->width(), box->sizeHint().width()) << k;
+        if (k > 0) {
+            EXPECT_LT(form->ChannelBox[k - 1]->geometry().right(), box->x()) << k;
+        }
+        EXPECT_LE(box->geometry().right(), 790);
+        if (box->x() != lefts[k]) {
+            EXPECT_GE(box->x(), 16) << k;
+        }
+    }
+    EXPECT_EQ(form->gridLog->ColCount(), 14);
+    EXPECT_EQ(form->gridLog->RowCount(), 2);
+    EXPECT_EQ(form->gridLog->columnWidth(13), 46 + 1) << "46 pixels between the grid lines";
+    for (int k = 0; k < kLogChannelCount; ++k) {   // every heading whole in its column
+        const QFontMetrics metrics(form->gridLog->item(0, k)->font());
+        EXPECT_LE(metrics.horizontalAdvance(form->gridLog->Cells(k, 0)), 46 - 2) << k;
+    }
+    EXPECT_EQ(form->gridLog->editTriggers(), QAbstractItemView::NoEditTriggers);
+
+    EXPECT_TRUE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->orientation(), Qt::Horizontal);
+    EXPECT_EQ(form->TrackBar1->tickPosition(), QSlider::TicksBelow);
+    EXPECT_EQ(form->TrackBar1->tickInterval(), 1);
+    EXPECT_EQ(form->TrackBar1->minimum(), 0);
+    EXPECT_EQ(form->TrackBar1->maximum(), 0);
+    EXPECT_EQ(form->LoggingActive, 0);
+    EXPECT_EQ(form->StatusBar1->PanelText(4), "");
+}
+
+TEST_F(LoggingTest, RecordingAgainstTheEcu)
+{
+    ecu->FreezeEngine(true);
+    ASSERT_TRUE(WaitForReadComplete());
+    // Live texts as the Gauges page shows them (the live decode may write the ECU's own).
+    SetEdits(kExample);
+    form->Button12->click();
+    EXPECT_EQ(form->LoggingActive, 1);
+    EXPECT_EQ(form->StatusBar1->PanelText(4), "LOGGING");
+    ASSERT_TRUE(WaitFor([&] { return Samples() >= 4; }));
+    EXPECT_TRUE(form->TrackBar1->isHidden());
+
+    // Looking at the Logging page pauses sampling; the log and LoggingActive stay.
+    form->FormShortCut(Qt::Key_F5);
+    Pump(50);   // a tick already handed over may still run once
+    const int paused = Samples();
+    Pump(400);  // more than three polling cycles
+    EXPECT_EQ(Samples(), paused);
+    EXPECT_EQ(form->LoggingActive, 1);
+
+    // Back on the Gauges page the same log grows on.
+    form->FormShortCut(Qt::Key_F4);
+    ASSERT_TRUE(WaitFor([&] { return Samples() >= paused + 2; }));
+    form->Button13->click();
+    const int n = Samples();
+    Pump(300);   // polling goes on, recording does not
+    EXPECT_EQ(Samples(), n);
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, n)) << "hidden series too";
+    EXPECT_EQ(form->LoggingActive, 0);
+    EXPECT_EQ(form->StatusBar1->PanelText(4), "       ");
+    EXPECT_FALSE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->minimum(), 0);
+    EXPECT_EQ(form->TrackBar1->maximum(), n - 1);
+    EXPECT_TRUE(form->ThreadedTimer1->Enabled()) << "Stop leaves polling on";
+
+    // Row 1 holds the edits' texts character for character; the chart their scaled values.
+    const Texts edits = EditTexts();
+    EXPECT_EQ(Row1(), edits);
+    const auto sample = logging::SampleFromTexts(edits);
+    ASSERT_TRUE(sample);
+    for (int k = 0; k < kLogChannelCount; ++k) EXPECT_EQ(form->Chart10->YValue(k, n - 1), (*sample)[k]) << k;
+
+    // Start again: the log is emptied without a question and the slider hides.
+    form->TrackBar1->setValue(n - 1);
+    const Texts readout = Row1();
+    form->Button12->click();
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 0));
+    EXPECT_TRUE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->value(), 0);
+    EXPECT_EQ(form->TrackBar1->maximum(), 0);
+    EXPECT_EQ(Row1(), readout) << "hiding the slider first keeps its reset from reading out";
+    form->Button13->click();   // before any tick: nothing recorded, the slider stays hidden
+    EXPECT_EQ(Samples(), 0);
+    EXPECT_TRUE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->maximum(), 0);
+}
+
+TEST_F(LoggingTest, SampleTextsAndValues)
+{
+    Quiet();
+    Record(kExample);
+    EXPECT_EQ(Row1(), kExample);   // 12.50 stays 12.50, lambda shows its raw 100
+    const double chart[] = {65.43, 12.5, 3.25, 15, 85, 30, 10, 0, 13.8, 0, 9.5, 85, 2.5, 3.9};
+    for (int k = 0; k < kLogChannelCount; ++k) EXPECT_DOUBLE_EQ(form->Chart10->YValue(k, 0), chart[k]) << k;
+
+    // A text that does not convert: the texts still show, but no series gains a point.
+    Texts bad = kExample;
+    bad[11] = "";
+    Record(bad);
+    EXPECT_EQ(Row1(), bad);
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));
+    bad[11] = "85O";
+    Record(bad);
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));
+
+    // The edits are written with the system's separator, and read back with it.
+    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    Texts comma = kExample;
+    comma[1] = "12,50";
+    comma[2] = "3,25";
+    comma[8] = "13,80";
+    comma[12] = "2,5";
+    Record(comma);
+    ASSERT_EQ(Samples(), 2);
+    EXPECT_DOUBLE_EQ(form->Chart10->YValue(1, 1), 12.5);
+    form->Button2Click(nullptr);
+    EXPECT_TRUE(form->TrackBar1->isHidden()) << "two samples are not worth a slider";
+    EXPECT_EQ(form->TrackBar1->maximum(), 1);
+    form->LineSeries10Click(form->Chart10, 1);
+    EXPECT_EQ(Row1()[6], "1,00");
+    EXPECT_EQ(Row1()[1], "12,50");
+}
+
+TEST_F(LoggingTest, ReadoutBySliderAndByLine)
+{
+    Quiet();
+    Record(Varied(0));
+    Record(Varied(1));
+    Record(kExample);
+    form->Button2Click(nullptr);
+    ASSERT_FALSE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->maximum(), 2);
+    form->gridLog->SetCells(0, 1, "x");
+    form->TrackBar1->setValue(2);
+    const Texts expected = {"6543", "12.50", "3.25", "15", "85", "30", "1.00",
+                            "0",    "13.80", "0",    "95", "850", "3",  "39"};
+    EXPECT_EQ(Row1(), expected);   // factors undone, lambda as a ratio, oil 2.5 rounded to 3
+    for (int k = 0; k < kLogChannelCount; ++k) EXPECT_EQ(form->gridLog->Cells(k, 0), kLogChannels[k].heading);
+
+    // Hiding RPM hides series 0 only; the readout still covers it. A shown Water line reads
+    // out like any other.
+    form->ChannelBox[0]->click();
+    EXPECT_FALSE(form->Chart10->SeriesVisible(0));
+    for (int k = 1; k < kLogChannelCount; ++k)
+        EXPECT_EQ(form->Chart10->SeriesVisible(k), kLogChannels[k].initiallyVisible) << k;
+    form->ChannelBox[4]->click();
+    EXPECT_TRUE(form->Chart10->SeriesVisible(4));
+
+    // A click on a line reads out the sample under it, whichever line it is.
+    form->Chart10->replot();
+    const QCPGraph* water = form->Chart10->graph(4);
+    const QPoint onWater(int(form->Chart10->xAxis->coordToPixel(1)),
+                         int(form->Chart10->yAxis->coordToPixel(form->Chart10->YValue(4, 1))));
+    ASSERT_TRUE(water->visible());
+    QTest::mouseClick(form->Chart10, Qt::LeftButton, {}, onWater);
+    EXPECT_EQ(Row1(), *logging::Readout(*form->Chart10, 1));
+    EXPECT_EQ(Row1()[0], "897");
+    EXPECT_EQ(form->TrackBar1->value(), 2) << "a click does not move the slider";
+
+    // Away from every line: no readout.
+    form->gridLog->SetCells(0, 1, "x");
+    QTest::mouseClick(form->Chart10, Qt::LeftButton, {}, QPoint(3, 3));
+    EXPECT_EQ(form->gridLog->Cells(0, 1), "x");
+}
+
+TEST_F(LoggingTest, ZoomThenDoubleClickShowsTheWholeLog)
+{
+    Quiet();
+    for (int i = 0; i < 50; ++i) Record(Varied(i));
+    LogChart* chart = form->Chart10;
+    chart->replot();
+    const QCPRange fullX = chart->xAxis->range();
+    const QCPRange fullY = chart->yAxis->range();
+    EXPECT_EQ(fullX.lower, 0);
+    EXPECT_EQ(fullX.upper, 49);
+
+    const QRect plot = chart->axisRect()->rect();
+    const QPoint from = plot.center() - QPoint(60, 40);
+    const QPoint to = plot.center() + QPoint(40, 30);
+    SendMouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    SendMouse(QEvent::MouseMove, (from + to) / 2, Qt::LeftButton);
+    SendMouse(QEvent::MouseMove, to, Qt::LeftButton);
+    SendMouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    ASSERT_TRUE(chart->Zoomed());
+    EXPECT_LT(chart->xAxis->range().size(), fullX.size() / 2);
+    EXPECT_LT(chart->yAxis->range().size(), fullY.size() / 2);
+
+    QTest::mouseDClick(chart, Qt::LeftButton, {}, plot.center());
+    chart->replot();
+    EXPECT_FALSE(chart->Zoomed());
+    EXPECT_EQ(chart->xAxis->range(), fullX);
+    EXPECT_EQ(chart->yAxis->range(), fullY);
+
+    // Start Logging shows the new log whole, not the old zoom.
+    SendMouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    SendMouse(QEvent::MouseMove, to, Qt::LeftButton);
+    SendMouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    ASSERT_TRUE(chart->Zoomed());
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    EXPECT_FALSE(chart->Zoomed());
+    form->Button2Click(nullptr);
+}
+
+TEST_F(LoggingTest, SaveLoadSaveThroughTheWindow)
+{
+    Quiet();
+    for (int i = 0; i < 40; ++i) Record(Varied(i));
+    Record(kExample);
+    form->SaveDialog1.FilterIndex = 1;
+    AnswerDialog(Path("run1"));
+    form->Button3->click();
+    EXPECT_EQ(dialogFilterIndex, 2);
+    const QByteArray saved = Read(Path("run1.qxl"));
+    EXPECT_EQ(saved.count('\n'), 41);
+    EXPECT_TRUE(saved.endsWith("65.43\t12.50\t3.25\t15.00\t85.00\t30.00\t10.00\t0.00\t13.80\t0.00\t9.50\t85.00\t2.50\t3.90\t\r\n"));
+    EXPECT_TRUE(saved.contains("\t-3.00\t"));
+    AnswerDialog(Path("run1.QXL"));
+    form->Button3->click();
+    EXPECT_EQ(Read(Path("run1.QXL.qxl")), saved);
+    AnswerDialog(Path("run1.qxl"));
+    form->Button3->click();
+    EXPECT_FALSE(QFile::exists(Path("run1.qxl.qxl")));
+
+    // A fresh run, then the file back: the loaded log replaces it and saves byte for byte.
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    for (int i = 0; i < 70; ++i) Record(Varied(i + 5));
+    form->Button2Click(nullptr);
+    form->TrackBar1->setValue(60);
+    form->OpenDialog1.FilterIndex = 1;
+    AnswerDialog(Path("run1.qxl"));
+    form->Button4->click();
+    EXPECT_EQ(dialogFilterIndex, 2);
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 41));
+    EXPECT_FALSE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->maximum(), 40);
+    EXPECT_EQ(form->TrackBar1->value(), 40) << "beyond the loaded log: moved to its last sample";
+    EXPECT_EQ(Row1()[0], "6543") << "and that sample read out";
+    EXPECT_EQ(Row1()[6], "1.00");
+    EXPECT_EQ(form->Chart10->YValue(3, 0), -3);
+    AnswerDialog(Path("run2.qxl"));
+    form->Button3->click();
+    EXPECT_EQ(Read(Path("run2.qxl")), saved);
+
+    // Loading keeps a position that still exists.
+    form->TrackBar1->setValue(7);
+    form->Button4->click();   // the hook still answers run2.qxl
+    EXPECT_EQ(form->TrackBar1->value(), 7);
+
+    // An empty log: an empty file, which loads as nothing with the slider shown at 0..0.
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    form->Button2Click(nullptr);
+    AnswerDialog(Path("empty"));
+    form->Button3->click();
+    EXPECT_EQ(Read(Path("empty.qxl")), QByteArray());
+    AnswerDialog(Path("run1.qxl"));
+    form->Button4->click();
+    form->TrackBar1->setValue(30);
+    AnswerDialog(Path("empty.qxl"));
+    const Texts before = Row1();
+    form->Button4->click();
+    EXPECT_EQ(Samples(), 0);
+    EXPECT_FALSE(form->TrackBar1->isHidden());
+    EXPECT_EQ(form->TrackBar1->maximum(), 0);
+    EXPECT_EQ(form->TrackBar1->value(), 0);
+    EXPECT_EQ(Row1(), before) << "no sample, no readout";
+    EXPECT_EQ(form->LoggingActive, 0);
+}
+
+TEST_F(LoggingTest, CancelledDialogsChangeNothing)
+{
+    Quiet();
+    for (int i = 0; i < 5; ++i) Record(Varied(i));
+    ui::SetFileDialogHook([](ui::FileDialog&) { return std::optional<QString>(); });
+    form->Button3->click();
+    form->Button4->click();
+    EXPECT_EQ(Samples(), 5);
+    EXPECT_TRUE(form->TrackBar1->isHidden());
+    EXPECT_TRUE(QDir(dir.path()).entryList({"*.qxl"}, QDir::Files).isEmpty());
+}
+
+TEST_F(LoggingTest, AFailedSaveIsReportedAndTheOldFileStays)
+{
+    Quiet();
+    CatchMessages();
+    for (int i = 0; i < 3; ++i) Record(Varied(i));
+    AnswerDialog(Path("day"));
+    form->Button3->click();
+    const QByteArray old = Read(Path("day.qxl"));
+    ASSERT_EQ(old.count('\n'), 3);
+    ASSERT_TRUE(messages.empty());
+
+    // The disk fills halfway through (here: a file size limit, which binds root too).
+    for (int i = 3; i < 3000; ++i) Record(Varied(i));
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 32 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    form->Button3->click();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains(Path("day.qxl"))) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("File too large")) << messages[0].toStdString();
+    EXPECT_EQ(Read(Path("day.qxl")), old);
+    EXPECT_EQ(Samples(), 3000) << "the log stays on display";
+
+    // A folder that cannot be made.
+    AnswerDialog(Path("day.qxl/run"));
+    form->Button3->click();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_TRUE(messages[1].contains("run.qxl")) << messages[1].toStdString();
+}
+
+TEST_F(LoggingTest, ALoadThatCannotOpenKeepsTheLog)
+{
+    Quiet();
+    CatchMessages();
+    for (int i = 0; i < 5; ++i) Record(Varied(i));
+    form->Button2Click(nullptr);
+    form->TrackBar1->setValue(4);
+    const Texts row = Row1();
+    AnswerDialog(Path("mistyped.qxl"));
+    form->Button4->click();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(messages[0].contains("mistyped.qxl")) << messages[0].toStdString();
+    EXPECT_TRUE(messages[0].contains("No such file")) << messages[0].toStdString();
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 5));
+    EXPECT_DOUBLE_EQ(form->Chart10->YValue(0, 4), 11.88);
+    EXPECT_EQ(form->TrackBar1->maximum(), 4);
+    EXPECT_EQ(form->TrackBar1->value(), 4);
+    EXPECT_EQ(Row1(), row);
+}
+
+TEST_F(LoggingTest, LoadingDuringLoggingKeepsRecordingOntoTheLoadedLog)
+{
+    ASSERT_TRUE(WaitForReadComplete());
+    {
+        for (int i = 0; i < 4; ++i) Record(Varied(i));
+        AnswerDialog(Path("four.qxl"));
+        form->Button3->click();
+    }
+    form->Button12->click();
+    ASSERT_TRUE(WaitFor([&] { return Samples() >= 1; }));
+    form->FormShortCut(Qt::Key_F5);   // to the Logging page: sampling pauses
+    Pump(50);
+    form->Button4->click();
+    EXPECT_EQ(form->LoggingActive, 1);
+    EXPECT_EQ(Samples(), 4);
+    EXPECT_EQ(form->TrackBar1->maximum(), 3);
+    form->FormShortCut(Qt::Key_F4);
+    ASSERT_TRUE(WaitFor([&] { return Samples() >= 6; }));
+    EXPECT_FLOAT_EQ(float(form->Chart10->YValue(0, 3)), 10.91f);
+    EXPECT_EQ(form->TrackBar1->maximum(), 3) << "new samples lie beyond the slider until Stop";
+    form->Button13->click();
+    EXPECT_EQ(form->TrackBar1->maximum(), Samples() - 1);
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, Samples()));
+}
+
+}  // namespace
