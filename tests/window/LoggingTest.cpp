@@ -202,7 +202,11 @@ TEST_F(LoggingTest, PageAsBuilt)
 
 TEST_F(LoggingTest, RecordingAgainstTheEcu)
 {
-    ecu->FreezeEngine(true);
+    // Fixed live replies, so that the edits hold still between the last sample and the check.
+    const struct { char letter; uint16_t address; uint8_t data; } replies[] = {
+        {'A', 6543, 115}, {'B', 95, 200}, {'C', 104, 100}, {'D', 60, 115},
+        {'E', 138, 0},    {'F', 23, 100}, {'G', 100, 100}, {'H', 850, 25}};
+    for (const auto& r : replies) ecu->SetLiveReply(r.letter, r.address, r.data);
     ASSERT_TRUE(WaitForReadComplete());
     // Live texts as the Gauges page shows them (the live decode may write the ECU's own).
     SetEdits(kExample);
