@@ -92,14 +92,14 @@ void TForm1::BuildSetupPage()
 
     // The row of eight engine settings.
     QGroupBox* tpsLower = MakeGroup(page, QStringLiteral("TPS"), "GroupBoxTpsLower", {8, 124, 774, 84});
-    int x = 10;
+    int x = 8;
     for (int address : {431, 438, 440, 453, 447, 441, 454, 455}) {
-        BuildSettingRow(address, tpsLower, {x, 20}, SettingLabels::Above, 92);
-        x += 95;
+        BuildSettingRow(address, tpsLower, {x, 20}, SettingLabels::Above, 94);
+        x += 96;
     }
 
     QGroupBox* description = MakeGroup(page, QStringLiteral("Description"), "GroupBoxDescription",
-                                       {8, 216, 520, 232});
+                                       {8, 216, 520, 330});
     Memo1 = new QPlainTextEdit(QStringLiteral("Memo1"), description);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setAccessibleName(QStringLiteral("Description"));
@@ -120,7 +120,7 @@ void TForm1::BuildSetupPage()
     label->setBuddy(ComboBox1);
     row->addWidget(label);
     row->addWidget(ComboBox1, 1);
-    portGroup->setGeometry(540, 392, 242, 56);
+    portGroup->setGeometry(540, 490, 242, 56);
 }
 
 void TForm1::Button8Click(QObject*)

@@ -121,8 +121,10 @@ QString DecodeDescription(const QByteArray& bytes)
 bool WriteFileWhole(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(bytes) != bytes.size()) {
+    // Unbuffered: a buffered save file flushes on commit and takes a short write there (a
+    // full disk) for success, which would put a cut-off file in place of the old one.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
+    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
         file.cancelWriting();
         return false;
     }
