@@ -3,9 +3,10 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QLineEdit>
 #include <QProxyStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/Mainform.h"
 #include "calibration/MapTables.h"
@@ -63,9 +64,12 @@ void RedrawFromGrid(MapChart& chart, const StringGrid& grid)
 void TForm1::BuildMapPage(int page)
 {
     QWidget* sheet = TabSheet[page];
-    auto* style = findChild<TightCellStyle*>(QString(), Qt::FindDirectChildrenOnly);
+    // One style for all grids, owned by the window; found again by its name for later pages.
+    const QString styleName = QStringLiteral("MapGridStyle");
+    QStyle* style = findChild<QStyle*>(styleName, Qt::FindDirectChildrenOnly);
     if (!style) {
         style = new TightCellStyle;
+        style->setObjectName(styleName);
         style->setParent(this);
     }
 

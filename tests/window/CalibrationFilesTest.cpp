@@ -100,6 +100,8 @@ TEST_F(CalibrationFilesTest, SavedFilesHoldTheImageAndTheDescription)
     Save(Path("tune"));
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_TRUE(dialogs[0].save);
+    EXPECT_EQ(dialogs[0].initialDir, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    EXPECT_EQ(dialogs[0].filterIndex, 1);
     EXPECT_EQ(ReadRaw(Path("tune.qxe")), AsBytes(form->EepromImage));
     EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("Road car, 98 RON\r\nbase map\r\n"));
 
