@@ -3,6 +3,7 @@
 // Handlers stay thin: they call into ecu/, calibration/, live/, logging/ and ui/.
 #pragma once
 
+#include <QPoint>
 #include <QWidget>
 
 #include <array>
@@ -181,6 +182,13 @@ private:
     // The stored layout: each builds one page's controls and binds their events.
     void BuildShell();
     void BuildMapPage(int page);                // Temp, Fuel, Ignition, Boost
+    // One setting's label(s), edit (Tag = its address) and spin control, at `at` inside
+    // `parent`, bound to the shared handlers (SettingsEditors.cpp).
+    enum class SettingLabels { None, Left, Above };
+    QLineEdit* BuildSettingRow(int address, QWidget* parent, QPoint at, SettingLabels labels,
+                               int labelWidth = 0);
+    bool LockEditRed() const;
+    void ShowInvalidLock(uint8_t byte);         // the decode's lock check found neither 0 nor 20
     void BuildGaugesPage();
     void BuildLoggingPage();
     void PlaceChannelBoxes();

@@ -1,6 +1,182 @@
 // The scalar settings' editors: leaving an edit or clicking its spin arrows sends the setting.
+// Also the one place that builds a setting's row of controls, for every page that holds one.
+#include <QEvent>
+#include <QFocusEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+
 #include "app/Mainform.h"
+#include "calibration/SettingEditors.h"
+#include "ecu/Zcomm.h"
+#include "ui/Beep.h"
+#include "ui/PageControl.h"
 
-void TForm1::txtIdleFuelExit(QObject*) {}
+namespace {
 
-void TForm1::updownBaseFuelClick(QObject*, UpDown::TUDBtnType) {}
+constexpr int EditWidth = 40;
+constexpr int EditHeight = 21;
+constexpr int LabelHeight = 14;
+
+// Qt offers no desktop caption colours; this is the common default of the inactive caption,
+// the colour every setting edit shares so that settings stand apart from live readings.
+const QColor SettingEditColor(191, 205, 219);
+const QColor LockWarningRed(255, 0, 0);
+
+void SetEditColor(QLineEdit* edit, const QColor& color)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Base, color);
+    edit->setPalette(palette);
+}
+
+// Runs the leave handler when the focus moves from a setting edit to another control. Focus
+// lost because the window itself went inactive (another window, a dialog, a menu) is not a
+// leave: the edit still holds the focus within the window.
+class LeaveWatcher : public QObject {
+public:
+    LeaveWatcher(QObject* parent, TZComm* link, std::function<void(QObject*)> onLeave)
+        : QObject(parent), link_(link), onLeave_(std::move(onLeave))
+    {
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusOut) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            auto* edit = qobject_cast<QLineEdit*>(watched);
+            // The window being taken apart moves the focus too; by then the link may be gone.
+            if (edit && link_ && edit->window()->isVisible() && reason != Qt::ActiveWindowFocusReason
+                && reason != Qt::PopupFocusReason)
+                onLeave_(edit);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<TZComm> link_;
+    std::function<void(QObject*)> onLeave_;
+};
+
+QString UnitText(const calibration::SettingLayout& s)
+{
+    return s.unitLabel ? QString::fromUtf8(s.unitLabel) : QString();
+}
+
+// What a screen reader says for the edit: its label with its unit, else its group's caption.
+QString SpokenName(const calibration::SettingLayout& s)
+{
+    QString name = QString::fromUtf8(calibration::AccessibleName(s));
+    if (s.unitLabel) name += QLatin1Char(' ') + UnitText(s);
+    return name;
+}
+
+}  // namespace
+
+QLineEdit* TForm1::BuildSettingRow(int address, QWidget* parent, QPoint at, SettingLabels labels,
+                                   int labelWidth)
+{
+    const calibration::SettingLayout* s = calibration::SettingByAddress(address);
+    if (!s) return nullptr;
+    static const char* const watcherName = "SettingLeaveWatcher";
+    auto* watcher = findChild<LeaveWatcher*>(QLatin1String(watcherName), Qt::FindDirectChildrenOnly);
+    if (!watcher) {
+        watcher = new LeaveWatcher(this, ZComm1, [this](QObject* edit) { txtIdleFuelExit(edit); });
+        watcher->setObjectName(QLatin1String(watcherName));
+    }
+
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QLatin1String(s->edit));
+    edit->setAccessibleName(SpokenName(*s));
+    edit->setProperty("Tag", s->address);
+    edit->setReadOnly(s->readOnly);
+    SetEditColor(edit, SettingEditColor);
+
+    QPoint editAt = at;
+    auto makeLabel = [&](const QString& text, QRect geometry, const char* suffix) {
+        auto* label = new QLabel(text, parent);
+        label->setObjectName(QLatin1String(s->edit) + QLatin1String(suffix));
+        label->setGeometry(geometry);
+        label->setBuddy(edit);
+        return label;
+    };
+    if (labels == SettingLabels::Left && s->label) {
+        makeLabel(QString::fromUtf8(s->label), QRect(at.x(), at.y(), labelWidth, EditHeight), "Label");
+        editAt.rx() += labelWidth;
+    } else if (labels == SettingLabels::Above && s->label) {
+        makeLabel(QString::fromUtf8(s->label), QRect(at.x(), at.y(), labelWidth, LabelHeight), "Label");
+        editAt.ry() += LabelHeight;
+        if (s->unitLabel) {
+            makeLabel(UnitText(*s), QRect(at.x(), editAt.y(), labelWidth, LabelHeight), "Unit");
+            editAt.ry() += LabelHeight;
+        }
+        editAt.ry() += 2;
+    }
+    edit->setGeometry(QRect(editAt, QSize(EditWidth, EditHeight)));
+    // A unit label of a row with its label at the left stands after the spin control.
+    if (labels == SettingLabels::Left && s->unitLabel) {
+        auto* unit = new QLabel(UnitText(*s), parent);
+        unit->setObjectName(QLatin1String(s->edit) + QLatin1String("Unit"));
+        unit->setGeometry(editAt.x() + EditWidth + 20, editAt.y(), 40, EditHeight);
+        unit->setBuddy(edit);
+    }
+
+    auto* spin = new UpDown(parent);
+    spin->setObjectName(QLatin1String(s->spin));
+    spin->SetAccessibleBaseName(SpokenName(*s));
+    spin->SetMin(s->spinMin);
+    spin->SetMax(s->spinMax);
+    spin->SetIncrement(s->spinStep);
+    spin->SetTag(s->spinTag);
+    spin->SetAssociate(edit);
+    spin->SetPosition(s->startValue);
+    spin->OnClick = [this](QObject* sender, UpDown::TUDBtnType button) { updownBaseFuelClick(sender, button); };
+
+    edit->installEventFilter(watcher);
+    SettingEdit[address] = edit;
+    SettingSpin[address] = spin;
+    switch (address) {
+    case calibration::LockAddress: txtTPSDwell = edit; updownLockAdvance = spin; break;
+    case calibration::PrimingAddress: UpDown7 = spin; break;
+    case 450: txtTPSZero = edit; updownTPSZero = spin; break;
+    case 451: txtTPSMax = edit; updownTPSMax = spin; break;
+    default: break;
+    }
+    return edit;
+}
+
+bool TForm1::LockEditRed() const
+{
+    return txtTPSDwell && txtTPSDwell->palette().color(QPalette::Base) == LockWarningRed;
+}
+
+void TForm1::txtIdleFuelExit(QObject* Sender)
+{
+    const auto* edit = qobject_cast<const QLineEdit*>(Sender);
+    if (!edit) return;
+    const calibration::SettingLeave leave = calibration::LeaveSetting(
+        ReadPending != 0, UploadActive != 0, edit->property("Tag").toInt(), edit->text().toStdString());
+    switch (leave.action) {
+    case calibration::SettingLeave::Nothing: break;
+    case calibration::SettingLeave::Beep: ui::Beep(); break;
+    case calibration::SettingLeave::Send: SendCommand('W', leave.address, leave.data); break;
+    }
+}
+
+void TForm1::updownBaseFuelClick(QObject* Sender, UpDown::TUDBtnType)
+{
+    auto* spin = qobject_cast<UpDown*>(Sender);
+    if (!spin) return;
+    txtIdleFuelExit(spin->Associate());
+    if (spin->Tag() == calibration::LockSpinTag && LockEditRed()) SetEditColor(txtTPSDwell, SettingEditColor);
+}
+
+void TForm1::ShowInvalidLock(uint8_t byte)
+{
+    // Neither off nor on: the tuner is taken to the setting and must look at it.
+    PageControl1->SetActivePageIndex(calibration::PageSetup);
+    txtTPSDwell->setText(QString::number(byte));
+    SetEditColor(txtTPSDwell, LockWarningRed);
+    txtTPSDwell->setFocus();
+}

@@ -3,12 +3,116 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
 
 #include "app/Mainform.h"
+#include "calibration/CalibrationFiles.h"
+#include "calibration/ThrottleCalibration.h"
+#include "ecu/Threadedtimer.h"
+#include "ui/Beep.h"
+#include "ui/Dialogs.h"
+#include "ui/StatusBar.h"
+
+namespace {
+
+const QString ErrorOpeningFile = QStringLiteral("Status- error opening file");
+
+QGroupBox* MakeGroup(QWidget* parent, const QString& title, const char* name, QRect geometry)
+{
+    auto* group = new QGroupBox(title, parent);
+    group->setObjectName(QLatin1String(name));
+    group->setAccessibleName(title);
+    group->setGeometry(geometry);
+    return group;
+}
+
+QPushButton* MakeButton(QWidget* parent, const QString& caption, const char* name, QRect geometry)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setAccessibleName(caption);
+    button->setGeometry(geometry);
+    return button;
+}
+
+// Both end points: prompt with live polling on, then take the raw reading the tuner saw.
+void TeachThrottleEnd(TForm1& form, const calibration::ThrottleEnd& end, UpDown* spin, QLineEdit* edit)
+{
+    form.ThreadedTimer1->SetEnabled(true);   // the POT box keeps moving while the prompt is open
+    ui::ShowInformation(&form, QString::fromUtf8(end.prompt));
+    form.ThreadedTimer1->SetEnabled(false);
+
+    const calibration::ThrottleReading reading = calibration::ReadThrottle(form.txtPOT->text().toStdString());
+    switch (reading.outcome) {
+    case calibration::ThrottleReading::Ignore: return;
+    case calibration::ThrottleReading::Refuse: ui::Beep(); return;
+    case calibration::ThrottleReading::Store: break;
+    }
+    form.EepromImage[std::size_t(end.address)] = reading.byte;
+    spin->SetPosition(reading.byte);
+    form.txtIdleFuelExit(edit);
+}
+
+}  // namespace
 
 void TForm1::BuildSetupPage()
 {
     QWidget* page = TabSheet[5];
+
+    // Throttle end points, typed or taught.
+    QGroupBox* tpsUpper = MakeGroup(page, QStringLiteral("TPS"), "GroupBoxTpsUpper", {8, 6, 236, 92});
+    BuildSettingRow(450, tpsUpper, {10, 24}, SettingLabels::Left, 40);
+    BuildSettingRow(451, tpsUpper, {10, 56}, SettingLabels::Left, 40);
+    Button5 = MakeButton(tpsUpper, QStringLiteral("SET TPS MIN"), "Button5", {122, 22, 104, 26});
+    Button6 = MakeButton(tpsUpper, QStringLiteral("SET TPS MAX"), "Button6", {122, 54, 104, 26});
+    connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(Button5); });
+    connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(Button6); });
+
+    QGroupBox* idle = MakeGroup(page, QStringLiteral("IDLE"), "GroupBoxIdle", {252, 6, 150, 110});
+    BuildSettingRow(443, idle, {10, 22}, SettingLabels::Left, 62);
+    BuildSettingRow(444, idle, {10, 50}, SettingLabels::Left, 62);
+    BuildSettingRow(445, idle, {10, 78}, SettingLabels::Left, 62);
+
+    QGroupBox* acc = MakeGroup(page, QStringLiteral("Acceleration"), "GroupBoxAcceleration", {410, 6, 150, 110});
+    BuildSettingRow(446, acc, {10, 22}, SettingLabels::Left, 62);
+    BuildSettingRow(448, acc, {10, 50}, SettingLabels::Left, 62);
+    BuildSettingRow(449, acc, {10, 78}, SettingLabels::Left, 62);
+
+    // The raw throttle reading the end points are taught from; the Gauges page made the box.
+    QGroupBox* pot = MakeGroup(page, QStringLiteral("POT"), "GroupBoxPot", {568, 6, 90, 56});
+    txtPOT->setParent(pot);
+    txtPOT->setGeometry(12, 24, 64, 21);
+    txtPOT->setAccessibleName(QStringLiteral("POT"));
+    txtPOT->show();
+
+    BuildSettingRow(439, page, {576, 80}, SettingLabels::Left, 52);   // priming, on the page itself
+
+    // The row of eight engine settings.
+    QGroupBox* tpsLower = MakeGroup(page, QStringLiteral("TPS"), "GroupBoxTpsLower", {8, 124, 774, 84});
+    int x = 8;
+    for (int address : {431, 438, 440, 453, 447, 441, 454, 455}) {
+        BuildSettingRow(address, tpsLower, {x, 20}, SettingLabels::Above, 94);
+        x += 96;
+    }
+
+    QGroupBox* description = MakeGroup(page, QStringLiteral("Description"), "GroupBoxDescription",
+                                       {8, 216, 520, 330});
+    Memo1 = new QPlainTextEdit(QStringLiteral("Memo1"), description);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setAccessibleName(QStringLiteral("Description"));
+    auto* memoLayout = new QVBoxLayout(description);
+    memoLayout->setContentsMargins(8, 4, 8, 8);
+    memoLayout->addWidget(Memo1);
+
+    // The calibration file: image and description together.
+    Button7 = MakeButton(page, QStringLiteral("Load"), "Button7", {540, 226, 96, 28});
+    Button8 = MakeButton(page, QStringLiteral("Save"), "Button8", {540, 262, 96, 28});
+    connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(Button7); });
+    connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
+
     auto* portGroup = new QGroupBox(QStringLiteral("Port"), page);
     portGroup->setObjectName(QStringLiteral("grpPort"));
     auto* row = new QHBoxLayout(portGroup);
@@ -16,10 +120,60 @@ void TForm1::BuildSetupPage()
     label->setBuddy(ComboBox1);
     row->addWidget(label);
     row->addWidget(ComboBox1, 1);
-    portGroup->setGeometry(16, 460, 360, 56);
+    portGroup->setGeometry(540, 490, 242, 56);
 }
 
-void TForm1::Button7Click(QObject*) {}
-void TForm1::Button8Click(QObject*) {}
-void TForm1::Button5Click(QObject*) {}
-void TForm1::Button6Click(QObject*) {}
+void TForm1::Button8Click(QObject*)
+{
+    if (!SaveDialog1.Execute(this)) return;
+    const QString imageFile = calibration::ImageFileName(SaveDialog1.FileName);
+    // The image as held: an edit is in it once the ECU has echoed it, never before.
+    const QByteArray image(reinterpret_cast<const char*>(EepromImage.data()), calibration::ImageSize);
+    if (!calibration::WriteFileWhole(imageFile, image)) {
+        StatusBar1->SetPanelText(3, ErrorOpeningFile);
+        return;
+    }
+    const QString sideFile = calibration::SideFileName(imageFile);
+    if (!calibration::WriteFileWhole(sideFile, calibration::EncodeDescription(Memo1->toPlainText())))
+        ui::ShowError(this, QStringLiteral("Cannot create file ") + sideFile);
+}
+
+void TForm1::Button7Click(QObject*)
+{
+    if (!OpenDialog1.Execute(this)) return;
+    const QString imageFile = OpenDialog1.FileName;
+    const calibration::ImageFileRead read = calibration::ReadImageFile(imageFile);
+    switch (read.status) {
+    case calibration::ImageFileRead::CannotOpen:
+        StatusBar1->SetPanelText(3, ErrorOpeningFile);
+        return;
+    case calibration::ImageFileRead::WrongSize:
+        ui::ShowError(this, calibration::WrongSizeMessage(imageFile, read.size));
+        return;
+    case calibration::ImageFileRead::Ok: break;
+    }
+    EepromImage = read.image;
+    Button10Click(nullptr);
+
+    // Without its description the calibration is shown but not sent: the tuner should see
+    // what is missing before anything reaches the ECU.
+    const QString sideFile = calibration::SideFileName(imageFile);
+    QString description;
+    if (!calibration::ReadDescriptionFile(sideFile, &description)) {
+        ui::ShowError(this, QStringLiteral("Cannot open file ") + sideFile);
+        return;
+    }
+    Memo1->setPlainText(description);
+    UploadActive = 1;
+    SendCommand('W', 0, EepromImage[0]);
+}
+
+void TForm1::Button5Click(QObject*)
+{
+    TeachThrottleEnd(*this, calibration::ThrottleClosed, updownTPSZero, txtTPSZero);
+}
+
+void TForm1::Button6Click(QObject*)
+{
+    TeachThrottleEnd(*this, calibration::ThrottleOpen, updownTPSMax, txtTPSMax);
+}

@@ -1,0 +1,165 @@
+// The whole calibration memory over the link, end to end through the window: a full read
+// (500 'R' exchanges) and the load of a calibration file with its upload (500 'W' exchanges),
+// against the simulated ECU, unpaced and paced like the real line at 19200 baud. Prints the
+// medians and, for the paced line, the ratio to the line's own limit: 500 exchanges of two
+// ten-character frames at ten bits a character, 5.21 s.
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/Mainform.h"
+#include "tools/ecu-sim/EcuSim.h"
+#include "ui/Dialogs.h"
+#include "ui/PageControl.h"
+
+namespace {
+
+constexpr double LineLimitSeconds = 500.0 * 20 * 10 / 19200;
+
+// Handles events as they come until cond holds; false after timeoutMs.
+bool RunUntil(const std::function<bool()>& cond, int timeoutMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QTimer wake;   // only to look at the clock when nothing else happens
+    wake.start(50);
+    while (!cond()) {
+        if (elapsed.elapsed() > timeoutMs) return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct Rig {
+    std::unique_ptr<sim::EcuSim> ecu;
+    std::unique_ptr<TForm1> form;
+};
+
+bool StartRig(Rig& rig, const QString& folder, uint32_t baud)
+{
+    sim::SimOptions options;
+    options.link = QDir(folder).filePath(QStringLiteral("COM1")).toStdString();
+    options.baud = baud;
+    rig.ecu = std::make_unique<sim::EcuSim>(options);
+    std::string error;
+    if (!rig.ecu->Start(&error)) {
+        std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
+        return false;
+    }
+    rig.form = std::make_unique<TForm1>();
+    rig.form->show();
+    if (!RunUntil([&] { return rig.form->ReadPending == 0; }, 30000)) {
+        std::fprintf(stderr, "the first read did not complete\n");
+        return false;
+    }
+    return true;
+}
+
+// Off the Gauges page: no live polling between the exchanges being measured. A poll already
+// handed over still runs once, and its reply must be in before the measured walk begins:
+// a poll frame sent in the middle would cut the walk's frame short.
+void StopPolling(TForm1& form)
+{
+    form.PageControl1->SetActivePageIndex(5);
+    form.PageControl1Change(form.PageControl1);
+    RunUntil([] { return false; }, 100);
+}
+
+std::vector<double> TimeReads(TForm1& form, int rounds)
+{
+    std::vector<double> seconds;
+    for (int i = 0; i < rounds; ++i) {
+        StopPolling(form);
+        form.ReadPending = 1;   // its completion clears it; no 'V' goes out to start another
+        QElapsedTimer t;
+        t.start();
+        form.Button11Click(nullptr);
+        if (!RunUntil([&] { return form.ReadPending == 0; }, 60000)) {
+            std::fprintf(stderr, "read %d did not complete\n", i);
+            break;
+        }
+        seconds.push_back(t.nsecsElapsed() / 1e9);
+    }
+    StopPolling(form);
+    return seconds;
+}
+
+std::vector<double> TimeLoads(TForm1& form, const QString& file, int rounds)
+{
+    ui::SetFileDialogHook([file](ui::FileDialog&) -> std::optional<QString> { return file; });
+    std::vector<double> seconds;
+    for (int i = 0; i < rounds; ++i) {
+        QElapsedTimer t;
+        t.start();
+        form.Button7Click(nullptr);
+        if (form.UploadActive != 1 || !RunUntil([&] { return form.UploadActive == 0; }, 60000)) {
+            std::fprintf(stderr, "load %d did not complete\n", i);
+            break;
+        }
+        seconds.push_back(t.nsecsElapsed() / 1e9);
+    }
+    ui::SetFileDialogHook({});
+    return seconds;
+}
+
+void Report(const char* what, const std::vector<double>& seconds, bool paced)
+{
+    if (seconds.empty()) return;
+    const double median = Median(seconds);
+    if (paced)
+        std::printf("%-34s median %7.3f s over %zu runs, %.3f of the line's limit (%.2f s)\n", what,
+                    median, seconds.size(), median / LineLimitSeconds, LineLimitSeconds);
+    else
+        std::printf("%-34s median %7.1f ms over %zu runs\n", what, median * 1000, seconds.size());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    if (!dir.isValid() || !QDir::setCurrent(dir.path())) return 1;
+
+    // A calibration file unlike the simulator's own, with its description.
+    sim::Image image = sim::EcuSim::DefaultImage();
+    for (auto& b : image) b = uint8_t(b + 1);
+    image[454] = 20;
+    {
+        QFile qxe(dir.filePath(QStringLiteral("bench.qxe")));
+        QFile qxc(dir.filePath(QStringLiteral("bench.qxc")));
+        if (!qxe.open(QIODevice::WriteOnly) || !qxc.open(QIODevice::WriteOnly)) return 1;
+        qxe.write(reinterpret_cast<const char*>(image.data()), qint64(image.size()));
+        qxc.write("bench\r\n");
+    }
+    const QString file = dir.filePath(QStringLiteral("bench.qxe"));
+
+    for (const uint32_t baud : {0u, 19200u}) {
+        const bool paced = baud != 0;
+        Rig rig;
+        if (!StartRig(rig, dir.path(), baud)) return 1;
+        const int rounds = paced ? 5 : 20;
+        Report(paced ? "full read, paced 19200 baud" : "full read, unpaced", TimeReads(*rig.form, rounds), paced);
+        Report(paced ? "file load + upload, paced 19200" : "file load + upload, unpaced",
+               TimeLoads(*rig.form, file, rounds), paced);
+        rig.form.reset();
+        rig.ecu->Stop();
+    }
+    return 0;
+}

@@ -1,0 +1,61 @@
+// A calibration on disk: the image file, exactly the 500 bytes of the image, and its side
+// file of the same base name holding the description's lines. Names, encodings, reading and
+// writing; the window decides what to show and what to send.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include "calibration/ImageLayout.h"
+
+namespace calibration {
+
+// The name an image is saved under: the chosen name, with ".qxe" added unless it already ends
+// in exactly ".qxe" (case matters: "tune.QXE" becomes "tune.QXE.qxe").
+QString ImageFileName(const QString& chosen);
+
+// The side file beside an image file: its name without the last four characters, plus ".qxc"
+// ("tune.qxe" and "tune.bin" both give "tune.qxc").
+QString SideFileName(const QString& imageFile);
+
+// The description's text as side file bytes: one line per line of the text, each ended by
+// CR LF. Windows-1252 so that the file reads right in Windows tools; UTF-8 when the text holds
+// a character Windows-1252 cannot, or when its Windows-1252 bytes would read back as UTF-8:
+// either way the text loads back exactly.
+QByteArray EncodeDescription(const QString& text);
+
+// Side file bytes as the description's text: valid UTF-8 (a leading byte order mark dropped)
+// is read as UTF-8, anything else as Windows-1252. Lines end at CR LF, LF or CR; a final line
+// end makes no empty last line. The lines are joined by '\n'.
+QString DecodeDescription(const QByteArray& bytes);
+
+// Windows-1252 both ways. Encoding gives false when a character has no byte. The five bytes
+// the code page leaves unassigned decode to the control characters of the same number, the
+// way Windows reads them, and encode back to themselves.
+bool EncodeWindows1252(const QString& text, QByteArray* out);
+QString DecodeWindows1252(const QByteArray& bytes);
+
+// Writes the whole file or nothing: the bytes go to a temporary file in the same folder,
+// which replaces the old file only once it is complete. False when the file cannot be
+// created or written; the old file is then untouched.
+bool WriteFileWhole(const QString& path, const QByteArray& bytes);
+
+struct ImageFileRead {
+    enum Status {
+        Ok,
+        CannotOpen,
+        WrongSize,   // not a calibration image: it would upload a mix of two calibrations, or a
+                     // log file picked by mistake into the ECU's memory
+    } status = CannotOpen;
+    EepromImage image{};   // Ok only
+    qint64 size = 0;       // the file's size in bytes (WrongSize)
+};
+ImageFileRead ReadImageFile(const QString& path);
+
+// The words that tell the tuner why a file was not loaded.
+QString WrongSizeMessage(const QString& path, qint64 size);
+
+// The side file's text; false when it cannot be opened or read.
+bool ReadDescriptionFile(const QString& path, QString* text);
+
+}  // namespace calibration

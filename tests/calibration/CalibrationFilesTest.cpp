@@ -1,0 +1,164 @@
+#include "calibration/CalibrationFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+using namespace calibration;
+
+namespace {
+
+bool WriteRaw(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray ReadRaw(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+}  // namespace
+
+TEST(CalibrationFileNames, ExtensionIsAddedUnlessExactlyQxe)
+{
+    EXPECT_EQ(ImageFileName("/t/tune"), "/t/tune.qxe");
+    EXPECT_EQ(ImageFileName("/t/tune.qxe"), "/t/tune.qxe");
+    EXPECT_EQ(ImageFileName("/t/tune.QXE"), "/t/tune.QXE.qxe");   // case-sensitive
+    EXPECT_EQ(ImageFileName("/t/tune.qxc"), "/t/tune.qxc.qxe");
+    EXPECT_EQ(ImageFileName("/t/tune.qxe.bak"), "/t/tune.qxe.bak.qxe");
+}
+
+TEST(CalibrationFileNames, SideFileDropsTheLastFourCharacters)
+{
+    EXPECT_EQ(SideFileName("/t/tune.qxe"), "/t/tune.qxc");
+    EXPECT_EQ(SideFileName("/t/tune.bin"), "/t/tune.qxc");
+    EXPECT_EQ(SideFileName("/t/tune.QXE.qxe"), "/t/tune.QXE.qxc");
+    EXPECT_EQ(SideFileName("/t/tune.jpeg"), "/t/tune..qxc");   // four characters, not the extension
+    EXPECT_EQ(SideFileName("abc"), ".qxc");
+}
+
+TEST(CalibrationDescription, Windows1252WithCrLfLineEnds)
+{
+    EXPECT_EQ(EncodeDescription("Memo1"), QByteArray("Memo1\r\n"));
+    EXPECT_EQ(EncodeDescription(""), QByteArray());
+    EXPECT_EQ(EncodeDescription("a\nb"), QByteArray("a\r\nb\r\n"));
+    EXPECT_EQ(EncodeDescription("a\n"), QByteArray("a\r\n\r\n"));   // the empty last line is kept
+    // Latin-1 letters and the characters Windows-1252 puts at 0x80..0x9F: one byte each.
+    EXPECT_EQ(EncodeDescription(QString::fromUtf8("Ignition Trim \u00BA caf\u00E9 \u20AC5 \u2013")),
+              QByteArray("Ignition Trim \xBA caf\xE9 \x80" "5 \x96\r\n"));
+}
+
+TEST(CalibrationDescription, TextWindows1252CannotHoldIsSavedAsUtf8)
+{
+    const QString greek = QString::fromUtf8("\u0394P boost \u2265 1.2 bar, caf\u00E9");
+    const QByteArray saved = EncodeDescription(greek);
+    EXPECT_EQ(saved, (greek + "\r\n").toUtf8());
+    EXPECT_EQ(DecodeDescription(saved), greek);
+}
+
+TEST(CalibrationDescription, EveryTextComesBackExactly)
+{
+    const QString texts[] = {
+        "Memo1",
+        "",
+        "two\nlines",
+        "trailing\n",
+        "\n\nblank lines\n\n",
+        QString::fromUtf8("caf\u00E9 \u00BA \u20AC \u0178"),
+        QString::fromUtf8("\u00C3\u00A9"),   // its Windows-1252 bytes C3 A9 are UTF-8 for U+00E9
+        QString::fromUtf8("\u65E5\u672C"),
+        QString(QChar(0x81)) + QChar(0x8D) + QChar(0x8F) + QChar(0x90) + QChar(0x9D),
+    };
+    for (const QString& text : texts)
+        EXPECT_EQ(DecodeDescription(EncodeDescription(text)), text) << text.toStdString();
+}
+
+TEST(CalibrationDescription, LoadingTakesUtf8OrElseWindows1252)
+{
+    EXPECT_EQ(DecodeDescription(QByteArray("caf\xC3\xA9\r\n")), QString::fromUtf8("caf\u00E9"));
+    EXPECT_EQ(DecodeDescription(QByteArray("caf\xE9\r\n")), QString::fromUtf8("caf\u00E9"));
+    EXPECT_EQ(DecodeDescription(QByteArray("\x80\x93x\x94")), QString::fromUtf8("\u20AC\u201Cx\u201D"));
+    EXPECT_EQ(DecodeDescription(QByteArray("\xEF\xBB\xBFwith mark")), QString("with mark"));
+    // Line ends of any kind; a final one opens no empty line.
+    EXPECT_EQ(DecodeDescription(QByteArray("a\r\nb\nc\rd\r\n")), QString("a\nb\nc\nd"));
+    EXPECT_EQ(DecodeDescription(QByteArray("no end")), QString("no end"));
+    EXPECT_EQ(DecodeDescription(QByteArray()), QString());
+}
+
+TEST(CalibrationDescription, Windows1252Table)
+{
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) all.append(char(b));
+    const QString text = DecodeWindows1252(all);
+    ASSERT_EQ(text.size(), 256);
+    EXPECT_EQ(text[0x80], QChar(0x20AC));
+    EXPECT_EQ(text[0x8A], QChar(0x0160));
+    EXPECT_EQ(text[0x99], QChar(0x2122));
+    EXPECT_EQ(text[0x9F], QChar(0x0178));
+    EXPECT_EQ(text[0xA0], QChar(0x00A0));
+    EXPECT_EQ(text[0xFF], QChar(0x00FF));
+    QByteArray back;
+    ASSERT_TRUE(EncodeWindows1252(text, &back));
+    EXPECT_EQ(back, all);   // all 256 bytes survive, the five unassigned ones too
+    EXPECT_FALSE(EncodeWindows1252(QString(QChar(0x0080)), &back));   // 0x80 is the euro sign
+    EXPECT_FALSE(EncodeWindows1252(QString(QChar(0x0394)), &back));
+}
+
+TEST(CalibrationImageFile, OnlyExactlyFiveHundredBytesLoad)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QByteArray image;
+    for (int i = 0; i < ImageSize; ++i) image.append(char(i * 13 % 256));
+
+    ASSERT_TRUE(WriteRaw(dir.filePath("ok.qxe"), image));
+    const ImageFileRead ok = ReadImageFile(dir.filePath("ok.qxe"));
+    ASSERT_EQ(ok.status, ImageFileRead::Ok);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(ok.image.data()), ImageSize), image);
+
+    for (int size : {0, 1, 499, 501, 100000}) {
+        const QString path = dir.filePath(QString("size%1").arg(size));
+        QByteArray bytes = image.left(size);
+        while (bytes.size() < size) bytes.append('x');
+        ASSERT_TRUE(WriteRaw(path, bytes));
+        const ImageFileRead read = ReadImageFile(path);
+        EXPECT_EQ(read.status, ImageFileRead::WrongSize) << size;
+        EXPECT_EQ(read.size, size);
+    }
+    EXPECT_EQ(ReadImageFile(dir.filePath("missing.qxe")).status, ImageFileRead::CannotOpen);
+    EXPECT_EQ(ReadImageFile(dir.path()).status, ImageFileRead::CannotOpen);   // a folder
+
+    const QString message = WrongSizeMessage("/t/run.qxl", 1234);
+    EXPECT_TRUE(message.contains("/t/run.qxl"));
+    EXPECT_TRUE(message.contains("1234 bytes"));
+    EXPECT_TRUE(message.contains("exactly 500 bytes"));
+}
+
+TEST(CalibrationImageFile, WholeWritesReplaceOrLeaveTheOldFile)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("tune.qxe");
+    ASSERT_TRUE(WriteRaw(path, "old"));
+    ASSERT_TRUE(WriteFileWhole(path, "new contents"));
+    EXPECT_EQ(ReadRaw(path), QByteArray("new contents"));
+    // No temporary file is left beside it.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"tune.qxe"});
+
+    // A file that cannot be created: a folder in the way, or a folder that does not exist.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.qxc"));
+    EXPECT_FALSE(WriteFileWhole(dir.filePath("taken.qxc"), "x"));
+    EXPECT_TRUE(QFileInfo(dir.filePath("taken.qxc")).isDir());
+    EXPECT_FALSE(WriteFileWhole(dir.filePath("nowhere/tune.qxe"), "x"));
+
+    QString text;
+    EXPECT_FALSE(ReadDescriptionFile(dir.filePath("missing.qxc"), &text));
+    ASSERT_TRUE(WriteRaw(dir.filePath("d.qxc"), "line one\r\ncaf\xE9\r\n"));
+    ASSERT_TRUE(ReadDescriptionFile(dir.filePath("d.qxc"), &text));
+    EXPECT_EQ(text, QString::fromUtf8("line one\ncaf\u00E9"));
+}

@@ -1,0 +1,356 @@
+// Calibration files and throttle teaching against the simulated ECU: saving, loading and
+// uploading a calibration, the files that are refused, and the throttle end points.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "calibration/ImageLayout.h"
+#include "ecu/Threadedtimer.h"
+#include "tests/window/WindowFixture.h"
+#include "ui/Beep.h"
+#include "ui/Dialogs.h"
+#include "ui/PageControl.h"
+#include "ui/StatusBar.h"
+#include "ui/StringGrid.h"
+
+namespace {
+
+QByteArray ReadRaw(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+bool WriteRaw(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray AsBytes(const calibration::EepromImage& image)
+{
+    return QByteArray(reinterpret_cast<const char*>(image.data()), calibration::ImageSize);
+}
+
+class CalibrationFilesTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        ASSERT_TRUE(WaitForReadComplete());
+        // Off the Gauges page: no polling, so the frames seen are the calibration's own.
+        form->PageControl1->SetActivePageIndex(calibration::PageSetup);
+        form->PageControl1Change(form->PageControl1);
+        ui::SetFileDialogHook([this](ui::FileDialog& dialog) -> std::optional<QString> {
+            dialogs.push_back({dialog.Save(), dialog.FilterIndex, dialog.InitialDir});
+            return answer;
+        });
+        ui::SetMessageHook([this](ui::MessageKind kind, const QString& text) {
+            (kind == ui::MessageKind::Error ? errors : prompts) << text;
+            if (onPrompt) onPrompt();
+        });
+    }
+    void Save(const QString& name)
+    {
+        answer = name;
+        form->Button8Click(form->Button8);
+    }
+    void Load(const QString& name)
+    {
+        answer = name;
+        form->Button7Click(form->Button7);
+    }
+    std::vector<sim::Command> FramesSince(size_t mark, int waitMs = 150)
+    {
+        Pump(waitMs);
+        return ReceivedSince(mark);
+    }
+    // A calibration unlike the simulator's: every byte moved by 3, the lock still valid.
+    static sim::Image OtherImage()
+    {
+        sim::Image image = sim::EcuSim::DefaultImage();
+        for (int a = 0; a < 500; ++a) image[std::size_t(a)] = uint8_t(image[std::size_t(a)] + 3);
+        image[454] = 20;
+        return image;
+    }
+
+    struct Shown {
+        bool save;
+        int filterIndex;
+        QString initialDir;
+    };
+    std::vector<Shown> dialogs;
+    std::optional<QString> answer;
+    QStringList errors, prompts;
+    std::function<void()> onPrompt;
+};
+
+TEST_F(CalibrationFilesTest, SavedFilesHoldTheImageAndTheDescription)
+{
+    form->Memo1->setPlainText(QStringLiteral("Road car, 98 RON\nbase map"));
+    Save(Path("tune"));
+    ASSERT_EQ(dialogs.size(), 1u);
+    EXPECT_TRUE(dialogs[0].save);
+    EXPECT_EQ(dialogs[0].initialDir, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
+    EXPECT_EQ(dialogs[0].filterIndex, 1);
+    EXPECT_EQ(ReadRaw(Path("tune.qxe")), AsBytes(form->EepromImage));
+    EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("Road car, 98 RON\r\nbase map\r\n"));
+
+    Save(Path("tune.qxe"));   // the same two files, nothing else
+    EXPECT_FALSE(QFileInfo::exists(Path("tune.qxe.qxe")));
+    Save(Path("tune.QXE"));
+    EXPECT_EQ(ReadRaw(Path("tune.QXE.qxe")).size(), 500);
+    EXPECT_EQ(ReadRaw(Path("tune.QXE.qxc")), QByteArray("Road car, 98 RON\r\nbase map\r\n"));
+    QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    files.removeAll(QStringLiteral("COM1"));
+    files.sort();
+    EXPECT_EQ(files, (QStringList{"tune.QXE.qxc", "tune.QXE.qxe", "tune.qxc", "tune.qxe"}));
+
+    // Cancelling writes nothing; the calibration operations leave the dialog's filter alone.
+    form->SaveDialog1.FilterIndex = 2;
+    answer.reset();
+    form->Button8Click(form->Button8);
+    EXPECT_EQ(dialogs.back().filterIndex, 2);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 5);
+    EXPECT_TRUE(errors.isEmpty());
+}
+
+TEST_F(CalibrationFilesTest, ALoadedFileIsShownUploadedAndEndsEqualInTheEcu)
+{
+    const sim::Image other = OtherImage();
+    ASSERT_TRUE(WriteRaw(Path("other.qxe"), QByteArray(reinterpret_cast<const char*>(other.data()), 500)));
+    ASSERT_TRUE(WriteRaw(Path("other.qxc"), QByteArray("Track day\r\ncaf\xE9\r\n")));
+
+    const size_t mark = Mark();
+    Load(Path("other.qxe"));
+    ASSERT_FALSE(dialogs.at(0).save);
+    EXPECT_EQ(form->UploadActive, 1);
+    EXPECT_EQ(form->Memo1->toPlainText(), QString::fromUtf8("Track day\ncaf\u00E9"));
+    // Shown at once, before the ECU has it.
+    EXPECT_EQ(form->MapGrid[4]->Cells(0, 1), QString::number(other[104]));
+
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+    const std::vector<sim::Command> frames = ReceivedSince(mark);
+    ASSERT_EQ(frames.size(), 500u);
+    EXPECT_EQ(frames[0].letter, 'W');
+    EXPECT_EQ(frames[0].address, 0);
+    EXPECT_EQ(frames[0].data, other[0]);
+    for (int a = 0; a < 500; ++a) ASSERT_EQ(frames[std::size_t(a)].address, a);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connected"));
+    EXPECT_EQ(ecu->Eeprom(), other);
+    EXPECT_EQ(AsBytes(form->EepromImage), QByteArray(reinterpret_cast<const char*>(other.data()), 500));
+
+    // Load, then save: the same bytes again.
+    Save(Path("again"));
+    EXPECT_EQ(ReadRaw(Path("again.qxe")), ReadRaw(Path("other.qxe")));
+    EXPECT_EQ(ReadRaw(Path("again.qxc")), ReadRaw(Path("other.qxc")));
+}
+
+TEST_F(CalibrationFilesTest, WithoutItsSideFileACalibrationIsShownButNotSent)
+{
+    const sim::Image other = OtherImage();
+    ASSERT_TRUE(WriteRaw(Path("tune.bin"), QByteArray(reinterpret_cast<const char*>(other.data()), 500)));
+    const sim::Image before = ecu->Eeprom();
+    size_t mark = Mark();
+    Load(Path("tune.bin"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], QStringLiteral("Cannot open file ") + Path("tune.qxc"));
+    EXPECT_EQ(form->MapGrid[7]->Cells(5, 1), QString::number(other[25]));
+    EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Memo1"));
+    EXPECT_EQ(form->UploadActive, 0);
+    EXPECT_TRUE(FramesSince(mark).empty());
+    EXPECT_EQ(ecu->Eeprom(), before);
+
+    // tune.bin finds tune.qxc too.
+    ASSERT_TRUE(WriteRaw(Path("tune.qxc"), QByteArray("from bin\r\n")));
+    mark = Mark();
+    Load(Path("tune.bin"));
+    EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("from bin"));
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+    EXPECT_EQ(ecu->Eeprom(), other);
+}
+
+TEST_F(CalibrationFilesTest, FilesThatAreNotACalibrationImageAreRefused)
+{
+    const calibration::EepromImage image = form->EepromImage;
+    const QString cell = form->MapGrid[4]->Cells(3, 1);
+    QByteArray log = "RPM\tTPS\n";
+    while (log.size() < 4000) log += "2500.00\t12.00\t3.10\t20.00\n";
+    const std::vector<std::pair<QString, QByteArray>> files = {
+        {Path("short.qxe"), QByteArray(499, '\x01')},
+        {Path("long.qxe"), QByteArray(501, '\x01')},
+        {Path("run.qxl"), log},
+    };
+    for (const auto& [name, bytes] : files) {
+        ASSERT_TRUE(WriteRaw(name, bytes));
+        ASSERT_TRUE(WriteRaw(name.left(name.size() - 4) + ".qxc", "x\r\n"));   // a description is there
+        errors.clear();
+        const size_t mark = Mark();
+        Load(name);
+        ASSERT_EQ(errors.size(), 1) << name.toStdString();
+        EXPECT_TRUE(errors[0].contains(name));
+        EXPECT_TRUE(errors[0].contains(QString::number(bytes.size()) + " bytes"));
+        EXPECT_TRUE(errors[0].contains("exactly 500 bytes"));
+        EXPECT_EQ(form->EepromImage, image);
+        EXPECT_EQ(form->MapGrid[4]->Cells(3, 1), cell);
+        EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Memo1"));
+        EXPECT_EQ(form->UploadActive, 0);
+        EXPECT_TRUE(FramesSince(mark).empty());
+    }
+
+    // A file that cannot be opened: the status bar says so, nothing else happens.
+    errors.clear();
+    const size_t mark = Mark();
+    Load(Path("missing.qxe"));
+    EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
+    EXPECT_TRUE(errors.isEmpty());
+    EXPECT_EQ(form->EepromImage, image);
+    EXPECT_TRUE(FramesSince(mark).empty());
+}
+
+TEST_F(CalibrationFilesTest, ASaveThatCannotBeWrittenLeavesTheOldFilesAsTheyWere)
+{
+    ASSERT_TRUE(QDir(dir.path()).mkdir("locked"));
+    const QString image = Path("locked/tune.qxe");
+    const QString side = Path("locked/tune.qxc");
+    ASSERT_TRUE(WriteRaw(image, QByteArray(500, '\x07')));
+    ASSERT_TRUE(WriteRaw(side, "old\r\n"));
+    ASSERT_EQ(chmod(Path("locked").toLocal8Bit().constData(), 0555), 0);
+    ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0711), 0);
+    {
+        // Root writes anywhere; run the save as nobody to meet a folder it cannot write.
+        const uid_t was = geteuid();
+        if (was == 0) {
+            ASSERT_EQ(seteuid(65534), 0);
+        }
+        Save(image);
+        if (was == 0) {
+            ASSERT_EQ(seteuid(was), 0);
+        }
+    }
+    chmod(Path("locked").toLocal8Bit().constData(), 0755);
+    chmod(dir.path().toLocal8Bit().constData(), 0700);
+    EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
+    EXPECT_EQ(ReadRaw(image), QByteArray(500, '\x07'));
+    EXPECT_EQ(ReadRaw(side), QByteArray("old\r\n"));
+    EXPECT_EQ(QDir(Path("locked")).entryList(QDir::Files).size(), 2);   // no temporary left over
+
+    // A side file that cannot be created: the box says so, the image is written all the same.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("blocked.qxc"));
+    Save(Path("blocked"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], QStringLiteral("Cannot create file ") + Path("blocked.qxc"));
+    EXPECT_EQ(ReadRaw(Path("blocked.qxe")), AsBytes(form->EepromImage));
+}
+
+// A disk that fills up part-way through a file: the write fails after some bytes went out.
+TEST_F(CalibrationFilesTest, AWriteThatFailsPartWayLeavesTheOldFileWhole)
+{
+    const QByteArray oldImage(500, '\x07');
+    ASSERT_TRUE(WriteRaw(Path("tune.qxe"), oldImage));
+    ASSERT_TRUE(WriteRaw(Path("tune.qxc"), "old description\r\n"));
+    form->Memo1->setPlainText(QString(700, QLatin1Char('d')));
+
+    const auto saveWithFileSizeLimit = [&](rlim_t limit) {
+        rlimit was{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &was), 0);
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);   // a failed write, not a signal
+        rlimit capped = was;
+        capped.rlim_cur = limit;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &capped), 0);
+        Save(Path("tune"));
+        setrlimit(RLIMIT_FSIZE, &was);
+        std::signal(SIGXFSZ, previous);
+    };
+
+    saveWithFileSizeLimit(100);   // the image itself fails
+    EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
+    EXPECT_EQ(ReadRaw(Path("tune.qxe")), oldImage);
+    EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("old description\r\n"));
+    EXPECT_TRUE(errors.isEmpty());
+
+    saveWithFileSizeLimit(600);   // the image fits, the description does not
+    EXPECT_EQ(ReadRaw(Path("tune.qxe")), AsBytes(form->EepromImage));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_EQ(errors[0], QStringLiteral("Cannot create file ") + Path("tune.qxc"));
+    EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("old description\r\n"));
+    QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    files.sort();
+    EXPECT_EQ(files, (QStringList{"COM1", "tune.qxc", "tune.qxe"}));   // no temporary left over
+}
+
+TEST_F(CalibrationFilesTest, TeachingTheClosedThrottleStoresShowsAndSendsTheReading)
+{
+    size_t mark = Mark();
+    bool pollingDuringPrompt = false;
+    bool polledDuringPrompt = false;
+    onPrompt = [&] {
+        // The tuner takes a moment; live polling goes on meanwhile.
+        pollingDuringPrompt = form->ThreadedTimer1->Enabled();
+        polledDuringPrompt = WaitFor([&] {
+            for (const sim::Command& c : ReceivedSince(mark))
+                if (c.letter >= 'A' && c.letter <= 'H') return true;
+            return false;
+        }, 5000);
+        form->txtPOT->setText(QStringLiteral("23"));
+    };
+    form->Button5Click(form->Button5);
+    ASSERT_EQ(prompts, QStringList{"Release throttle!\n Then press OK"});
+    EXPECT_TRUE(pollingDuringPrompt);
+    EXPECT_TRUE(polledDuringPrompt);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+    EXPECT_EQ(form->EepromImage[450], 23);
+    EXPECT_EQ(form->txtTPSZero->text(), QStringLiteral("23"));
+    EXPECT_EQ(form->updownTPSZero->Position(), 23);
+    std::vector<sim::Command> writes;
+    for (const sim::Command& c : FramesSince(mark))
+        if (c.letter == 'W') writes.push_back(c);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].address, 450);
+    EXPECT_EQ(writes[0].data, 23);
+
+    // Open throttle, before the read has completed: stored and shown, not sent.
+    form->ReadPending = 1;
+    mark = Mark();
+    onPrompt = [&] { form->txtPOT->setText(QStringLiteral("230")); };
+    form->Button6Click(form->Button6);
+    EXPECT_EQ(prompts.back(), QStringLiteral("Push throttle to maximum!\n Then press OK"));
+    EXPECT_EQ(form->EepromImage[451], 230);
+    EXPECT_EQ(form->txtTPSMax->text(), QStringLiteral("230"));
+    for (const sim::Command& c : FramesSince(mark)) EXPECT_NE(c.letter, 'W');
+}
+
+TEST_F(CalibrationFilesTest, AThrottleReadingThatIsNotAByteIsNotTaught)
+{
+    const uint8_t before = form->EepromImage[451];
+    const QString shown = form->txtTPSMax->text();
+    for (const char* reading : {"300", "-4"}) {
+        onPrompt = [&] { form->txtPOT->setText(QString::fromLatin1(reading)); };
+        const int beeps = ui::BeepCount();
+        const size_t mark = Mark();
+        form->Button6Click(form->Button6);
+        EXPECT_EQ(ui::BeepCount(), beeps + 1) << reading;
+        EXPECT_EQ(form->EepromImage[451], before) << reading;
+        EXPECT_EQ(form->txtTPSMax->text(), shown);
+        for (const sim::Command& c : FramesSince(mark)) EXPECT_NE(c.letter, 'W');
+    }
+    // Not a number at all: quietly nothing, and polling is off after the prompt all the same.
+    form->ThreadedTimer1->SetEnabled(true);
+    onPrompt = [&] { form->txtPOT->setText(QString()); };
+    const int beeps = ui::BeepCount();
+    form->Button6Click(form->Button6);
+    EXPECT_EQ(ui::BeepCount(), beeps);
+    EXPECT_EQ(form->EepromImage[451], before);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+}
+
+}  // namespace
