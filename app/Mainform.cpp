@@ -78,10 +78,9 @@ void TForm1::BuildComponents()
     // status bar would look like a quiet engine, so the window says what stopped and why.
     auto makeTimer = [this](const char* name, bool enabled, uint16_t interval,
                             void (TForm1::*handler)(QObject*), const char* role) {
-        auto* timer = new TThreadedTimer(this);
+        auto* timer = new TThreadedTimer(this, interval);
         timer->setObjectName(QLatin1String(name));
         timer->SetEnabled(enabled);
-        timer->SetInterval(interval);
         timer->SetOnTimer([this, handler](TThreadedTimer* sender) { (this->*handler)(sender); });
         timer->OnHandlerFailed = [this, role](TThreadedTimer*, const std::string& message) {
             ui::ShowError(this, QString::fromStdString(message) + QStringLiteral("\n\n")

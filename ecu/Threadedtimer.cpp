@@ -206,8 +206,11 @@ void TTimerThread::Execute(TThreadPriority priority)
     s.phase = Shared::Phase::Ended;
 }
 
-TThreadedTimer::TThreadedTimer(QObject* owner)
-    : QObject(owner), worker_(std::make_unique<TTimerThread>(this, interval_, threadPriority_))
+TThreadedTimer::TThreadedTimer(QObject* owner) : TThreadedTimer(owner, 1000) {}
+
+TThreadedTimer::TThreadedTimer(QObject* owner, uint16_t interval)
+    : QObject(owner), interval_(interval),
+      worker_(std::make_unique<TTimerThread>(this, interval_, threadPriority_))
 {
     // No handler yet: the worker parks at once, its first sleep's deadline already running.
     UpdateTimer();

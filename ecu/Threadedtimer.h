@@ -66,6 +66,9 @@ public:
     using TNotifyEvent = std::function<void(TThreadedTimer* Sender)>;
 
     explicit TThreadedTimer(QObject* owner = nullptr);
+    // The interval the owner's layout gives, taken before the worker starts, so that even the
+    // first sleep has it (a 12 ms poller does not wait the default second for its first tick).
+    TThreadedTimer(QObject* owner, uint16_t interval);
     ~TThreadedTimer() override;
 
     bool Enabled() const { return enabled_; }

@@ -266,3 +266,17 @@ TEST(ThreadedTimer, AHandlerThatDestroysItsTimerAndThrowsReachesNoFailureEvent)
 }
 
 }   // namespace
+
+namespace {
+
+TEST(ThreadedTimer, AnIntervalGivenAtConstructionPacesEvenTheFirstSleep)
+{
+    TickLog log;
+    TThreadedTimer timer(nullptr, 40);
+    timer.SetOnTimer(log.Handler());
+    ASSERT_TRUE(log.WaitFor(1, 2000));
+    EXPECT_LT(log.at[0], 500);   // the default 1000 ms first sleep would not be over yet
+    EXPECT_EQ(timer.Interval(), 40);
+}
+
+}  // namespace

@@ -50,6 +50,7 @@ protected:
         // Off the Gauges page: no polling, so the frames seen are the calibration's own.
         form->PageControl1->SetActivePageIndex(calibration::PageSetup);
         form->PageControl1Change(form->PageControl1);
+        Pump(40);   // a polling tick already handed to the window still runs once: let it pass
         ui::SetFileDialogHook([this](ui::FileDialog& dialog) -> std::optional<QString> {
             dialogs.push_back({dialog.Save(), dialog.FilterIndex, dialog.InitialDir});
             return answer;
