@@ -1,25 +1,21 @@
 // Button10Click, the decode of the whole image onto the twelve maps, their charts and the
 // twenty-five settings: the handler alone, and the handler with the redraw of the shown page.
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
-#include <algorithm>
 #include <cstdio>
 #include <vector>
 
 #include "app/Mainform.h"
-#include "tools/ecu-sim/EcuSim.h"
+#include "bench/BenchSupport.h"
 #include "ui/PageControl.h"
 
 namespace {
 
-void Print(const char* what, std::vector<double> micros)
+void Print(const char* what, const std::vector<double>& micros)
 {
-    std::sort(micros.begin(), micros.end());
-    std::printf("%-40s median %8.1f us, p90 %8.1f us over %zu runs\n", what, micros[micros.size() / 2],
-                micros[micros.size() * 9 / 10], micros.size());
+    std::printf("%-40s median %8.1f us, p90 %8.1f us over %zu runs\n", what, bench::Median(micros),
+                bench::Percentile(micros, 0.9), micros.size());
 }
 
 }  // namespace
@@ -28,19 +24,14 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path())) return 1;
-    sim::SimOptions options;
-    options.link = dir.filePath(QStringLiteral("COM1")).toStdString();
-    sim::EcuSim ecu(options);
-    std::string error;
-    if (!ecu.Start(&error)) {
-        std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
-        return 1;
-    }
+    bench::SimFolder folder;
+    if (!folder.started) return 1;
     TForm1 form;
     form.show();
-    while (form.ReadPending) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    if (!bench::RunUntil([&] { return form.ReadPending == 0; }, 20000)) {
+        std::fprintf(stderr, "the EEPROM read did not complete\n");
+        return 1;
+    }
     form.PageControl1->SetActivePageIndex(0);   // the Temp page shown, polling off
     form.PageControl1Change(form.PageControl1);
     QCoreApplication::processEvents();
@@ -60,6 +51,6 @@ int main(int argc, char** argv)
     }
     Print("Button10Click", handler);
     Print("Button10Click + redraw of the Temp page", withRedraw);
-    ecu.Stop();
+    folder.ecu.Stop();
     return 0;
 }

@@ -4,19 +4,17 @@
 // medians and, for the paced line, the ratio to the line's own limit: 500 exchanges of two
 // ten-character frames at ten bits a character, 5.21 s.
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
 #include <functional>
-#include <memory>
 #include <vector>
 
 #include "app/Mainform.h"
+#include "bench/BenchSupport.h"
 #include "tools/ecu-sim/EcuSim.h"
 #include "ui/Dialogs.h"
 #include "ui/PageControl.h"
@@ -25,7 +23,9 @@ namespace {
 
 constexpr double LineLimitSeconds = 500.0 * 20 * 10 / 19200;
 
-// Handles events as they come until cond holds; false after timeoutMs.
+// Handles events as they come until cond holds; false after timeoutMs. Not bench::RunUntil,
+// which looks every millisecond: this looks after each event, so a timed walk ends the moment
+// its last reply has been handled.
 bool RunUntil(const std::function<bool()>& cond, int timeoutMs)
 {
     QElapsedTimer elapsed;
@@ -35,37 +35,6 @@ bool RunUntil(const std::function<bool()>& cond, int timeoutMs)
     while (!cond()) {
         if (elapsed.elapsed() > timeoutMs) return false;
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-struct Rig {
-    std::unique_ptr<sim::EcuSim> ecu;
-    std::unique_ptr<TForm1> form;
-};
-
-bool StartRig(Rig& rig, const QString& folder, uint32_t baud)
-{
-    sim::SimOptions options;
-    options.link = QDir(folder).filePath(QStringLiteral("COM1")).toStdString();
-    options.baud = baud;
-    rig.ecu = std::make_unique<sim::EcuSim>(options);
-    std::string error;
-    if (!rig.ecu->Start(&error)) {
-        std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
-        return false;
-    }
-    rig.form = std::make_unique<TForm1>();
-    rig.form->show();
-    if (!RunUntil([&] { return rig.form->ReadPending == 0; }, 30000)) {
-        std::fprintf(stderr, "the first read did not complete\n");
-        return false;
     }
     return true;
 }
@@ -120,7 +89,7 @@ std::vector<double> TimeLoads(TForm1& form, const QString& file, int rounds)
 void Report(const char* what, const std::vector<double>& seconds, bool paced)
 {
     if (seconds.empty()) return;
-    const double median = Median(seconds);
+    const double median = bench::Median(seconds);
     if (paced)
         std::printf("%-34s median %7.3f s over %zu runs, %.3f of the line's limit (%.2f s)\n", what,
                     median, seconds.size(), median / LineLimitSeconds, LineLimitSeconds);
@@ -135,7 +104,7 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QTemporaryDir dir;
-    if (!dir.isValid() || !QDir::setCurrent(dir.path())) return 1;
+    if (!dir.isValid()) return 1;
 
     // A calibration file unlike the simulator's own, with its description.
     sim::Image image = sim::EcuSim::DefaultImage();
@@ -152,14 +121,18 @@ int main(int argc, char** argv)
 
     for (const uint32_t baud : {0u, 19200u}) {
         const bool paced = baud != 0;
-        Rig rig;
-        if (!StartRig(rig, dir.path(), baud)) return 1;
+        bench::SimFolder folder(baud);   // the window, made after it, goes first
+        if (!folder.started) return 1;
+        TForm1 form;
+        form.show();
+        if (!RunUntil([&] { return form.ReadPending == 0; }, 30000)) {
+            std::fprintf(stderr, "the first read did not complete\n");
+            return 1;
+        }
         const int rounds = paced ? 5 : 20;
-        Report(paced ? "full read, paced 19200 baud" : "full read, unpaced", TimeReads(*rig.form, rounds), paced);
+        Report(paced ? "full read, paced 19200 baud" : "full read, unpaced", TimeReads(form, rounds), paced);
         Report(paced ? "file load + upload, paced 19200" : "file load + upload, unpaced",
-               TimeLoads(*rig.form, file, rounds), paced);
-        rig.form.reset();
-        rig.ecu->Stop();
+               TimeLoads(form, file, rounds), paced);
     }
     return 0;
 }

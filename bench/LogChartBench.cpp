@@ -13,9 +13,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "ui/LogChart.h"
 
 namespace {
+
+using bench::Median;
 
 using Clock = std::chrono::steady_clock;
 
@@ -46,12 +49,6 @@ double Sample(int channel, int i)
     const double ripple = std::sin(i / (7.0 + channel)) * 0.05;
     const double noise = ((i * 2654435761u + channel * 40503u) % 1000) / 1000.0 - 0.5;
     return 10.0 * channel + 30.0 * (0.5 + 0.5 * pull) + 3 * ripple + noise;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 double Seconds(Clock::duration d)

@@ -10,13 +10,10 @@
 // --png saves a picture of the Logging page with the day loaded.
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QSlider>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <sys/resource.h>
 
@@ -25,18 +22,22 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <vector>
 
 #include "app/Mainform.h"
+#include "bench/BenchSupport.h"
 #include "logging/LogViewer.h"
-#include "tools/ecu-sim/EcuSim.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using bench::Median;
+using bench::Percentile;
+using bench::ReferenceRead;
+using bench::RunFor;
+using bench::TimeMs;
 using logging::kLogChannelCount;
 
 constexpr int kSamples = 300000;
@@ -63,34 +64,6 @@ public:
     void Append(int, const double*, int) override {}
 };
 
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double Percentile(std::vector<double> v, double p)
-{
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, size_t(double(v.size()) * p))];
-}
-
-double Ms(const std::function<void()>& f)
-{
-    const auto t0 = Clock::now();
-    f();
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-void Pump(int ms)
-{
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QTimer wake;
-    wake.start(1);
-    while (elapsed.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-}
-
 long PeakRssKb()
 {
     rusage usage{};
@@ -108,32 +81,6 @@ long CurrentRssKb()
         std::fclose(f);
     }
     return kb;
-}
-
-// The reference: the whole file into memory, then one strtod after another.
-size_t ReferenceRead(const QString& path, double* sum)
-{
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!f) return 0;
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    std::vector<char> buf(size_t(size) + 1);
-    const size_t got = std::fread(buf.data(), 1, size_t(size), f);
-    std::fclose(f);
-    buf[got] = '\0';
-    const char* p = buf.data();
-    size_t count = 0;
-    *sum = 0;
-    for (;;) {
-        char* end = nullptr;
-        const double v = std::strtod(p, &end);
-        if (end == p) break;
-        *sum += v;
-        ++count;
-        p = end;
-    }
-    return count;
 }
 
 // The reference writer: the chart's values through fprintf, no fsync.
@@ -162,25 +109,12 @@ int main(int argc, char** argv)
         if (arg == QLatin1String("--png") && i + 1 < argc) png = QFileInfo(QString::fromLocal8Bit(argv[++i])).absoluteFilePath();
         else folder = arg;
     }
-    QTemporaryDir work(QDir(folder).filePath(QStringLiteral("logday-XXXXXX")));
-    if (!work.isValid()) {
-        std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(folder));
-        return 1;
-    }
-    // The window finds the simulated ECU as COM1 in its working folder, as it does for a user.
-    QDir::setCurrent(work.path());
-    sim::SimOptions options;
-    options.link = work.filePath(QStringLiteral("COM1")).toStdString();
-    sim::EcuSim ecu(options);
-    std::string simError;
-    if (!ecu.Start(&simError)) {
-        std::fprintf(stderr, "simulated ECU: %s\n", simError.c_str());
-        return 1;
-    }
+    bench::SimFolder work(0, folder);
+    if (!work.started) return 1;
 
-    const QString day = work.filePath(QStringLiteral("day.qxl"));
-    const QString saved = work.filePath(QStringLiteral("saved.qxl"));
-    const QString plain = work.filePath(QStringLiteral("plain.qxl"));
+    const QString day = work.dir.filePath(QStringLiteral("day.qxl"));
+    const QString saved = work.dir.filePath(QStringLiteral("saved.qxl"));
+    const QString plain = work.dir.filePath(QStringLiteral("plain.qxl"));
     QString error;
     if (!logging::WriteLogFile(DayLog(), day, &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
@@ -190,9 +124,9 @@ int main(int argc, char** argv)
 
     TForm1 form;
     form.show();
-    Pump(300);   // the read of the calibration runs; then the Logging page stops the polling
+    RunFor(300);   // the read of the calibration runs; then the Logging page stops the polling
     form.FormShortCut(Qt::Key_F5);
-    Pump(50);
+    RunFor(50);
     QString answer;
     ui::SetFileDialogHook([&answer](ui::FileDialog&) { return std::optional<QString>(answer); });
     ui::SetMessageHook([](ui::MessageKind, const QString& text) {
@@ -207,10 +141,10 @@ int main(int argc, char** argv)
     double referenceSum = 0;
     answer = day;
     for (int r = 0; r < kRuns; ++r) {
-        references.push_back(Ms([&] { referenceValues = ReferenceRead(day, &referenceSum); }));
-        loads.push_back(Ms([&] { form.Button4Click(nullptr); }));
+        references.push_back(TimeMs([&] { referenceValues = ReferenceRead(day, &referenceSum); }));
+        loads.push_back(TimeMs([&] { form.Button4Click(nullptr); }));
         logging::ClearLog(chart);
-        reads.push_back(Ms([&] { logging::ReadLogFile(store, day, &error); }));
+        reads.push_back(TimeMs([&] { logging::ReadLogFile(store, day, &error); }));
     }
     const int loaded = logging::SampleCount(chart);
     const long rssLoaded = CurrentRssKb();
@@ -219,27 +153,27 @@ int main(int argc, char** argv)
     std::vector<double> saves, plainWrites;
     answer = saved;
     for (int r = 0; r < kRuns; ++r) {
-        saves.push_back(Ms([&] { form.Button3Click(nullptr); }));
-        plainWrites.push_back(Ms([&] { ReferenceWrite(chart, plain); }));
+        saves.push_back(TimeMs([&] { form.Button3Click(nullptr); }));
+        plainWrites.push_back(TimeMs([&] { ReferenceWrite(chart, plain); }));
     }
     QFile a(day), b(saved);
     const bool identical = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
 
     // A full replot of the shown chart, as after a zoom or a check box.
-    Pump(50);
+    RunFor(50);
     std::vector<double> replots;
-    for (int r = 0; r < kReplots; ++r) replots.push_back(Ms([&] { chart.replot(QCustomPlot::rpImmediateRefresh); }));
+    for (int r = 0; r < kReplots; ++r) replots.push_back(TimeMs([&] { chart.replot(QCustomPlot::rpImmediateRefresh); }));
 
     if (!png.isEmpty()) {
         form.TrackBar1->setValue(loaded * 2 / 3);   // a sample in the readout row
-        Pump(100);
+        RunFor(100);
         form.TabSheet[4]->grab().save(png);
     }
 
     // One sample while the Gauges page is shown (and the Logging page hidden), as the polling
     // tick takes it; the live edits hold texts of the usual lengths.
     form.FormShortCut(Qt::Key_F4);
-    Pump(50);
+    RunFor(50);
     const char* texts[] = {"6543", "12.50", "3.25", "15", "85", "30", "100", "512", "13.80", "0", "95", "850", "2.5", "39"};
     for (int k = 0; k < kLogChannelCount; ++k) form.LogSourceEdit[k]->setText(QLatin1String(texts[k]));
     std::vector<double> appends;
@@ -250,7 +184,7 @@ int main(int argc, char** argv)
         appends.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
     }
     const int afterAppends = logging::SampleCount(chart);
-    ecu.Stop();
+    work.ecu.Stop();
 
     std::printf("day: %d samples x %d channels, file %.1f MB in %s\n", loaded, kLogChannelCount,
                 double(QFileInfo(day).size()) / 1e6, qPrintable(folder));

@@ -2,6 +2,7 @@
 // Times WriteLogFile, ReadLogFile into an in-memory store, and beside them a plain reference
 // reader of the same file (the whole file read into memory, then a strtod loop), and prints the
 // median of five runs of each. Optional argument: the folder to write the file into.
+#include "bench/BenchSupport.h"
 #include "logging/LogChannels.h"
 #include "logging/LogFile.h"
 
@@ -9,15 +10,16 @@
 #include <QFile>
 #include <QString>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <random>
 #include <vector>
 
 namespace {
+
+using bench::Median;
+using bench::ReferenceRead;
+using bench::TimeMs;
 
 constexpr int kSamples = 300000;
 constexpr int kRuns = 5;
@@ -53,46 +55,6 @@ MemoryStore PlausibleLog()
         for (int k = 0; k < kChannels; ++k) s.data[size_t(k)].push_back(sample[k]);
     }
     return s;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-double TimeMs(const std::function<void()>& f)
-{
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// The baseline: whole file into memory, one strtod after another.
-size_t ReferenceRead(const QString& path, double* checksum)
-{
-    std::FILE* f = std::fopen(QFile::encodeName(path).constData(), "rb");
-    if (!f) return 0;
-    std::fseek(f, 0, SEEK_END);
-    const long size = std::ftell(f);
-    std::fseek(f, 0, SEEK_SET);
-    std::vector<char> buf(size_t(size) + 1);
-    const size_t got = std::fread(buf.data(), 1, size_t(size), f);
-    std::fclose(f);
-    buf[got] = '\0';
-    const char* p = buf.data();
-    size_t count = 0;
-    double sum = 0;
-    for (;;) {
-        char* end = nullptr;
-        const double v = std::strtod(p, &end);
-        if (end == p) break;
-        sum += v;
-        ++count;
-        p = end;
-    }
-    *checksum = sum;
-    return count;
 }
 
 }  // namespace

@@ -8,16 +8,13 @@
 //   --paints      counts paint events by widget (costs a little itself)
 //   --screenshot  saves the window as it looks at the end
 #include <QDir>
-#include <QEventLoop>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
 #include <string>
 
@@ -27,6 +24,7 @@
 
 #include "app/Application.h"
 #include "app/Mainform.h"
+#include "bench/BenchSupport.h"
 #include "ecu/Threadedtimer.h"
 #include "tools/ecu-sim/EcuSim.h"
 
@@ -46,26 +44,6 @@ public:
         return false;
     }
 };
-
-bool RunUntil(const std::function<bool()>& cond, int ms)
-{
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (cond()) loop.quit();
-    });
-    check.start(5);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    if (!cond()) loop.exec();
-    return cond();
-}
-
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 double CpuSeconds()
 {
@@ -117,6 +95,9 @@ pid_t StartEcu(const std::string& link, bool frozen, int* stop)
     close(ready[0]);
     return pid;
 }
+
+using bench::RunFor;
+using bench::RunUntil;
 
 }  // namespace
 

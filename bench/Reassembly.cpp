@@ -1,5 +1,6 @@
 // Reply reassembly throughput: a long stream of valid replies, with CR LF now and then,
 // fed to the ReplyAssembler in the random pieces a serial port hands over.
+#include "bench/BenchSupport.h"
 #include "ecu/Protocol.h"
 
 #include <algorithm>
@@ -86,8 +87,7 @@ int main()
             const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             rates.push_back(kFrames / seconds);
         }
-        std::sort(rates.begin(), rates.end());
-        std::printf("pieces of at most %d: median %.3g frames/s\n", maxPiece, rates[rates.size() / 2]);
+        std::printf("pieces of at most %d: median %.3g frames/s\n", maxPiece, bench::Median(rates));
     }
 }
 #endif

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "ecu/Protocol.h"
 #include "ecu/Zcomm.h"
 #include "tools/ecu-sim/EcuSim.h"
@@ -50,6 +51,6 @@ int main(int argc, char** argv)
     comm.CloseConnection();
     std::sort(micros.begin(), micros.end());
     std::printf("round trip over %d commands: median %.1f us, p99 %.1f us, max %.1f us\n", rounds,
-                micros[micros.size() / 2], micros[micros.size() * 99 / 100], micros.back());
+                bench::Median(micros), bench::Percentile(micros, 0.99), micros.back());
     return 0;
 }

@@ -6,58 +6,26 @@
 // turn red. Usage: bench_TickPace [seconds of polling, default 10] [--frozen]
 // --frozen holds every live reply still, so that nothing on the page repaints: the pace
 // without the cost of drawing.
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTemporaryDir>
-#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/Application.h"
 #include "app/Mainform.h"
+#include "bench/BenchSupport.h"
 #include "ecu/Threadedtimer.h"
 #include "tools/ecu-sim/EcuSim.h"
 #include "ui/StatusBar.h"
 
-namespace {
-
-// Runs the program's event loop until cond holds or ms have passed; false on timeout.
-bool RunUntil(const std::function<bool()>& cond, int ms)
-{
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (cond()) loop.quit();
-    });
-    check.start(1);
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    if (!cond()) loop.exec();
-    return cond();
-}
-
-void RunFor(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-double Percentile(const std::vector<double>& sorted, double p)
-{
-    if (sorted.empty()) return 0;
-    const size_t i = std::min(sorted.size() - 1, static_cast<size_t>(p * static_cast<double>(sorted.size())));
-    return sorted[i];
-}
-
-}  // namespace
+using bench::Percentile;
+using bench::RunFor;
+using bench::RunUntil;
 
 int main(int argc, char** argv)
 {
@@ -70,16 +38,9 @@ int main(int argc, char** argv)
     }
     QuenrixApplication app(argc, argv);
 
-    QTemporaryDir dir;
-    QDir::setCurrent(dir.path());
-    sim::SimOptions options;
-    options.link = dir.filePath(QStringLiteral("COM1")).toStdString();
-    sim::EcuSim ecu(options);
-    std::string error;
-    if (!ecu.Start(&error)) {
-        std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
-        return 1;
-    }
+    bench::SimFolder folder;
+    if (!folder.started) return 1;
+    sim::EcuSim& ecu = folder.ecu;
 
     if (frozen) {
         ecu.FreezeEngine(true);
