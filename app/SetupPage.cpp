@@ -20,22 +20,15 @@ namespace {
 
 const QString ErrorOpeningFile = QStringLiteral("Status- error opening file");
 
-QGroupBox* MakeGroup(QWidget* parent, const QString& title, const char* name, QRect geometry)
+// A group box or a button: its caption is also what a screen reader says for it.
+template <class Captioned>
+Captioned* Make(QWidget* parent, const QString& caption, const char* name, QRect geometry)
 {
-    auto* group = new QGroupBox(title, parent);
-    group->setObjectName(QLatin1String(name));
-    group->setAccessibleName(title);
-    group->setGeometry(geometry);
-    return group;
-}
-
-QPushButton* MakeButton(QWidget* parent, const QString& caption, const char* name, QRect geometry)
-{
-    auto* button = new QPushButton(caption, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setAccessibleName(caption);
-    button->setGeometry(geometry);
-    return button;
+    auto* widget = new Captioned(caption, parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setAccessibleName(caption);
+    widget->setGeometry(geometry);
+    return widget;
 }
 
 // Both end points: prompt with live polling on, then take the raw reading the tuner saw.
@@ -63,26 +56,26 @@ void TForm1::BuildSetupPage()
     QWidget* page = TabSheet[5];
 
     // Throttle end points, typed or taught.
-    QGroupBox* tpsUpper = MakeGroup(page, QStringLiteral("TPS"), "GroupBoxTpsUpper", {8, 6, 236, 92});
+    QGroupBox* tpsUpper = Make<QGroupBox>(page, QStringLiteral("TPS"), "GroupBoxTpsUpper", {8, 6, 236, 92});
     BuildSettingRow(450, tpsUpper, {10, 24}, SettingLabels::Left, 40);
     BuildSettingRow(451, tpsUpper, {10, 56}, SettingLabels::Left, 40);
-    Button5 = MakeButton(tpsUpper, QStringLiteral("SET TPS MIN"), "Button5", {122, 22, 104, 26});
-    Button6 = MakeButton(tpsUpper, QStringLiteral("SET TPS MAX"), "Button6", {122, 54, 104, 26});
+    Button5 = Make<QPushButton>(tpsUpper, QStringLiteral("SET TPS MIN"), "Button5", {122, 22, 104, 26});
+    Button6 = Make<QPushButton>(tpsUpper, QStringLiteral("SET TPS MAX"), "Button6", {122, 54, 104, 26});
     connect(Button5, &QPushButton::clicked, this, [this] { Button5Click(Button5); });
     connect(Button6, &QPushButton::clicked, this, [this] { Button6Click(Button6); });
 
-    QGroupBox* idle = MakeGroup(page, QStringLiteral("IDLE"), "GroupBoxIdle", {252, 6, 150, 110});
+    QGroupBox* idle = Make<QGroupBox>(page, QStringLiteral("IDLE"), "GroupBoxIdle", {252, 6, 150, 110});
     BuildSettingRow(443, idle, {10, 22}, SettingLabels::Left, 62);
     BuildSettingRow(444, idle, {10, 50}, SettingLabels::Left, 62);
     BuildSettingRow(445, idle, {10, 78}, SettingLabels::Left, 62);
 
-    QGroupBox* acc = MakeGroup(page, QStringLiteral("Acceleration"), "GroupBoxAcceleration", {410, 6, 150, 110});
+    QGroupBox* acc = Make<QGroupBox>(page, QStringLiteral("Acceleration"), "GroupBoxAcceleration", {410, 6, 150, 110});
     BuildSettingRow(446, acc, {10, 22}, SettingLabels::Left, 62);
     BuildSettingRow(448, acc, {10, 50}, SettingLabels::Left, 62);
     BuildSettingRow(449, acc, {10, 78}, SettingLabels::Left, 62);
 
     // The raw throttle reading the end points are taught from; the Gauges page made the box.
-    QGroupBox* pot = MakeGroup(page, QStringLiteral("POT"), "GroupBoxPot", {568, 6, 90, 56});
+    QGroupBox* pot = Make<QGroupBox>(page, QStringLiteral("POT"), "GroupBoxPot", {568, 6, 90, 56});
     txtPOT->setParent(pot);
     txtPOT->setGeometry(12, 24, 64, 21);
     txtPOT->setAccessibleName(QStringLiteral("POT"));
@@ -91,15 +84,15 @@ void TForm1::BuildSetupPage()
     BuildSettingRow(439, page, {576, 80}, SettingLabels::Left, 52);   // priming, on the page itself
 
     // The row of eight engine settings.
-    QGroupBox* tpsLower = MakeGroup(page, QStringLiteral("TPS"), "GroupBoxTpsLower", {8, 124, 774, 84});
+    QGroupBox* tpsLower = Make<QGroupBox>(page, QStringLiteral("TPS"), "GroupBoxTpsLower", {8, 124, 774, 84});
     int x = 8;
     for (int address : {431, 438, 440, 453, 447, 441, 454, 455}) {
         BuildSettingRow(address, tpsLower, {x, 20}, SettingLabels::Above, 94);
         x += 96;
     }
 
-    QGroupBox* description = MakeGroup(page, QStringLiteral("Description"), "GroupBoxDescription",
-                                       {8, 216, 520, 330});
+    QGroupBox* description = Make<QGroupBox>(page, QStringLiteral("Description"), "GroupBoxDescription",
+                                           {8, 216, 520, 330});
     Memo1 = new QPlainTextEdit(QStringLiteral("Memo1"), description);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setAccessibleName(QStringLiteral("Description"));
@@ -108,8 +101,8 @@ void TForm1::BuildSetupPage()
     memoLayout->addWidget(Memo1);
 
     // The calibration file: image and description together.
-    Button7 = MakeButton(page, QStringLiteral("Load"), "Button7", {540, 226, 96, 28});
-    Button8 = MakeButton(page, QStringLiteral("Save"), "Button8", {540, 262, 96, 28});
+    Button7 = Make<QPushButton>(page, QStringLiteral("Load"), "Button7", {540, 226, 96, 28});
+    Button8 = Make<QPushButton>(page, QStringLiteral("Save"), "Button8", {540, 262, 96, 28});
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(Button7); });
     connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
 

@@ -59,6 +59,15 @@ void DrawPie(QPainter& painter, int x1, int y1, int x2, int y2, QPointF from, QP
     painter.drawPie(box, qRound(start * 16.0), qRound(span * 16.0));
 }
 
+// field := value; true when that changed it, and so the gauge must be painted again.
+template <class T>
+bool Change(T& field, const T& value)
+{
+    if (value == field) return false;
+    field = value;
+    return true;
+}
+
 }   // namespace
 
 int GaugePercent(int32_t minValue, int32_t maxValue, int32_t progress)
@@ -91,44 +100,32 @@ void TCGauge::RepaintNow()
 
 void TCGauge::SetKind(TCGaugeKind value)
 {
-    if (value == kind_) return;
-    kind_ = value;
-    RepaintNow();
+    if (Change(kind_, value)) RepaintNow();
 }
 
 void TCGauge::SetShowText(bool value)
 {
-    if (value == showText_) return;
-    showText_ = value;
-    RepaintNow();
+    if (Change(showText_, value)) RepaintNow();
 }
 
 void TCGauge::SetBorderStyle(TBorderStyle value)
 {
-    if (value == borderStyle_) return;
-    borderStyle_ = value;
-    RepaintNow();
+    if (Change(borderStyle_, value)) RepaintNow();
 }
 
 void TCGauge::SetForeColor(const QColor& value)
 {
-    if (value == foreColor_) return;
-    foreColor_ = value;
-    RepaintNow();
+    if (Change(foreColor_, value)) RepaintNow();
 }
 
 void TCGauge::SetBackColor(const QColor& value)
 {
-    if (value == backColor_) return;
-    backColor_ = value;
-    RepaintNow();
+    if (Change(backColor_, value)) RepaintNow();
 }
 
 void TCGauge::SetColor(const QColor& value)
 {
-    if (value == color_) return;
-    color_ = value;
-    RepaintNow();
+    if (Change(color_, value)) RepaintNow();
 }
 
 void TCGauge::SetFont(const QFont& value)
