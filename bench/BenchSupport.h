@@ -98,6 +98,18 @@ inline size_t ReferenceRead(const QString& path, double* sum)
     return count;
 }
 
+// Holds the simulated engine still: every live reply the same, to the bit, so that any repaint
+// left is one that was not needed.
+inline void HoldEngineStill(sim::EcuSim& ecu)
+{
+    ecu.FreezeEngine(true);
+    const std::pair<char, sim::LiveFields> still[] = {
+        {'A', {900, 112}}, {'B', {35, 0}},   {'C', {80, 0}},    {'D', {52, 110}},
+        {'E', {136, 0}},   {'F', {25, 100}}, {'G', {120, 100}}, {'H', {350, 30}},
+    };
+    for (const auto& [letter, fields] : still) ecu.SetLiveReply(letter, fields.address, fields.data);
+}
+
 // A fresh temporary folder, made the working folder, with the simulated ECU started on the
 // link COM1 in it: the window finds the ECU there as it finds a user's port. baud 0 leaves the
 // line unpaced. When started is false, the reason has been printed on stderr. The folder is

@@ -72,15 +72,7 @@ pid_t StartEcu(const std::string& link, bool frozen, int* stop)
             std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
             _exit(1);
         }
-        if (frozen) {
-            // Every reply the same, to the bit: any paint left is one that was not needed.
-            ecu.FreezeEngine(true);
-            const std::pair<char, sim::LiveFields> still[] = {
-                {'A', {900, 112}}, {'B', {35, 0}},   {'C', {80, 0}},    {'D', {52, 110}},
-                {'E', {136, 0}},   {'F', {25, 100}}, {'G', {120, 100}}, {'H', {350, 30}},
-            };
-            for (const auto& [letter, fields] : still) ecu.SetLiveReply(letter, fields.address, fields.data);
-        }
+        if (frozen) bench::HoldEngineStill(ecu);
         (void)!write(ready[1], "1", 1);
         char c;
         while (read(hold[0], &c, 1) > 0) {}   // until the parent ends

@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/Application.h"
@@ -42,14 +41,7 @@ int main(int argc, char** argv)
     if (!folder.started) return 1;
     sim::EcuSim& ecu = folder.ecu;
 
-    if (frozen) {
-        ecu.FreezeEngine(true);
-        const std::pair<char, sim::LiveFields> still[] = {
-            {'A', {900, 112}}, {'B', {35, 0}},   {'C', {80, 0}},    {'D', {52, 110}},
-            {'E', {136, 0}},   {'F', {25, 100}}, {'G', {120, 100}}, {'H', {350, 30}},
-        };
-        for (const auto& [letter, fields] : still) ecu.SetLiveReply(letter, fields.address, fields.data);
-    }
+    if (frozen) bench::HoldEngineStill(ecu);
 
     TForm1 form;
     form.show();
