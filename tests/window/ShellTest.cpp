@@ -15,6 +15,7 @@
 #include "ui/PageControl.h"
 #include "ui/StatusBar.h"
 #include "ui/StringGrid.h"
+#include "ui/MapChart.h"
 #include <QLabel>
 #include <QPushButton>
 
@@ -185,6 +186,46 @@ TEST_F(ShellTest, AnExceptionFromAHandlerIsShownAndTheWindowGoesOn)
     // The window still works: a page key still switches pages.
     QTest::keyClick(form.get(), Qt::Key_F5);
     EXPECT_EQ(form->PageControl1->ActivePageIndex(), 4);
+}
+
+}  // namespace
+
+namespace {
+
+// Before the ECU has answered, the pages show what construction put there.
+class StartUpContentsTest : public WindowTest {
+protected:
+    StartUpContentsTest() { autoStart = false; }
+};
+
+TEST_F(StartUpContentsTest, GridsChartsAndSettingsBeforeAnyRead)
+{
+    StartSim();
+    ecu->SetSilent(true);
+    StartWindow();
+    Pump(50);
+    EXPECT_EQ(form->ReadPending, 1);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECO  NOT connected"));
+    for (int k = 0; k < 16; ++k) {
+        const QString t = QString::number(10 * k - 30);
+        for (int map : {1, 2, 3, 13}) {
+            EXPECT_EQ(form->MapGrid[map]->Cells(k, 0), t) << map;
+            EXPECT_EQ(form->MapGrid[map]->Cells(k, 1), t) << map;
+        }
+        for (int map : {5, 8, 12}) EXPECT_EQ(form->MapGrid[map]->Cells(k, 1), QString::number(k)) << map;
+        EXPECT_EQ(form->MapGrid[6]->Cells(k, 0), QString::number(20 * k + 40));
+        EXPECT_EQ(form->MapGrid[6]->Cells(k, 1), QStringLiteral("100"));
+        EXPECT_EQ(form->MapGrid[9]->Cells(k, 1), QStringLiteral("0"));
+        EXPECT_EQ(form->MapGrid[11]->Cells(k, 1), QString::number(500 * k + 1500));
+    }
+    for (int k = 0; k < 36; ++k)
+        for (int map : {4, 7}) EXPECT_EQ(form->MapGrid[map]->Cells(k, 1), QString::number(250 * k + 250)) << map;
+    for (const calibration::MapLayout& map : calibration::Maps) EXPECT_EQ(form->MapChartOf[map.number]->Count(), 0);
+    // Settings keep their design values until the first decode.
+    for (const calibration::SettingLayout& setting : calibration::Settings)
+        EXPECT_EQ(form->SettingEdit.at(setting.address)->text(), QString::number(setting.startValue)) << setting.edit;
+    // The only traffic is the probe.
+    for (const sim::Command& c : ecu->Received()) EXPECT_EQ(c.letter, 'V');
 }
 
 }  // namespace
