@@ -230,18 +230,25 @@ void TCGauge::PaintAsBar(QImage& overlay, const TRect& r) const
     }
 }
 
+// The face both dials start from: the area in Color around it, then a painter with the
+// outline in ForeColor and the face in BackColor.
+void TCGauge::BeginDial(QImage& overlay, const TRect& r, QPainter& painter) const
+{
+    FillRect(overlay, r.Left, r.Top, r.Right, r.Bottom, color_);
+    painter.begin(&overlay);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(foreColor_, 1));
+    painter.setBrush(backColor_);
+}
+
 void TCGauge::PaintAsPie(QImage& overlay, const TRect& r) const
 {
     const int percent = GetPercentDone();
     const int grow = borderStyle_ == bsSingle ? 1 : 0;
     const int W = r.Right - r.Left + grow;
     const int H = r.Bottom - r.Top + grow;
-    FillRect(overlay, r.Left, r.Top, r.Right, r.Bottom, color_);
-
-    QPainter painter(&overlay);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(foreColor_, 1));
-    painter.setBrush(backColor_);
+    QPainter painter;
+    BeginDial(overlay, r, painter);
     painter.drawEllipse(QRectF(r.Left, r.Top, W - r.Left - 1, H - r.Top - 1));
     if (percent <= 0) return;
 
@@ -261,12 +268,8 @@ void TCGauge::PaintAsNeedle(QImage& overlay, const TRect& r) const
     const int X = r.Left, Y = r.Top;
     const int W = r.Right - r.Left + grow;
     const int H = r.Bottom - r.Top + grow;
-    FillRect(overlay, r.Left, r.Top, r.Right, r.Bottom, color_);
-
-    QPainter painter(&overlay);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(foreColor_, 1));
-    painter.setBrush(backColor_);
+    QPainter painter;
+    BeginDial(overlay, r, painter);
     // The upper half of an ellipse twice the area's height, standing on its bottom edge.
     DrawPie(painter, X, Y, W, 2 * H - 1, QPointF(X + W, r.Bottom - 1), QPointF(X, r.Bottom - 1),
             false);

@@ -25,6 +25,8 @@ public:
 // Differences are taken in 64 bits, so no 32-bit range overflows.
 int GaugePercent(int32_t minValue, int32_t maxValue, int32_t progress);
 
+class QPainter;
+
 class TCGauge : public QWidget {
     Q_OBJECT
 public:
@@ -78,6 +80,7 @@ private:
     void RepaintNow();
     void PaintAsNothing(QImage& overlay, const TRect& r) const;
     void PaintAsBar(QImage& overlay, const TRect& r) const;
+    void BeginDial(QImage& overlay, const TRect& r, QPainter& painter) const;
     void PaintAsPie(QImage& overlay, const TRect& r) const;
     void PaintAsNeedle(QImage& overlay, const TRect& r) const;
     void PaintAsText(QImage& image, const TRect& r) const;
