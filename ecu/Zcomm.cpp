@@ -1,6 +1,7 @@
 #include "ecu/Zcomm.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 
 #include <poll.h>
@@ -184,7 +185,8 @@ int TZComm::OpenConnection()
         openError_ = QStringLiteral("not a port name");
         return 0;
     }
-    if (!portHandle_.open(serial::resolvePortName(port_.toStdString()))) {
+    const std::string path = serial::resolvePortName(port_.toStdString());
+    if (!portHandle_.open(path)) {
         openError_ = QString::fromStdString(portHandle_.error());
         return 0;
     }
@@ -200,6 +202,7 @@ int TZComm::OpenConnection()
         return 0;
     }
     connected_ = 1;
+    openedPath_ = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(path)));
     try {
         watcher_ = std::make_unique<TCommThread>(portHandle_.fd(), queue_, receiver_);
     } catch (const std::exception&) {

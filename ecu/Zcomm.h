@@ -108,6 +108,9 @@ public:
     int32_t OutQueue() const;
     // Why the last OpenConnection failed ("" after a successful one).
     QString OpenError() const { return openError_; }
+    // The device the last successful OpenConnection opened, as an absolute path: what to look
+    // for again when that device goes away (Port "COM1" may mean a file here or /dev/ttyS0).
+    QString OpenedPath() const { return openedPath_; }
 
     // Events: called only when assigned.
     std::function<void(TZComm* Sender, int error, const QString& errorstr)> OnErrorOccurred;
@@ -172,6 +175,7 @@ private:
     int32_t connected_ = 0;
     QString lastText_;
     QString openError_;
+    QString openedPath_;
     bool hangUpRaised_ = false;
 
     serial::Port portHandle_;                       // the open device (invalid while closed)

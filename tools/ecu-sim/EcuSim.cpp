@@ -67,7 +67,8 @@ std::string FrameText(const Command& c)
 }  // namespace
 
 EcuSim::EcuSim(SimOptions options)
-    : options_(std::move(options)), eeprom_(sim::DefaultImage()), engine_(options_.seed),
+    : options_(std::move(options)), eeprom_(sim::DefaultImage()), readEveryMs_(options_.readEveryMs),
+      engine_(options_.seed),
       faults_(options_.seed ^ 0x5eed5eed5eedULL)
 {
 }
@@ -182,6 +183,11 @@ void EcuSim::SendFlowControl(bool stop)
     Trace(stop ? "-> XOFF" : "-> XON");
 }
 
+void EcuSim::SetReadEvery(uint32_t ms)
+{
+    readEveryMs_.store(ms);
+}
+
 void EcuSim::End()
 {
     if (!Running()) return;
@@ -229,8 +235,7 @@ void EcuSim::Run()
     char buffer[512];
     auto& queue = line_->queue;
 
-    // A slow reader looks at the line only every readEveryMs and then takes all it holds.
-    const auto readEvery = std::chrono::milliseconds(options_.readEveryMs);
+    // A slow reader looks at the line only every readEveryMs_ and then takes all it holds.
     Clock::time_point nextRead = Clock::now();
     for (;;) {
         const bool mayRead = Clock::now() >= nextRead;
@@ -254,7 +259,7 @@ void EcuSim::Run()
         if (fds[1].revents & POLLIN) return;   // Stop()
 
         if (mayRead && (fds[0].revents & POLLIN)) {
-            if (readEvery.count() > 0) nextRead = Clock::now() + readEvery;
+            if (const uint32_t every = readEveryMs_.load()) nextRead = Clock::now() + std::chrono::milliseconds(every);
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             const auto arrived = Clock::now();
             for (ssize_t i = 0; i < n; ++i) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -51,6 +52,8 @@ public:
     bool Replug(std::string* error = nullptr);
     // Writes XOFF (stop) or XON (go on) to the tool, as a device whose buffer is full does.
     void SendFlowControl(bool stop);
+    // A slow reader from now on: it takes what the line holds only every ms (0: at once).
+    void SetReadEvery(uint32_t ms);
 
     std::string SlavePath() const;   // the terminal's path, e.g. /dev/pts/3; empty before Start
     std::string LinkPath() const { return options_.link; }
@@ -107,6 +110,7 @@ private:
     uint8_t flags_ = kDefaultFlags;
     uint8_t version_ = kDefaultVersion;
     bool frozen_ = false;
+    std::atomic<uint32_t> readEveryMs_{0};
     double engineTime_ = 0;
     std::map<char, LiveFields> liveReplies_;
     RawReplyHook hook_;
