@@ -11,6 +11,7 @@
 #include "app/Mainform.h"
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ThrottleCalibration.h"
+#include "ecu/LineOwner.h"
 #include "ecu/Threadedtimer.h"
 #include "ui/Beep.h"
 #include "ui/Dialogs.h"
@@ -133,6 +134,16 @@ void TForm1::Button8Click(QObject*)
 
 void TForm1::Button7Click(QObject*)
 {
+    // One walk at a time: a calibration loaded while the ECU's is still being read, or while
+    // another is being uploaded, would be mixed with it.
+    if (Line->Has(exchange::JobKind::Read) || Line->Has(exchange::JobKind::Upload)) {
+        ui::ShowInformation(this, Line->Has(exchange::JobKind::Read)
+                                      ? QStringLiteral("The ECU's calibration is still being read. "
+                                                       "Load the file when the read has finished.")
+                                      : QStringLiteral("A calibration is still being uploaded to the ECU. "
+                                                       "Load the file when the upload has finished."));
+        return;
+    }
     if (!OpenDialog1.Execute(this)) return;
     const QString imageFile = OpenDialog1.FileName;
     const calibration::ImageFileRead read = calibration::ReadImageFile(imageFile);
@@ -157,8 +168,7 @@ void TForm1::Button7Click(QObject*)
         return;
     }
     Memo1->setPlainText(description);
-    UploadActive = 1;
-    SendCommand('W', 0, EepromImage[0]);
+    StartUpload();
 }
 
 void TForm1::Button5Click(QObject*)

@@ -23,7 +23,6 @@
 #include "ui/StringGrid.h"
 
 // Readable texts in failure messages.
-static void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace {
 

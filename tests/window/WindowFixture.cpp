@@ -80,3 +80,11 @@ std::vector<sim::Command> WindowTest::ReceivedSince(size_t mark) const
     if (mark >= all.size()) return {};
     return {all.begin() + static_cast<long>(mark), all.end()};
 }
+
+std::vector<sim::Command> WindowTest::Distinct(const std::vector<sim::Command>& frames)
+{
+    std::vector<sim::Command> kept;
+    for (const sim::Command& c : frames)
+        if (kept.empty() || !(kept.back() == c)) kept.push_back(c);
+    return kept;
+}
