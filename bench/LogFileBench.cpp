@@ -83,7 +83,7 @@ int main(int argc, char** argv)
         loadedPoints = size_t(loaded.Count(0)) * kChannels;
     }
     for (int r = 0; r < kRuns; ++r) {
-        parses.push_back(TimeMs([&] { logging::ParseLogFile(path, kChannels, &error); }));
+        parses.push_back(TimeMs([&] { logging::ParseLogFile(path, kChannels); }));
     }
     size_t referenceCount = 0;
     double checksum = 0;
