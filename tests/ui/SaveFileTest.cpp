@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "ui/RegularFile.h"
@@ -165,6 +166,15 @@ TEST_F(SaveFileTest, AnExistingFileKeepsOwnerGroupModeAndHardLinks)
     EXPECT_EQ(after.st_uid, before.st_uid);
     EXPECT_EQ(after.st_gid, before.st_gid);
     EXPECT_EQ(after.st_mode, before.st_mode);
+
+    // Extended attributes (an access list, a tag a file manager set) stay with the file.
+    if (::setxattr(Name(Path("run.qxl")).constData(), "user.note", "dyno day", 8, 0) == 0) {
+        ASSERT_TRUE(ui::SaveFile(Path("run.qxl"), QByteArray("newer"), &reason));
+        char note[16] = {};
+        EXPECT_EQ(::getxattr(Name(Path("run.qxl")).constData(), "user.note", note, sizeof note), 8);
+        EXPECT_STREQ(note, "dyno day");
+        EXPECT_EQ(Read(Path("run.qxl")), "newer");
+    }
     EXPECT_EQ(Others(dir.path(), {"tune.qxe", "backup.qxe", "run.qxl"}), QStringList());
 }
 

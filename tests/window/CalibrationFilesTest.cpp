@@ -205,25 +205,6 @@ TEST_F(CalibrationFilesTest, AMissingDescriptionIsAskedAboutBeforeAnythingChange
     ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
 }
 
-TEST_F(CalibrationFilesTest, ADescriptionThatIsNoFileOrTooLargeIsRefusedUnread)
-{
-    const sim::Image other = OtherImage();
-    ASSERT_TRUE(WriteRaw(Path("big.qxe"), QByteArray(reinterpret_cast<const char*>(other.data()), 500)));
-    ASSERT_TRUE(WriteRaw(Path("big.qxc"), QByteArray(2 * 1024 * 1024, 'x')));
-    ASSERT_TRUE(WriteRaw(Path("pipe.qxe"), QByteArray(reinterpret_cast<const char*>(other.data()), 500)));
-    ASSERT_EQ(::mkfifo(Path("pipe.qxc").toLocal8Bit().constData(), 0644), 0);
-    const calibration::EepromImage image = form->EepromImage;
-    const size_t mark = Mark();
-    Load(Path("big.qxe"));
-    Load(Path("pipe.qxe"));   // a pipe nobody writes: refused at once, the window never waits
-    ASSERT_EQ(questions.size(), 2);
-    EXPECT_TRUE(questions[0].contains("2097152 bytes")) << questions[0].toStdString();
-    EXPECT_TRUE(questions[1].contains("named pipe")) << questions[1].toStdString();
-    EXPECT_EQ(form->EepromImage, image);
-    EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Memo1"));
-    EXPECT_TRUE(FramesSince(mark).empty());
-}
-
 TEST_F(CalibrationFilesTest, FilesThatAreNotACalibrationImageAreRefused)
 {
     const calibration::EepromImage image = form->EepromImage;
