@@ -68,7 +68,9 @@ void TForm1::ThreadedTimer3Timer(QObject*)
 
 void TForm1::PageControl1Change(QObject*)
 {
-    ThreadedTimer1->SetEnabled(PageControl1->ActivePageIndex() == 3);
+    // Live values on the Gauges page; while logging, on every page, so that the log records
+    // what the status bar says it records.
+    ThreadedTimer1->SetEnabled(PageControl1->ActivePageIndex() == 3 || LoggingActive);
 }
 
 void TForm1::ProcessStatusReply(uint16_t address)

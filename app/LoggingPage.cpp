@@ -173,10 +173,12 @@ void TForm1::PlaceChannelBoxes()
 
 void TForm1::Button1Click(QObject*)
 {
+    if (!ConfirmDiscardLog()) return;
     LoggingActive = 1;
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     logging::ClearLog(*Chart10);
+    LogUnsaved = false;
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
     TrackBar1->setMaximum(0);
@@ -201,7 +203,14 @@ void TForm1::AddLogSample()
         gridLog->SetCells(k, 1, texts[k]);
     }
     // All fourteen points or none: a text that does not convert drops the whole sample.
-    logging::AppendSample(*Chart10, texts);
+    if (logging::AppendSample(*Chart10, texts)) LogUnsaved = true;
+}
+
+bool TForm1::ConfirmDiscardLog()
+{
+    const int samples = logging::SampleCount(*Chart10);
+    if (!LogUnsaved || samples == 0) return true;
+    return ui::Ask(this, logging::DiscardQuestion(samples), QStringLiteral("Discard"), QStringLiteral("Cancel"));
 }
 
 void TForm1::Button3Click(QObject*)
@@ -212,24 +221,30 @@ void TForm1::Button3Click(QObject*)
     const logging::ChartLogStore store(*Chart10);
     QString error;
     // A log that did not reach the disk must not pass for saved: the run may exist nowhere else.
-    if (!logging::WriteLogFile(store, path, &error)) ui::ShowError(this, error);
+    if (!logging::WriteLogFile(store, path, &error)) {
+        ui::ShowError(this, error);
+        return;
+    }
+    LogUnsaved = false;
 }
 
 void TForm1::Button4Click(QObject*)
 {
     OpenDialog1.FilterIndex = kLogFilterIndex;
     if (!OpenDialog1.Execute(this)) return;
-    // The file is read before the chart is emptied: a name that does not open must not wipe an
-    // unsaved run.
-    QString error;
-    const auto samples = logging::ParseLogFile(OpenDialog1.FileName, Chart10->SeriesCount(), &error);
-    if (!samples) {
-        ui::ShowError(this, error);
+    // The file is read before the chart is emptied: a file that is no log must not wipe a run.
+    const QString path = OpenDialog1.FileName;
+    const int series = Chart10->SeriesCount();
+    const logging::LogLoadResult load = logging::ParseLogFile(path, series);
+    if (load.Refused()) {
+        ui::ShowError(this, logging::LoadRefusalMessage(path, load, series));
         return;
     }
+    if (!ConfirmDiscardLog()) return;
     logging::ClearLog(*Chart10);
     logging::ChartLogStore store(*Chart10);
-    logging::AppendSamples(store, *samples);
+    logging::AppendSamples(store, load.samples);
+    LogUnsaved = false;   // the file holds it
     Chart10->UndoZoom();
     TrackBar1->show();
     const logging::LoadSlider slider =
@@ -239,6 +254,7 @@ void TForm1::Button4Click(QObject*)
     // handler reads that sample out.
     TrackBar1->setMaximum(slider.maximum);
     TrackBar1->setValue(slider.position);
+    if (load.StoppedEarly()) ui::ShowWarning(this, logging::LoadShortfallMessage(path, load, series));
 }
 
 void TForm1::LineSeries10Click(QObject*, int ValueIndex)

@@ -208,6 +208,10 @@ bool TForm1::FormShortCut(int key)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    if (!ConfirmDiscardLog()) {   // a run recorded and never saved exists nowhere else
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }

@@ -118,6 +118,7 @@ public:
     // ---- private state (public so tests can observe it) -------------------------------------
     calibration::EepromImage EepromImage{};
     uint8_t LoggingActive = 0;
+    bool LogUnsaved = false;                    // the log on display holds samples no file has
     uint8_t UploadActive = 0;
     uint8_t ReadPending = 0;
     uint8_t EcuAnswered = 0;
@@ -180,6 +181,8 @@ public:
     void TrackBar1Change(QObject* Sender);
     void CheckBox1Click(QObject* Sender);
     void Chart10DblClick(QObject* Sender);
+    // True when the log on display may go: it is saved, empty, or the person said to discard it.
+    bool ConfirmDiscardLog();
 
     // The clock's text: the local time in the system's long time format.
     static QString ClockText();

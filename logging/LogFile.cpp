@@ -1,11 +1,8 @@
 #include "logging/LogFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -14,31 +11,18 @@
 #include <limits>
 #include <string>
 
-#include <fcntl.h>
 #include <locale.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "ui/RegularFile.h"
+#include "ui/SaveFile.h"
 
 namespace logging {
 
 LogStore::~LogStore() = default;
 
 namespace {
-
-QString Reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-QString SaveError(const QString& path, int err)
-{
-    return QStringLiteral("Could not save the log to \"%1\": %2")
-        .arg(QDir::toNativeSeparators(path), Reason(err));
-}
-
-QString LoadError(const QString& path, int err)
-{
-    return QStringLiteral("Could not load the log \"%1\": %2")
-        .arg(QDir::toNativeSeparators(path), Reason(err));
-}
 
 void SetError(QString* error, const QString& message)
 {
@@ -75,52 +59,6 @@ char* FormatField(char* p, char* end, double v)
         return p;
     }
     return std::to_chars(p, end, v, std::chars_format::fixed, 2).ptr;
-}
-
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-// The file the save replaces: a link is followed so that saving through it updates its target
-// instead of replacing the link by a plain file.
-QString SaveTarget(const QString& path)
-{
-    QFileInfo info(path);
-    if (info.isSymLink()) {
-        const QString target = info.symLinkTarget();
-        if (!target.isEmpty()) return target;
-    }
-    return path;
-}
-
-// Creates a new, unused file beside `target`; -1 with errno set on failure.
-int CreateTemporary(const QString& target, QByteArray* tempName)
-{
-    static std::atomic<unsigned> counter{0};
-    const QFileInfo info(target);
-    const QString dir = info.path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = QStringLiteral("%1/.%2.%3-%4.tmp")
-                                 .arg(dir, info.fileName())
-                                 .arg(::getpid())
-                                 .arg(counter.fetch_add(1));
-        *tempName = QFile::encodeName(name);
-        // 0666 through the umask, as a freshly created file would get.
-        const int fd = ::open(tempName->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 // ---- reading ---------------------------------------------------------------------------------
@@ -171,17 +109,20 @@ class Reader {
 public:
     explicit Reader(int fd) : fd_(fd), buf_(kChunk) {}
 
-    enum class Next { Value, Stop, Error };
+    enum class Next { Value, End, NotANumber, NotALogValue, Error };
 
     // The next number of the stream, as scanf's "%f" would read it into a float.
     Next Read(float* out)
     {
         for (;;) {
-            while (begin_ < end_ && IsSpace(buf_[begin_])) ++begin_;
+            while (begin_ < end_ && IsSpace(buf_[begin_])) {
+                if (buf_[begin_] == '\n') ++line_;
+                ++begin_;
+            }
             // Parse only an item that white space ends within the buffer: one running into the
             // part of the file not read yet may go on there ("1.5e" then "+03").
             if (begin_ == end_ || (!eof_ && lastSpace_ <= begin_ && !Full())) {
-                if (eof_) return Next::Stop;
+                if (eof_) return Next::End;
                 if (!Refill()) return Next::Error;
                 continue;
             }
@@ -193,13 +134,13 @@ public:
                 const char* p = first;
                 if (*p == '+') {   // from_chars takes only a minus sign
                     ++p;
-                    if (p < last && *p == '-') return Next::Stop;
+                    if (p < last && *p == '-') return Next::NotANumber;
                 }
                 const auto r = std::from_chars(p, last, v, std::chars_format::general);
-                if (r.ec == std::errc::invalid_argument) return Next::Stop;
+                if (r.ec == std::errc::invalid_argument) return Next::NotANumber;
                 if (r.ec == std::errc::result_out_of_range) v = StrtofC(p, r.ptr);
                 // Infinity and NaN are no values of a log; they would wreck the chart's scale.
-                if (!std::isfinite(v)) return Next::Stop;
+                if (!std::isfinite(v)) return Next::NotALogValue;
                 next = r.ptr;
             }
             begin_ = size_t(next - buf_.data());
@@ -207,6 +148,21 @@ public:
             return Next::Value;
         }
     }
+
+    // The line of the next item, counted from 1.
+    qint64 Line() const { return line_; }
+    // The white-space-delimited item reading stopped in, from its start (as far as the buffer
+    // still holds it): "12,50" rather than the ",50" a decimal comma leaves.
+    QByteArray Item() const
+    {
+        constexpr size_t kKept = 40;
+        size_t from = begin_;
+        while (from > 0 && begin_ - from < kKept && !IsSpace(buf_[from - 1])) --from;
+        size_t to = begin_;
+        while (to < end_ && to - from < kKept && !IsSpace(buf_[to])) ++to;
+        return QByteArray(buf_.data() + from, qsizetype(to - from));
+    }
+    bool ReadAnything() const { return bytesRead_ > 0; }
 
 private:
     static constexpr size_t kChunk = size_t(1) << 20;
@@ -232,6 +188,7 @@ private:
                 break;
             }
             end_ += size_t(n);
+            bytesRead_ += n;
             if (end_ >= kChunk / 2) break;   // enough to go on with
         }
         lastSpace_ = 0;
@@ -250,6 +207,8 @@ private:
     size_t end_ = 0;
     size_t lastSpace_ = 0;   // the last white space in the buffer (0 when none)
     bool eof_ = false;
+    qint64 line_ = 1;
+    qint64 bytesRead_ = 0;
 };
 
 }  // namespace
@@ -261,108 +220,92 @@ bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
     for (int j = 1; j < columns; ++j) rows = std::min(rows, store.Count(j));
     rows = std::max(rows, 0);
 
-    const QString target = SaveTarget(path);
-    const QByteArray targetName = QFile::encodeName(target);
-    QByteArray tempName;
-    const int fd = CreateTemporary(target, &tempName);
-    if (fd < 0) {
-        SetError(error, SaveError(path, errno));
-        return false;
-    }
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tempName.constData());
-        SetError(error, SaveError(path, err));
-        return false;
-    };
-
-    // Keep the permissions of the file being replaced.
-    struct stat old {};
-    if (::stat(targetName.constData(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
-        return fail(errno);
-
-    constexpr size_t kBuffer = size_t(1) << 18;
-    constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
-    std::vector<char> buffer(kBuffer);
-    char* const start = buffer.data();
-    char* const limit = start + kBuffer;
-    char* p = start;
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            if (limit - p < ptrdiff_t(kRoom)) {
-                if (!WriteAll(fd, start, size_t(p - start))) return fail(errno);
-                p = start;
+    const auto produce = [&](const ui::FilePut& put) {
+        constexpr size_t kBuffer = size_t(1) << 18;
+        constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
+        std::vector<char> buffer(kBuffer);
+        char* const start = buffer.data();
+        char* const limit = start + kBuffer;
+        char* p = start;
+        for (int i = 0; i < rows; ++i) {
+            for (int j = 0; j < columns; ++j) {
+                if (limit - p < ptrdiff_t(kRoom)) {
+                    if (!put(start, size_t(p - start))) return false;
+                    p = start;
+                }
+                p = FormatField(p, limit, store.YValue(j, i));
+                *p++ = '\t';
             }
-            p = FormatField(p, limit, store.YValue(j, i));
-            *p++ = '\t';
+            *p++ = '\r';   // the format's line end is CR LF
+            *p++ = '\n';
         }
-        *p++ = '\r';   // the format's line end is CR LF
-        *p++ = '\n';
-    }
-    if (p != start && !WriteAll(fd, start, size_t(p - start))) return fail(errno);
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tempName.constData());
-        SetError(error, SaveError(path, err));
-        return false;
-    }
-    if (::rename(tempName.constData(), targetName.constData()) != 0) {
-        const int err = errno;
-        ::unlink(tempName.constData());
-        SetError(error, SaveError(path, err));
-        return false;
-    }
-    // Make the rename itself durable; a failure here no longer endangers either file.
-    const QByteArray dirName = QFile::encodeName(QFileInfo(target).path());
-    const int dirFd = ::open(dirName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+        return p == start || put(start, size_t(p - start));
+    };
+    QString reason;
+    if (ui::SaveFile(path, produce, &reason)) return true;
+    SetError(error, QStringLiteral("Could not save the log to \"%1\": %2")
+                        .arg(QDir::toNativeSeparators(path), reason));
+    return false;
 }
 
-std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QString* error)
+LogLoadResult ParseLogFile(const QString& path, int seriesCount)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    LogLoadResult result;
+    qint64 size = 0;
+    const int fd = ui::OpenRegularFile(path, &result.reason, &size);
     if (fd < 0) {
-        SetError(error, LoadError(path, errno));
-        return std::nullopt;
+        result.refusal = LogLoadResult::Refusal::CannotOpen;
+        return result;
     }
-    LogSamples samples;
     const int columns = std::max(seriesCount, 0);
+    LogSamples& samples = result.samples;
     samples.series.resize(size_t(columns));
-    struct stat st {};
-    if (columns > 0 && ::fstat(fd, &st) == 0 && st.st_size > 0) {
+    if (columns > 0 && size > 0) {
         // About seven bytes a field in a log of ours; capped, since the file may be anything.
-        const size_t guess = std::min<size_t>(size_t(st.st_size) / 6 / size_t(columns) + 1, 1u << 22);
+        const size_t guess = std::min<size_t>(size_t(size) / 6 / size_t(columns) + 1, 1u << 22);
         for (auto& s : samples.series) s.reserve(guess);
     }
 
     Reader reader(fd);
     int j = 0;
-    for (;;) {
+    for (bool reading = columns > 0; reading;) {
         float v = 0;
         const Reader::Next next = reader.Read(&v);
-        if (next == Reader::Next::Error) {
-            const int err = errno;
+        switch (next) {
+        case Reader::Next::Value:
+            samples.series[size_t(j)].push_back(double(v));
+            ++result.values;
+            if (++j == columns) j = 0;
+            continue;
+        case Reader::Next::End: reading = false; break;
+        case Reader::Next::NotANumber:
+        case Reader::Next::NotALogValue:
+            result.stop = next == Reader::Next::NotANumber ? LogLoadResult::Stop::NotANumber
+                                                           : LogLoadResult::Stop::NotALogValue;
+            result.stopLine = reader.Line();
+            result.stopItem = reader.Item();
+            reading = false;
+            break;
+        case Reader::Next::Error:
+            result.refusal = LogLoadResult::Refusal::ReadFailed;
+            result.reason = ui::SystemReason(errno);
             ::close(fd);
-            SetError(error, LoadError(path, err));
-            return std::nullopt;
+            result.samples = {};
+            return result;
         }
-        if (next == Reader::Next::Stop || columns == 0) break;
-        samples.series[size_t(j)].push_back(double(v));
-        if (++j == columns) j = 0;
     }
     ::close(fd);
     // A sample cut short loses its values, so that every series keeps the same length.
     if (columns > 0) {
         const size_t complete = samples.series.back().size();
+        result.valuesLeftOut = int(result.values - qint64(complete) * columns);
         for (auto& s : samples.series) s.resize(complete);
     }
-    return samples;
+    if (samples.SampleCount() == 0 && reader.ReadAnything()) {
+        result.refusal = LogLoadResult::Refusal::NoSample;
+        result.samples = {};
+    }
+    return result;
 }
 
 void AppendSamples(LogStore& store, const LogSamples& samples)
@@ -376,9 +319,12 @@ void AppendSamples(LogStore& store, const LogSamples& samples)
 
 bool ReadLogFile(LogStore& store, const QString& path, QString* error)
 {
-    const auto samples = ParseLogFile(path, store.SeriesCount(), error);
-    if (!samples) return false;
-    AppendSamples(store, *samples);
+    const LogLoadResult load = ParseLogFile(path, store.SeriesCount());
+    if (load.Refused()) {
+        SetError(error, LoadRefusalMessage(path, load, store.SeriesCount()));
+        return false;
+    }
+    AppendSamples(store, load.samples);
     return true;
 }
 

@@ -5,14 +5,14 @@
 // Reading treats the file as one stream of numbers separated by any run of white space (so a
 // sample spread over lines or joined on one line loads the same), each read as a 32-bit float
 // like scanf's %f and widened to double, dealt to the series in turn. Reading stops at the first
-// item that is not a number; an incomplete last sample is dropped so that every series holds
-// the same number of points.
+// item that is not a number, or is a number no log value can be (nan, inf, beyond a float's
+// range); an incomplete last sample is dropped so that every series holds the same number of
+// points. Only a regular file is read: a pipe or a device is refused before it can block.
 #pragma once
 
 #include <QString>
 
-#include <optional>
-#include <vector>
+#include "logging/LogLoad.h"
 
 namespace logging {
 
@@ -28,28 +28,21 @@ public:
 };
 
 // Writes the log. Rows are the points all series hold (the series are meant to be equal; the
-// shortest bounds the rows so nothing past a series' end is read). The file is written to a
-// temporary file beside it, flushed to disk and renamed over the old one, so a failed save
-// never leaves a half-written log or destroys the previous one. On failure returns false and,
-// when error is given, a message naming the file and the reason.
+// shortest bounds the rows so nothing past a series' end is read). The save never costs the old
+// file: see ui/SaveFile.h. On failure returns false and, when error is given, a message naming
+// the file and the reason.
 bool WriteLogFile(const LogStore& store, const QString& path, QString* error);
 
-// Complete samples read from a file, one vector per series, all of the same length.
-struct LogSamples {
-    std::vector<std::vector<double>> series;
-    int SampleCount() const { return series.empty() ? 0 : int(series.front().size()); }
-};
-
-// Reads a log file for a chart of seriesCount series without touching any chart: nullopt (and a
-// message naming the file and the reason) when the file cannot be opened or read. Lets the
-// caller keep the log on display until the file is known to be readable.
-std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QString* error);
+// Reads a log file for a chart of seriesCount series without touching any chart, so that the
+// caller can keep the log on display until it knows what the file holds.
+LogLoadResult ParseLogFile(const QString& path, int seriesCount);
 
 // Appends the samples to the store's series, one bulk append per series.
 void AppendSamples(LogStore& store, const LogSamples& samples);
 
 // ParseLogFile then AppendSamples: appends the file's samples to the store (it does not empty
-// the store). On failure the store is untouched.
+// the store). When the file is refused the store is untouched, and error (when given) receives
+// the refusal's message.
 bool ReadLogFile(LogStore& store, const QString& path, QString* error);
 
 // The name a log is saved under: ".qxl" appended unless the name already ends in exactly

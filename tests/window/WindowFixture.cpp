@@ -11,6 +11,11 @@ void WindowTest::SetUp()
     ASSERT_TRUE(dir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    // A question no test expected would otherwise wait for a person who never comes.
+    ui::SetQuestionHook([](const QString& text, const QString&, const QString&) {
+        ADD_FAILURE() << "unexpected question: " << text.toStdString();
+        return false;
+    });
     if (autoStart) {
         StartSim();
         StartWindow();
@@ -24,6 +29,7 @@ void WindowTest::TearDown()
     ecu.reset();
     ui::SetFileDialogHook({});
     ui::SetMessageHook({});
+    ui::SetQuestionHook({});
     QDir::setCurrent(previousDir);
 }
 
