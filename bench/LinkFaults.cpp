@@ -2,13 +2,16 @@
 //  - polling a far end that reads the line only every 20 ms, for 60 s (or the seconds given as
 //    the first argument): every frame sent must arrive whole, none lost, none cut short;
 //  - one XOFF from the line: how long an event posted to the window waits while the line is
-//    held, and how soon polling flows again after XON.
+//    held, and how soon polling flows again after XON;
+//  - the device unplugged: what looking for it costs, and how soon it is read once back.
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <string>
 #include <vector>
 
 #include "app/Mainform.h"
@@ -97,6 +100,42 @@ void Xoff()
                 static_cast<unsigned long long>(dropped), flowing ? "in" : "NOT within", resumed.nsecsElapsed() / 1e6);
 }
 
+double CpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The device unplugged for 10 s with the Gauges page shown (polling on, the probe looking for
+// it every second): what the program costs meanwhile, and how soon it reads the ECU again.
+void Unplugged()
+{
+    bench::SimFolder folder;
+    TForm1 form;
+    if (!Start(folder, form)) return;
+    ShowGauges(form);
+    bench::RunFor(300);
+    folder.ecu.Unplug();
+    bench::RunFor(500);
+    const double cpu = CpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    bench::RunFor(10000);
+    const double share = (CpuSeconds() - cpu) / (wall.nsecsElapsed() / 1e9);
+    QElapsedTimer back;
+    back.start();
+    std::string error;
+    if (!folder.ecu.Replug(&error)) {
+        std::fprintf(stderr, "cannot plug the simulated ECU in again: %s\n", error.c_str());
+        return;
+    }
+    const bool read = bench::RunUntil([&] { return form.ReadPending == 0; }, 30000);
+    std::printf("unplugged 10 s on the Gauges page: %.2f %% of a core; plugged in again, the calibration was read "
+                "%s %.2f s\n",
+                share * 100, read ? "after" : "NOT within", back.nsecsElapsed() / 1e9);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -106,5 +145,6 @@ int main(int argc, char** argv)
     const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
     SlowReader(seconds);
     Xoff();
+    Unplugged();
     return 0;
 }
