@@ -46,13 +46,6 @@ std::optional<StringGrid::Command> CommandOf(const QKeyEvent* event)
     return std::nullopt;
 }
 
-QColor Mix(const QColor& a, const QColor& b, double share)
-{
-    return QColor::fromRgbF(float(a.redF() * (1 - share) + b.redF() * share),
-                            float(a.greenF() * (1 - share) + b.greenF() * share),
-                            float(a.blueF() * (1 - share) + b.blueF() * share));
-}
-
 }  // namespace
 
 // Qt's own delegate commits an editor through a queued call after Enter, so a handler running
@@ -80,20 +73,26 @@ public:
             QStyledItemDelegate::paint(painter, option, index);
             return;
         }
-        // The focused cell is not drawn selected; a marked cell in a selection keeps its mark
-        // under a tint of the selection colour, so that a sent range still shows which of its
-        // cells the ECU has confirmed.
+        // The focused cell is not drawn selected. A marked cell in a selection keeps its mark's
+        // colours and shows the selection as a frame, so that a range just sent still tells
+        // which of its cells the ECU has confirmed.
         QStyleOptionViewItem plain(option);
         initStyleOption(&plain, index);
         plain.state &= ~QStyle::State_Selected;
-        const QVariant background = index.data(Qt::BackgroundRole);
-        QColor fill = background.canConvert<QBrush>() ? background.value<QBrush>().color()
-                                                      : option.palette.color(QPalette::Base);
-        if (!plainFocus) fill = Mix(fill, option.palette.color(QPalette::Highlight), 0.3);
-        plain.backgroundBrush = fill;
+        // The view may have laid the selection colour under the cell already; cover it.
+        painter->fillRect(option.rect, plain.backgroundBrush.style() != Qt::NoBrush
+                                           ? plain.backgroundBrush
+                                           : option.palette.brush(QPalette::Base));
         const QWidget* widget = option.widget;
         QStyle* style = widget ? widget->style() : QApplication::style();
         style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, widget);
+        if (!plainFocus) {
+            painter->save();
+            painter->setPen(QPen(option.palette.color(QPalette::Highlight), 1));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+        }
     }
 
     // A cell without a tooltip of its own shows the grid's.

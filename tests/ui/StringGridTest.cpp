@@ -196,6 +196,87 @@ TEST_F(StringGridTest, FocusedCellIsDrawnSelectedOnlyWhenAskedTo)
     EXPECT_TRUE(nearHighlight());
 }
 
+TEST_F(StringGridTest, EditingCommandsComeFromTheirKeysAndNeverWhileACellIsTyped)
+{
+    std::vector<StringGrid::Command> commands;
+    grid.OnCommand = [&](QObject* sender, StringGrid::Command command) {
+        EXPECT_EQ(sender, &grid);
+        commands.push_back(command);
+    };
+    using C = StringGrid::Command;
+    const Qt::KeyboardModifiers ctrl = Qt::ControlModifier;
+    grid.SetCol(4);
+    QTest::keyClick(&grid, Qt::Key_Up, ctrl);
+    QTest::keyClick(&grid, Qt::Key_Down, ctrl | Qt::ShiftModifier);
+    QTest::keyClick(&grid, Qt::Key_I, ctrl);
+    QTest::keyClick(&grid, Qt::Key_Z, ctrl);
+    QTest::keyClick(&grid, Qt::Key_Y, ctrl);
+    QTest::keyClick(&grid, Qt::Key_Z, ctrl | Qt::ShiftModifier);
+    QTest::keyClick(&grid, Qt::Key_C, ctrl);
+    QTest::keyClick(&grid, Qt::Key_V, ctrl);
+    EXPECT_EQ(commands, (std::vector<C>{C::StepUp, C::TenStepsDown, C::Interpolate, C::Undo, C::Redo, C::Redo,
+                                        C::Copy, C::Paste}));
+    EXPECT_FALSE(grid.EditorMode());
+    EXPECT_EQ(grid.Col(), 4);
+    EXPECT_EQ(grid.Cells(4, 1), "4");
+
+    // While a number is being typed the keys belong to the cell's editor.
+    commands.clear();
+    type("7");
+    QTest::keyClick(focused(), Qt::Key_Up, ctrl);
+    QTest::keyClick(focused(), Qt::Key_Z, ctrl);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_EQ(StringGrid::CommandKeys(C::StepUp), "Ctrl+Up");
+    EXPECT_EQ(StringGrid::CommandKeys(C::TenStepsUp), "Ctrl+Shift+Up");
+    EXPECT_EQ(StringGrid::CommandKeys(C::Redo), "Ctrl+Y");
+}
+
+TEST_F(StringGridTest, EnterTellsWhetherItConfirmedATypedValue)
+{
+    bool typed = true;
+    grid.OnKeyUp = [&](QObject*, int key) {
+        if (key == Qt::Key_Return) typed = grid.EnterClosedEditor();
+    };
+    grid.SetCol(2);
+    QTest::keyClick(focused(), Qt::Key_Return);
+    EXPECT_FALSE(typed);
+    type("12");
+    QTest::keyClick(focused(), Qt::Key_Return);
+    EXPECT_TRUE(typed);
+    QTest::keyClick(focused(), Qt::Key_Return);   // again, on the confirmed cell
+    EXPECT_FALSE(typed);
+}
+
+TEST_F(StringGridTest, AMarkedCellKeepsItsColoursInsideASelectionAndSaysWhy)
+{
+    grid.SelectCols(5, 2);
+    EXPECT_EQ(grid.SelectedCols(), (std::vector<int>{2, 3, 4, 5}));
+    grid.SetCellMark(3, 1, StringGrid::CellMark::Pending, "waiting");
+    grid.SetCellMark(4, 1, StringGrid::CellMark::Failed, "not confirmed");
+    EXPECT_EQ(grid.CellMarkAt(3, 1), StringGrid::CellMark::Pending);
+    EXPECT_EQ(grid.CellToolTip(4, 1), "not confirmed");
+    EXPECT_TRUE(grid.item(1, 3)->font().italic());
+    EXPECT_FALSE(grid.item(1, 4)->font().italic());
+
+    const QImage shot = grid.viewport()->grab().toImage();
+    // Inside the cell, clear of its text on the left and of the selection frame at its edge.
+    const auto inside = [&](int col) {
+        const QRect r = grid.visualItemRect(grid.item(1, col));
+        return shot.pixelColor(r.right() - 4, r.top() + 4);
+    };
+    EXPECT_EQ(inside(3), StringGrid::MarkBackground(StringGrid::CellMark::Pending));
+    EXPECT_EQ(inside(4), StringGrid::MarkBackground(StringGrid::CellMark::Failed));
+    EXPECT_NE(inside(2), StringGrid::MarkBackground(StringGrid::CellMark::Pending));   // drawn selected
+
+    grid.SetCellMark(3, 1, StringGrid::CellMark::None);
+    EXPECT_EQ(grid.CellMarkAt(3, 1), StringGrid::CellMark::None);
+    EXPECT_TRUE(grid.CellToolTip(3, 1).isEmpty());
+    EXPECT_FALSE(grid.item(1, 3)->font().italic());
+    EXPECT_FALSE(grid.item(1, 3)->data(Qt::BackgroundRole).isValid());
+    grid.SetCellMark(3, 0, StringGrid::CellMark::Failed);   // the header is never marked
+    EXPECT_EQ(grid.CellMarkAt(3, 0), StringGrid::CellMark::None);
+}
+
 TEST(StringGrid, StartsOnTheFirstEditableCellAndKeepsTheCursorInside)
 {
     StringGrid grid(3, 2);
