@@ -23,6 +23,45 @@ void Print(const char* what, const std::vector<double>& values, const char* unit
                 bench::Percentile(values, 0.9), unit, values.size());
 }
 
+// What the window spends on the marks of one echo of an upload: the mark taken off its cell or
+// setting (the grids of the Ignition page shown). A job of the whole image is tracked as the
+// upload's is, and its echoes are handed to the window as the line hands them.
+void UploadEchoes(TForm1& form)
+{
+    std::vector<exchange::Step> steps;
+    for (uint16_t a = 0; a < 500; ++a) steps.push_back({'W', a, form.EepromImage[a]});
+    std::vector<double> perEcho;
+    const uint32_t job = 0x7fff0000;   // far from the line's own job numbers
+    for (int round = 0; round < 20; ++round) {
+        // The job's steps become marks on screen with its first event, as they do for a job
+        // the line reports on while it is being submitted.
+        form.Marks.Submitting(exchange::JobKind::Upload, steps);
+        exchange::Event e{};
+        e.type = exchange::Event::StepDone;
+        e.job = job;
+        e.kind = exchange::JobKind::Upload;
+        e.stepCount = steps.size();
+        e.step = steps[0];
+        e.replyData = steps[0].data;
+        form.TrackWrites(e);
+        form.Marks.Submitted(job);
+        QCoreApplication::processEvents();
+        QElapsedTimer t;
+        t.start();
+        for (std::size_t i = 1; i < steps.size(); ++i) {
+            e.step = steps[i];
+            e.stepIndex = i;
+            e.replyData = steps[i].data;
+            form.TrackWrites(e);
+        }
+        perEcho.push_back(t.nsecsElapsed() / 1e3 / double(steps.size() - 1));
+        e.type = exchange::Event::JobDone;
+        form.TrackWrites(e);
+        QCoreApplication::processEvents();
+    }
+    Print("  one upload echo: its mark taken off in the window", perEcho, "us");
+}
+
 // Steps the whole of map 7 up and down `rounds` times; false when the ECU never confirmed.
 bool StepRow(uint32_t baud, int rounds, const char* label)
 {
@@ -58,6 +97,7 @@ bool StepRow(uint32_t baud, int rounds, const char* label)
     Print("  36-cell step: handler", handler, "us");
     Print("  36-cell step: handler + repaint", withRedraw, "us");
     Print("  36-cell step: until every echo is in", confirmed, "ms");
+    if (baud == 0) UploadEchoes(form);
     folder.ecu.Stop();
     return true;
 }
