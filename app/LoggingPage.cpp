@@ -1,19 +1,23 @@
 // The Logging page and the recording buttons of the Gauges page. The log is the fourteen series
 // of Chart10 and nothing else: recording appends to them, the files read and write them, the
 // readout row and the slider look into them.
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 
 #include "app/Mainform.h"
 #include "ecu/Threadedtimer.h"
+#include "logging/LogCsv.h"
 #include "logging/LogViewer.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
@@ -30,6 +34,7 @@ constexpr int kLogFilterIndex = 2;   // "Quenrix Log|*.qxl" in the dialogs' shar
 constexpr int kGridCellWidth = 46;      // inside the grid lines
 constexpr int kGridLine = 1;
 constexpr int kCheckBoxTop = 495;
+constexpr int kExportTop = 521;         // the row under the check boxes
 constexpr int kCheckRowRight = 790;     // the page's usable width
 constexpr int kBlockLeft = 16;          // the chart, the buttons and the grid form one block
 constexpr int kBlockRight = 772;
@@ -87,6 +92,19 @@ void TForm1::BuildLoggingPage()
     button(Button4, "Button4", "Load", 456);
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
     connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
+
+    // Under the check boxes: the export, and the sample the readout row shows with its time.
+    Button14 = new QPushButton(QStringLiteral("Export CSV…"), page);
+    Button14->setObjectName(QStringLiteral("Button14"));
+    Button14->setAccessibleName(QStringLiteral("Export CSV…"));
+    Button14->setGeometry(16, kExportTop, std::max(81, Button14->sizeHint().width()), 25);
+    connect(Button14, &QPushButton::clicked, this, [this] { Button14Click(Button14); });
+    CsvDialog.Filter = QStringLiteral("CSV (comma-separated values)|*.csv");
+    lblSampleTime = new QLabel(page);
+    lblSampleTime->setObjectName(QStringLiteral("lblSampleTime"));
+    lblSampleTime->setAccessibleName(QStringLiteral("Sample time"));
+    const int captionLeft = std::max(104, Button14->geometry().right() + 9);   // in line with the grid
+    lblSampleTime->setGeometry(captionLeft, kExportTop, kBlockRight - captionLeft, 25);
 
     // A read-only table: row 0 the headings, row 1 the latest sample or the replayed one.
     gridLog = new StringGrid(kLogChannelCount, 2, page);
@@ -177,6 +195,8 @@ void TForm1::Button1Click(QObject*)
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     logging::ClearLog(*Chart10);
+    LogTimes.StartRecorded();
+    lblSampleTime->clear();
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
     TrackBar1->setMaximum(0);
@@ -201,7 +221,12 @@ void TForm1::AddLogSample()
         gridLog->SetCells(k, 1, texts[k]);
     }
     // All fourteen points or none: a text that does not convert drops the whole sample.
-    logging::AppendSample(*Chart10, texts);
+    if (!logging::AppendSample(*Chart10, texts)) return;
+    const int index = logging::SampleCount(*Chart10) - 1;
+    LogTimes.Record(index, logging::SampleTimes::Clock::now());
+    // The row shows the newest sample: so do the cursor and the caption.
+    Chart10->SetCursorIndex(index);
+    lblSampleTime->setText(logging::SampleTimeText(LogTimes, index));
 }
 
 void TForm1::Button3Click(QObject*)
@@ -230,6 +255,8 @@ void TForm1::Button4Click(QObject*)
     logging::ClearLog(*Chart10);
     logging::ChartLogStore store(*Chart10);
     logging::AppendSamples(store, *samples);
+    LogTimes.StartNominal();
+    lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();
     TrackBar1->show();
     const logging::LoadSlider slider =
@@ -241,12 +268,28 @@ void TForm1::Button4Click(QObject*)
     TrackBar1->setValue(slider.position);
 }
 
+void TForm1::Button14Click(QObject*)
+{
+    if (CsvDialog.InitialDir.isEmpty()) CsvDialog.InitialDir = SaveDialog1.InitialDir;
+    if (!CsvDialog.Execute(this)) return;
+    const QString path = logging::WithCsvExtension(CsvDialog.FileName);
+    const logging::ChartLogStore store(*Chart10);
+    QString error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);   // millions of samples take seconds
+    const bool exported = logging::ExportCsv(store, LogTimes, path, &error);
+    QApplication::restoreOverrideCursor();
+    if (!exported) ui::ShowError(this, error);
+}
+
 void TForm1::LineSeries10Click(QObject*, int ValueIndex)
 {
-    // Whichever line was clicked, the row shows all fourteen channels of that sample.
+    // Whichever line was clicked, the row shows all fourteen channels of that sample, and the
+    // cursor and the caption say which sample it is.
     const auto row = logging::Readout(*Chart10, ValueIndex);
     if (!row) return;
     for (int k = 0; k < kLogChannelCount; ++k) gridLog->SetCells(k, 1, (*row)[k]);
+    Chart10->SetCursorIndex(ValueIndex);
+    lblSampleTime->setText(logging::SampleTimeText(LogTimes, ValueIndex));
 }
 
 void TForm1::TrackBar1Change(QObject*)

@@ -19,9 +19,9 @@ constexpr double kWheelPan = 0.1;     // the share of the view one wheel step mo
 // The value axis spans 2 % to 98 % of the plot's height: the data fills the middle 96 %.
 constexpr double kValueMargin = 0.02 / 0.96;
 
-// A deep blue-violet, dark enough for the white and yellow lines and light enough for the black,
+// A dark, muted plum: dark enough for the white and yellow lines, light enough for the black,
 // navy and maroon ones, and of a hue none of the fourteen lines has.
-const QColor kBackground(72, 64, 104);
+const QColor kBackground(88, 64, 80);
 const QColor kGridColour(255, 255, 255, 48);
 const QColor kInkColour(232, 232, 240);   // axis, ticks, labels, legend text
 const QColor kCursorColour(255, 255, 255);
@@ -151,14 +151,20 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     mCursor = new QCPItemStraightLine(this);
     mCursor->setLayer(mCursorLayer);
     mCursor->setSelectable(false);
+    mCursor->setAntialiased(false);   // a crisp line, not a smudge across two pixel columns
     mCursor->setPen(QPen(kCursorColour, 1, Qt::DashLine));
-    mCursor->setVisible(false);
+    mCursor->setVisible(mCursorIndex >= 0);
 
     setSelectionRectMode(QCP::srmZoom);
     setMouseTracking(true);   // the cursor shape follows the lines without a button held
 
     connect(this, &QCustomPlot::beforeReplot, this, &LogChart::BeforeReplot);
     RescaleAxes();
+}
+
+QColor LogChart::Background()
+{
+    return kBackground;
 }
 
 int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)

@@ -73,6 +73,9 @@ public:
     void ZoomSamples(double centreKey, double factor);
     void PanSamples(double samples);
 
+    // The colour behind the plot and the legend.
+    static QColor Background();
+
     std::function<void(int series, int valueIndex)> OnSeriesClick;
     std::function<void()> OnDblClick;
 
