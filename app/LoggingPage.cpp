@@ -247,14 +247,14 @@ void TForm1::Button4Click(QObject*)
     // The file is read before the chart is emptied: a name that does not open must not wipe an
     // unsaved run.
     QString error;
-    const auto samples = logging::ParseLogFile(OpenDialog1.FileName, Chart10->SeriesCount(), &error);
+    auto samples = logging::ParseLogFile(OpenDialog1.FileName, Chart10->SeriesCount(), &error);
     if (!samples) {
         ui::ShowError(this, error);
         return;
     }
     logging::ClearLog(*Chart10);
     logging::ChartLogStore store(*Chart10);
-    logging::AppendSamples(store, *samples);
+    logging::AppendSamples(store, std::move(*samples));   // the chart takes the columns as read
     LogTimes.StartNominal();
     lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();

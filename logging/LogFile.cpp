@@ -24,6 +24,14 @@ namespace logging {
 
 LogStore::~LogStore() = default;
 
+void LogStore::Take(int series, ui::SampleColumn&& column)
+{
+    std::vector<double> values(size_t(column.Count()));
+    for (size_t i = 0; i < values.size(); ++i) values[i] = double(column.At(int(i)));
+    column.Clear();
+    if (!values.empty()) Append(series, values.data(), int(values.size()));
+}
+
 namespace {
 
 QString Reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
@@ -34,10 +42,14 @@ QString SaveError(const QString& path, int err)
         .arg(QDir::toNativeSeparators(path), Reason(err));
 }
 
+QString LoadError(const QString& path, const QString& reason)
+{
+    return QStringLiteral("Could not load the log \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
+}
+
 QString LoadError(const QString& path, int err)
 {
-    return QStringLiteral("Could not load the log \"%1\": %2")
-        .arg(QDir::toNativeSeparators(path), Reason(err));
+    return LoadError(path, Reason(err));
 }
 
 void SetError(QString* error, const QString& message)
@@ -208,8 +220,14 @@ public:
         }
     }
 
+    // The byte offset in the file of the next item: after a Stop that is not the end, the item
+    // that is not a number.
+    int64_t Offset() const { return consumed_ + int64_t(begin_); }
+    // True once every byte of the file has been read as a number or white space.
+    bool AtEnd() const { return eof_ && begin_ == end_; }
+
 private:
-    static constexpr size_t kChunk = size_t(1) << 20;
+    static constexpr size_t kChunk = size_t(1) << 18;   // small beside any log worth timing
 
     bool Full() const { return begin_ == 0 && end_ == buf_.size(); }
 
@@ -219,6 +237,7 @@ private:
         if (begin_ > 0) {
             std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
             end_ -= begin_;
+            consumed_ += int64_t(begin_);
             begin_ = 0;
         }
         while (end_ < buf_.size()) {
@@ -249,6 +268,7 @@ private:
     size_t begin_ = 0;
     size_t end_ = 0;
     size_t lastSpace_ = 0;   // the last white space in the buffer (0 when none)
+    int64_t consumed_ = 0;   // bytes of the file before the buffer's start
     bool eof_ = false;
 };
 
@@ -331,54 +351,71 @@ std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QSt
         SetError(error, LoadError(path, errno));
         return std::nullopt;
     }
+    auto fail = [&](const QString& reason) {
+        ::close(fd);
+        SetError(error, LoadError(path, reason));
+        return std::nullopt;
+    };
     LogSamples samples;
-    const int columns = std::max(seriesCount, 0);
-    samples.series.resize(size_t(columns));
+    const size_t columns = size_t(std::max(seriesCount, 0));
+    samples.series.resize(columns);
     struct stat st {};
-    if (columns > 0 && ::fstat(fd, &st) == 0 && st.st_size > 0) {
-        // About seven bytes a field in a log of ours; capped, since the file may be anything.
-        const size_t guess = std::min<size_t>(size_t(st.st_size) / 6 / size_t(columns) + 1, 1u << 22);
-        for (auto& s : samples.series) s.reserve(guess);
+    const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+
+    // Room in every column for as many samples as the file can hold (a value takes at least a
+    // character and a separator). Room is only reserved: a page costs memory once a value lands
+    // in it, so the columns end up as large as the samples, sized once, never moved.
+    size_t capacity = sized ? size_t(st.st_size) / 2 / std::max<size_t>(columns, 1) + 1 : size_t(1) << 16;
+    std::vector<float*> out(columns);
+    auto makeRoom = [&](size_t n) {
+        for (size_t j = 0; j < columns; ++j)
+            if (!(out[j] = samples.series[j].Room(n))) return false;
+        return true;
+    };
+    if (!makeRoom(capacity)) {   // address space is short: start small and grow on the way
+        capacity = size_t(1) << 16;
+        if (!makeRoom(capacity)) return fail(Reason(ENOMEM));
     }
 
     Reader reader(fd);
-    int j = 0;
+    size_t filled = 0;   // complete samples
+    size_t j = 0;
     for (;;) {
         float v = 0;
         const Reader::Next next = reader.Read(&v);
-        if (next == Reader::Next::Error) {
-            const int err = errno;
-            ::close(fd);
-            SetError(error, LoadError(path, err));
-            return std::nullopt;
-        }
+        if (next == Reader::Next::Error) return fail(Reason(errno));
         if (next == Reader::Next::Stop || columns == 0) break;
-        samples.series[size_t(j)].push_back(double(v));
-        if (++j == columns) j = 0;
+        if (filled == capacity) {   // a file that grew while read, or a stream of unknown size
+            capacity += capacity / 2;
+            if (!makeRoom(capacity)) return fail(Reason(ENOMEM));
+        }
+        out[j][filled] = v;
+        if (++j == columns) {
+            j = 0;
+            ++filled;
+        }
     }
+    samples.stoppedAt = reader.AtEnd() ? -1 : reader.Offset();
     ::close(fd);
-    // A sample cut short loses its values, so that every series keeps the same length.
-    if (columns > 0) {
-        const size_t complete = samples.series.back().size();
-        for (auto& s : samples.series) s.resize(complete);
+    // A sample cut short is left out, so that every series keeps the same length.
+    for (ui::SampleColumn& column : samples.series) {
+        column.Grow(filled);
+        column.Fit();
     }
     return samples;
 }
 
-void AppendSamples(LogStore& store, const LogSamples& samples)
+void AppendSamples(LogStore& store, LogSamples&& samples)
 {
     const int columns = std::min(store.SeriesCount(), int(samples.series.size()));
-    for (int j = 0; j < columns; ++j) {
-        const auto& s = samples.series[size_t(j)];
-        if (!s.empty()) store.Append(j, s.data(), int(s.size()));
-    }
+    for (int j = 0; j < columns; ++j) store.Take(j, std::move(samples.series[size_t(j)]));
 }
 
 bool ReadLogFile(LogStore& store, const QString& path, QString* error)
 {
-    const auto samples = ParseLogFile(path, store.SeriesCount(), error);
+    auto samples = ParseLogFile(path, store.SeriesCount(), error);
     if (!samples) return false;
-    AppendSamples(store, *samples);
+    AppendSamples(store, std::move(*samples));
     return true;
 }
 

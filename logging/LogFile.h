@@ -11,8 +11,11 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <optional>
 #include <vector>
+
+#include "ui/SampleColumn.h"
 
 namespace logging {
 
@@ -25,6 +28,9 @@ public:
     virtual double YValue(int series, int index) const = 0;
     // Appends n values to the end of a series in one step.
     virtual void Append(int series, const double* values, int n) = 0;
+    // Appends a whole series as read from a file. A store that can adopt the column as its own
+    // storage does so (no copy); this one hands the values to Append.
+    virtual void Take(int series, ui::SampleColumn&& column);
 };
 
 // Writes the log. Rows are the points all series hold (the series are meant to be equal; the
@@ -34,19 +40,26 @@ public:
 // when error is given, a message naming the file and the reason.
 bool WriteLogFile(const LogStore& store, const QString& path, QString* error);
 
-// Complete samples read from a file, one vector per series, all of the same length.
+// What a load read: the complete samples, one column per series, all of the same length, held
+// the way the log chart holds them, so that the chart takes them over without a copy; and where
+// the reading stopped.
 struct LogSamples {
-    std::vector<std::vector<double>> series;
-    int SampleCount() const { return series.empty() ? 0 : int(series.front().size()); }
+    std::vector<ui::SampleColumn> series;
+    // The byte offset of the first item that is not a number; -1 when the file was read to its
+    // end (an incomplete last sample is dropped either way).
+    int64_t stoppedAt = -1;
+    int SampleCount() const { return series.empty() ? 0 : series.front().Count(); }
 };
 
 // Reads a log file for a chart of seriesCount series without touching any chart: nullopt (and a
-// message naming the file and the reason) when the file cannot be opened or read. Lets the
-// caller keep the log on display until the file is known to be readable.
+// message naming the file and the reason) when the file cannot be opened or read, or memory
+// runs out. Lets the caller keep the log on display until the file is known to be readable.
+// The numbers go straight into the columns: each is sized once from the file's length (room is
+// reserved, not touched) and trimmed to what the file held.
 std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QString* error);
 
-// Appends the samples to the store's series, one bulk append per series.
-void AppendSamples(LogStore& store, const LogSamples& samples);
+// Hands the samples over to the store's series, one per series.
+void AppendSamples(LogStore& store, LogSamples&& samples);
 
 // ParseLogFile then AppendSamples: appends the file's samples to the store (it does not empty
 // the store). On failure the store is untouched.

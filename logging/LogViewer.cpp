@@ -26,6 +26,14 @@ void ChartLogStore::Append(int series, const double* values, int n)
     chart_.AppendBulk(series, values, n);
 }
 
+void ChartLogStore::Take(int series, ui::SampleColumn&& column)
+{
+    if (chart_.Count(series) == 0)
+        chart_.TakeColumn(series, std::move(column));
+    else
+        LogStore::Take(series, std::move(column));
+}
+
 int SampleCount(const LogChart& chart)
 {
     const int series = chart.SeriesCount();

@@ -27,6 +27,8 @@ public:
     int Count(int series) const override;
     double YValue(int series, int index) const override;
     void Append(int series, const double* values, int n) override;
+    // An empty series adopts the column as it is.
+    void Take(int series, ui::SampleColumn&& column) override;
 
 private:
     LogChart& chart_;

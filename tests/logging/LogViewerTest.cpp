@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -88,6 +90,46 @@ TEST_F(LogViewerTest, DenseLinesAreDrawnWithoutSmoothing)
     chart.UndoZoom();
     chart.replot();
     EXPECT_TRUE(chart.notAntialiasedElements().testFlag(QCP::aePlottables));
+}
+
+TEST_F(LogViewerTest, ALoadHandsItsColumnsToTheChartAndSaysWhereItStopped)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("run.qxl");
+    QByteArray text;
+    for (int i = 0; i < 1000; ++i)
+        for (int k = 0; k < kLogChannelCount; ++k) text += QByteArray::number(i % 97 + k) + ".25\t";
+    const qsizetype junk = text.size() + 2;
+    text += "\r\n9.5\tabc\t1\t";
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text);
+    f.close();
+
+    QString error;
+    auto samples = logging::ParseLogFile(path, kLogChannelCount, &error);
+    ASSERT_TRUE(samples) << error.toStdString();
+    EXPECT_EQ(samples->SampleCount(), 1000) << "the 9.5 of an incomplete sample is dropped";
+    EXPECT_EQ(samples->stoppedAt, junk + 4) << "at the abc";
+    std::vector<const float*> read;
+    for (const ui::SampleColumn& c : samples->series) read.push_back(c.Data());
+
+    logging::ChartLogStore store(chart);
+    logging::AppendSamples(store, std::move(*samples));
+    ASSERT_EQ(logging::SampleCount(chart), 1000);
+    for (int k = 0; k < kLogChannelCount; ++k) EXPECT_EQ(chart.Column(k).Data(), read[size_t(k)]) << "copied: " << k;
+    EXPECT_EQ(chart.YValue(13, 999), 999 % 97 + 13 + 0.25);
+
+    // Read to the end: nowhere stopped. Onto a chart that holds samples: appended after them.
+    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    f.write(text.left(junk));
+    f.close();
+    samples = logging::ParseLogFile(path, kLogChannelCount, &error);
+    ASSERT_TRUE(samples);
+    EXPECT_EQ(samples->stoppedAt, -1);
+    logging::AppendSamples(store, std::move(*samples));
+    EXPECT_EQ(logging::SampleCount(chart), 2000);
+    EXPECT_EQ(chart.YValue(0, 1000), 0.25);
 }
 
 TEST(LogSlider, AfterStopShownFromThreeSamples)
