@@ -1,6 +1,7 @@
 #include "logging/LogViewer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/LogChart.h"
 
@@ -52,6 +53,10 @@ bool AppendSample(LogChart& chart, const std::array<QString, kLogChannelCount>& 
 {
     const auto sample = SampleFromTexts(texts);
     if (!sample) return false;
+    // The chart holds 32-bit floats: a value beyond their range (1e39 typed into a box) would
+    // be held as infinity, which no log file can carry back.
+    for (double v : *sample)
+        if (!std::isfinite(float(v))) return false;
     for (int k = 0; k < kLogChannelCount; ++k) chart.AppendY(k, (*sample)[size_t(k)]);
     return true;
 }

@@ -73,6 +73,18 @@ TEST_F(LogViewerTest, RecordingAppendsToEverySeriesOrNone)
     EXPECT_FALSE(chart.SeriesVisible(4)) << "clearing keeps what is shown";
 }
 
+TEST_F(LogViewerTest, ASampleBeyondTheRangeOfTheStoredFloatsIsNotRecorded)
+{
+    auto huge = kExample;
+    huge[0] = "1e39";   // 1e37 in the chart: still a float
+    EXPECT_TRUE(logging::AppendSample(chart, huge));
+    huge[4] = "-4e38";
+    EXPECT_FALSE(logging::AppendSample(chart, huge));
+    EXPECT_EQ(logging::SampleCount(chart), 1);
+    EXPECT_EQ(chart.Count(0), 1);
+    EXPECT_FLOAT_EQ(float(chart.YValue(0, 0)), 1e37f);
+}
+
 TEST_F(LogViewerTest, DenseLinesAreDrawnWithoutSmoothing)
 {
     chart.resize(750, 377);
