@@ -3,8 +3,14 @@
 #include <QLocale>
 #include <QTime>
 
+#include <QMetaObject>
+#include <QPointer>
+
 #include "app/Mainform.h"
 #include "ecu/EepromTransfer.h"
+#include "ecu/LineOwner.h"
+#include "ecu/Zcomm.h"
+#include "ui/Dialogs.h"
 #include "ecu/Polling.h"
 #include "ecu/Threadedtimer.h"
 #include "live/LiveDecode.h"
@@ -13,14 +19,6 @@
 
 namespace {
 const QColor LinkLostRed(255, 0, 0);
-}
-
-// A walk's progress text, then (at its end) the text it ends with.
-void TForm1::ShowTransferStatus(const std::optional<std::string>& status,
-                                const std::optional<std::string>& endStatus)
-{
-    if (status) StatusBar1->SetPanelText(2, QString::fromStdString(*status));
-    if (endStatus) StatusBar1->SetPanelText(2, QString::fromStdString(*endStatus));
 }
 
 QString TForm1::ClockText()
@@ -40,6 +38,9 @@ QString TForm1::ClockText()
 
 void TForm1::ThreadedTimer1Timer(QObject*)
 {
+    // Polling waits while the line is busy with a walk or writes: their exchanges go one at a
+    // time, and a poll between them would only slow them down. The watchdog waits with it.
+    if (Line->Busy()) return;
     const bool red = StatusBar1->Color() == LinkLostRed;
     const polling::TickPlan plan = polling::PollTick(PollStep, SilentTicks, red, LoggingActive != 0);
     if (plan.reportLost) {
@@ -67,7 +68,9 @@ void TForm1::ThreadedTimer3Timer(QObject*)
 
 void TForm1::PageControl1Change(QObject*)
 {
-    ThreadedTimer1->SetEnabled(PageControl1->ActivePageIndex() == 3);
+    // Live values on the Gauges page; while logging, on every page, so that the log records
+    // what the status bar says it records.
+    ThreadedTimer1->SetEnabled(PageControl1->ActivePageIndex() == 3 || LoggingActive);
 }
 
 void TForm1::ProcessStatusReply(uint16_t address)
@@ -78,45 +81,119 @@ void TForm1::ProcessStatusReply(uint16_t address)
     EcuAnswered = 1;
     if (ReadPending) {
         StatusBar1->SetPanelText(1, live::VersionText(address));
-        SendCommand('R', 0, 0);
+        // One read at a time: a 'v' while the read runs (a poll, the probe) starts no other.
+        if (!Line->Has(exchange::JobKind::Read)) StartRead(ReadResumeAddress);
     }
 }
 
 void TForm1::ProcessReadReply(uint16_t address, uint8_t data)
 {
-    ReadStallTicks = 0;
-    const transfer::ReadStep step = transfer::OnReadReply(address);
-    if (step.store) EepromImage[address] = data;
-    ShowTransferStatus(step.status, step.endStatus);
-    switch (step.outcome) {
-    case transfer::ReadStep::Complete:
-        Button10Click(nullptr);
-        ReadPending = 0;
-        ThreadedTimer3->SetEnabled(false);
-        ThreadedTimer1->SetEnabled(true);
-        break;
-    case transfer::ReadStep::Failed:
-        ReadPending = 0;
-        ThreadedTimer1->SetEnabled(true);
-        break;
-    case transfer::ReadStep::Next: SendCommand('R', step.nextAddress, 0); break;
-    }
+    // Taken only as the answer to the read step in flight; anything else is a bad reply and
+    // changes neither the image nor the walk.
+    if (Line->TakeReply({'r', address, data}) == exchange::Verdict::Stray) CountBadReply();
 }
 
 void TForm1::ProcessWriteReply(uint16_t address, uint8_t data)
 {
-    const transfer::UploadStep step = transfer::OnWriteReply(address, UploadActive != 0);
-    if (step.store) EepromImage[address] = data;
-    ShowTransferStatus(step.status, step.endStatus);
-    switch (step.outcome) {
-    case transfer::UploadStep::Stop: break;
-    case transfer::UploadStep::Complete:
-        UploadActive = 0;
-        Button10Click(nullptr);
+    if (Line->TakeReply({'w', address, data}) == exchange::Verdict::Stray) CountBadReply();
+}
+
+void TForm1::StartRead(uint16_t from, uint8_t firstData)
+{
+    ReadStallTicks = 0;
+    Line->Submit(exchange::JobKind::Read, transfer::ReadSteps(from, firstData));
+}
+
+void TForm1::StartUpload()
+{
+    UploadActive = 1;
+    Line->Submit(exchange::JobKind::Upload, transfer::UploadSteps(EepromImage.data()));
+}
+
+void TForm1::WriteByte(uint16_t address, uint8_t data)
+{
+    Line->Submit(exchange::JobKind::Writes, {{'W', address, data}});
+}
+
+void TForm1::LineEvent(const exchange::Event& e)
+{
+    const uint16_t address = e.step.address;
+    auto panel2 = [this](const std::string& text) { StatusBar1->SetPanelText(2, QString::fromStdString(text)); };
+    switch (e.type) {
+    case exchange::Event::StepDone:
+        // The image takes what the ECU reports: the byte read, or the byte it stored.
+        if (address <= transfer::LastAddress) EepromImage[address] = e.replyData;
+        if (e.kind == exchange::JobKind::Read) {
+            ReadStallTicks = 0;
+            ReadResumeAddress = static_cast<uint16_t>(address + 1);
+            panel2(transfer::ReadProgressText(address));
+        } else if (e.kind == exchange::JobKind::Upload) {
+            if (e.replyData != e.step.data) ++UploadDiffering;
+            panel2(transfer::UploadProgressText(address));
+        }
         break;
-    case transfer::UploadStep::Failed: UploadActive = 0; break;
-    case transfer::UploadStep::Next:
-        SendCommand('W', step.nextAddress, EepromImage[step.nextAddress]);
+    case exchange::Event::JobDone:
+        if (e.kind == exchange::JobKind::Read) {
+            panel2(polling::TextConnected);
+            Button10Click(nullptr);
+            ReadPending = 0;
+            ReadResumeAddress = 0;
+            ThreadedTimer3->SetEnabled(false);
+            ThreadedTimer1->SetEnabled(true);
+        } else if (e.kind == exchange::JobKind::Upload) {
+            UploadActive = 0;
+            panel2(transfer::UploadDoneText(UploadDiffering));
+            UploadDiffering = 0;
+            Button10Click(nullptr);
+        }
+        break;
+    case exchange::Event::JobFailed:
+        if (e.kind == exchange::JobKind::Read) {
+            if (e.cancelled) break;
+            // Resumed where it stopped, by the next probe tick's 'V' once the ECU answers it.
+            ReadResumeAddress = address;
+            ReadStallTicks = polling::ReadStallLimit + 1;
+            panel2(transfer::ReadStoppedText(address));
+        } else if (e.kind == exchange::JobKind::Upload) {
+            UploadActive = 0;
+            UploadDiffering = 0;
+            panel2(transfer::UploadFailedText(address));
+            // Said in a box, after the reply being handled is done with: a modal box runs its
+            // own event loop, which must not take replies from under this one.
+            const QString text = QString::fromStdString(transfer::UploadFailedMessage(e.stepIndex, e.cancelled));
+            QPointer<TForm1> self(this);
+            QMetaObject::invokeMethod(this, [self, text] { if (self) ui::ShowError(self, text); },
+                                      Qt::QueuedConnection);
+        } else {
+            if (!e.cancelled) panel2(transfer::WriteFailedText(address));
+        }
         break;
     }
+}
+
+void TForm1::ShowLinkLost()
+{
+    StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextLinkLost));
+    StatusBar1->SetColor(LinkLostRed);
+}
+
+void TForm1::LinkLost()
+{
+    if (Line->IsShutDown()) return;
+    // On every page at once, not only when the watchdog of the Gauges page counts it out; and
+    // the watchdog is told, so that it reports the link back only after a reply.
+    ShowLinkLost();
+    SilentTicks = polling::SilentTicksLimit + 1;
+    if (ZComm1->Connected()) ZComm1->CloseConnection();
+    // The same device is looked for, not whatever its name means while it is gone (a missing
+    // file COM1 here would otherwise mean /dev/ttyS0).
+    if (!ZComm1->OpenedPath().isEmpty()) ZComm1->SetPort(ZComm1->OpenedPath());
+    Line->CancelAll();
+    // The way back is the way of a new port: the probe looks for the ECU every second (the
+    // line opens the device again as it does so), and its first answer reads the calibration.
+    ReadPending = 1;
+    UploadActive = 0;
+    EcuAnswered = 0;
+    ReadResumeAddress = 0;
+    ThreadedTimer3->SetEnabled(true);
 }

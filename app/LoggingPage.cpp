@@ -191,12 +191,14 @@ void TForm1::PlaceChannelBoxes()
 
 void TForm1::Button1Click(QObject*)
 {
+    if (!ConfirmDiscardLog()) return;
     LoggingActive = 1;
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     logging::ClearLog(*Chart10);
     LogTimes.StartRecorded();
     lblSampleTime->clear();
+    LogUnsaved = false;
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
     TrackBar1->setMaximum(0);
@@ -222,11 +224,19 @@ void TForm1::AddLogSample()
     }
     // All fourteen points or none: a text that does not convert drops the whole sample.
     if (!logging::AppendSample(*Chart10, texts)) return;
+    LogUnsaved = true;
     const int index = logging::SampleCount(*Chart10) - 1;
     LogTimes.Record(index, logging::SampleTimes::Clock::now());
     // The row shows the newest sample: so do the cursor and the caption.
     Chart10->SetCursorIndex(index);
     lblSampleTime->setText(logging::SampleTimeText(LogTimes, index));
+}
+
+bool TForm1::ConfirmDiscardLog()
+{
+    const int samples = logging::SampleCount(*Chart10);
+    if (!LogUnsaved || samples == 0) return true;
+    return ui::Ask(this, logging::DiscardQuestion(samples), QStringLiteral("Discard"), QStringLiteral("Cancel"));
 }
 
 void TForm1::Button3Click(QObject*)
@@ -237,24 +247,32 @@ void TForm1::Button3Click(QObject*)
     const logging::ChartLogStore store(*Chart10);
     QString error;
     // A log that did not reach the disk must not pass for saved: the run may exist nowhere else.
-    if (!logging::WriteLogFile(store, path, &error)) ui::ShowError(this, error);
+    if (!logging::WriteLogFile(store, path, &error)) {
+        ui::ShowError(this, error);
+        return;
+    }
+    LogUnsaved = false;
 }
 
 void TForm1::Button4Click(QObject*)
 {
     OpenDialog1.FilterIndex = kLogFilterIndex;
     if (!OpenDialog1.Execute(this)) return;
-    // The file is read before the chart is emptied: a name that does not open must not wipe an
-    // unsaved run.
-    QString error;
-    auto samples = logging::ParseLogFile(OpenDialog1.FileName, Chart10->SeriesCount(), &error);
-    if (!samples) {
-        ui::ShowError(this, error);
+    // The file is read before the chart is emptied: a file that is no log must not wipe a run.
+    const QString path = OpenDialog1.FileName;
+    const int series = Chart10->SeriesCount();
+    logging::LogLoadResult load = logging::ParseLogFile(path, series);
+    if (load.Refused()) {
+        ui::ShowError(this, logging::LoadRefusalMessage(path, load, series));
         return;
     }
+    if (!ConfirmDiscardLog()) return;
     logging::ClearLog(*Chart10);
     logging::ChartLogStore store(*Chart10);
-    logging::AppendSamples(store, std::move(*samples));   // the chart takes the columns as read
+    // Worded before the chart takes the columns over: it counts the samples read.
+    const QString shortfall = logging::LoadShortfallMessage(path, load, series);
+    logging::AppendSamples(store, std::move(load.samples));   // the chart takes the columns as read
+    LogUnsaved = false;   // the file holds it
     LogTimes.StartNominal();
     lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();
@@ -266,6 +284,7 @@ void TForm1::Button4Click(QObject*)
     // handler reads that sample out.
     TrackBar1->setMaximum(slider.maximum);
     TrackBar1->setValue(slider.position);
+    if (!shortfall.isEmpty()) ui::ShowWarning(this, shortfall);
 }
 
 void TForm1::Button14Click(QObject*)

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "ecu/LineOwner.h"
 #include "ecu/Polling.h"
 #include "ecu/PortNames.h"
 #include "ecu/Threadedtimer.h"
@@ -64,6 +66,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 TForm1::~TForm1()
 {
     qApp->removeEventFilter(this);
+    Line->Shutdown();
 }
 
 void TForm1::BuildComponents()
@@ -73,6 +76,16 @@ void TForm1::BuildComponents()
     ZComm1->SetPort(QStringLiteral("COM1"));
     ZComm1->SetBaudRate(19200);
     ZComm1->OnDataAvailable = [this](TZComm* sender) { ZComm1DataAvailable(sender); };
+    ZComm1->OnHangUp = [this](TZComm*) { LinkLost(); };
+
+    Line = new LineOwner(*ZComm1, Reception, this);
+    Line->setObjectName(QStringLiteral("Line"));
+    Line->OnReply = [this](const protocol::Reply& reply) { ProcessReply(reply.letter, reply.address, reply.data); };
+    Line->OnRejected = [this] { CountBadReply(); };
+    // A frame the line could not take is as good as a reply that never came.
+    Line->OnFrameDropped = [this] { CountBadReply(); };
+    Line->OnEvent = [this](const exchange::Event& event) { LineEvent(event); };
+    Line->OnDeviceGone = [this] { LinkLost(); };
 
     // A tick handler that throws ends its timer for good. Frozen live values under a calm
     // status bar would look like a quiet engine, so the window says what stopped and why.
@@ -195,46 +208,73 @@ bool TForm1::FormShortCut(int key)
 
 void TForm1::closeEvent(QCloseEvent* event)
 {
+    if (!ConfirmDiscardLog()) {   // a run recorded and never saved exists nowhere else
+        event->ignore();
+        return;
+    }
     FormClose();
     event->accept();
 }
 
 void TForm1::FormClose()
 {
+    FinishLineWork();
+    // From here on nothing goes out: a tick already handed to the window must not open the
+    // port again after it has been closed.
+    Line->Shutdown();
+    for (TThreadedTimer* timer : {ThreadedTimer1, ThreadedTimer2, ThreadedTimer3}) timer->SetEnabled(false);
     if (ZComm1->Connected()) ZComm1->CloseConnection();
+}
+
+void TForm1::FinishLineWork()
+{
+    // Writes the tuner made just before closing are let through, and so is an upload, which
+    // would otherwise leave the ECU with part of a calibration. The wait is bounded by what the
+    // remaining steps can need on the line, retries included.
+    if (!Line->Busy() || Line->IsShutDown() || !ZComm1->Connected()) return;
+    ThreadedTimer1->SetEnabled(false);
+    QElapsedTimer waited;
+    waited.start();
+    while (Line->Busy() && ZComm1->Connected() && waited.elapsed() < 15000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
 }
 
 void TForm1::ComboBox1Change(QObject*)
 {
+    Line->CancelAll();   // nothing of the old port's work goes to the new one
     if (ZComm1->Connected()) ZComm1->CloseConnection();
     ThreadedTimer1->SetEnabled(false);
     ZComm1->SetPort(ComboBox1->currentText());
-    ZComm1->OpenConnection();
+    Line->Open();
+    // A name that is not a serial line is refused without being opened; say why where the
+    // name is typed.
+    ComboBox1->setToolTip(ZComm1->Connected() ? QString() : ZComm1->OpenError());
     ReadPending = 1;
     UploadActive = 0;
     EcuAnswered = 0;
+    ReadResumeAddress = 0;
     SendCommand('V', 0, 0);
     BadReplyCount = 0;
 }
 
-void TForm1::Button9Click(QObject*) { SendCommand('R', 20, 14); }
+void TForm1::Button9Click(QObject*) { StartRead(20, 14); }
 
-void TForm1::Button11Click(QObject*) { SendCommand('R', 0, 0); }
+void TForm1::Button11Click(QObject*) { StartRead(0); }
 
 void TForm1::SendCommand(char letter, uint16_t address, uint8_t data)
 {
-    protocol::SendFrame(*ZComm1, letter, address, data);
+    Line->Send(letter, address, data);
 }
 
 void TForm1::ZComm1DataAvailable(QObject*)
 {
-    protocol::ReceiveAvailable(
-        *ZComm1, Reception,
-        [this](const protocol::Reply& reply) { ProcessReply(reply.letter, reply.address, reply.data); },
-        [this] {
-            ++BadReplyCount;
-            StatusBar1->SetPanelText(3, QString::number(BadReplyCount));
-        });
+    Line->ReceiveAvailable();
+}
+
+void TForm1::CountBadReply()
+{
+    ++BadReplyCount;
+    StatusBar1->SetPanelText(3, QString::number(BadReplyCount));
 }
 
 void TForm1::ProcessReply(char letter, uint16_t address, uint8_t data)

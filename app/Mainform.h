@@ -13,6 +13,7 @@
 #include <string>
 
 #include "calibration/ImageLayout.h"
+#include "ecu/Exchanges.h"
 #include "ecu/Protocol.h"
 #include "logging/LogTimes.h"
 #include "ui/Dialogs.h"
@@ -25,6 +26,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class QSlider;
+class LineOwner;
 class LogChart;
 class MapChart;
 class PageControl;
@@ -111,6 +113,7 @@ public:
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;
+    LineOwner* Line = nullptr;                  // everything that goes out on ZComm1
     TThreadedTimer* ThreadedTimer1 = nullptr;   // live polling, 12 ms
     TThreadedTimer* ThreadedTimer2 = nullptr;   // clock, 60 s
     TThreadedTimer* ThreadedTimer3 = nullptr;   // probe, 1 s
@@ -120,12 +123,15 @@ public:
     // ---- private state (public so tests can observe it) -------------------------------------
     calibration::EepromImage EepromImage{};
     uint8_t LoggingActive = 0;
+    bool LogUnsaved = false;                    // the log on display holds samples no file has
     uint8_t UploadActive = 0;
     uint8_t ReadPending = 0;
     uint8_t EcuAnswered = 0;
     int32_t BadReplyCount = 0;
     uint32_t SilentTicks = 0;
     uint32_t ReadStallTicks = 0;
+    uint16_t ReadResumeAddress = 0;             // where a read that stalled goes on
+    std::size_t UploadDiffering = 0;            // echoes of this upload unlike the file's byte
 
     // ---- shell (Mainform.cpp) ---------------------------------------------------------------
     bool FormShortCut(int key);                 // true when the key was handled
@@ -145,6 +151,14 @@ public:
     void ProcessStatusReply(uint16_t address);  // 'v'
     void ProcessReadReply(uint16_t address, uint8_t data);    // 'r'
     void ProcessWriteReply(uint16_t address, uint8_t data);   // 'w'
+    // The walks and writes, as jobs of the line: one at a time, each step retried until its
+    // reply comes or the job gives up.
+    void StartRead(uint16_t from, uint8_t firstData = 0);
+    void StartUpload();                         // sends the whole of EepromImage
+    void WriteByte(uint16_t address, uint8_t data);   // one edited byte
+    void LineEvent(const exchange::Event& event);
+    void LinkLost();                            // the device went away: look for it again
+    void CountBadReply();
 
     // ---- gauges page (GaugesPage.cpp) --------------------------------------------------------
     void ProcessLiveReply(char letter, uint16_t address, uint8_t data);   // 'a' to 'h'
@@ -173,6 +187,8 @@ public:
     void TrackBar1Change(QObject* Sender);
     void CheckBox1Click(QObject* Sender);
     void Chart10DblClick(QObject* Sender);
+    // True when the log on display may go: it is saved, empty, or the person said to discard it.
+    bool ConfirmDiscardLog();
 
     // The clock's text: the local time in the system's long time format.
     static QString ClockText();
@@ -200,6 +216,6 @@ private:
     void PlaceChannelBoxes();
     void BuildSetupPage();
     void BuildComponents();
-    void ShowTransferStatus(const std::optional<std::string>& status,
-                            const std::optional<std::string>& endStatus);
+    void ShowLinkLost();
+    void FinishLineWork();                      // closing: let queued writes reach the ECU
 };

@@ -220,7 +220,7 @@ void TForm1::StringGrid1KeyUp(QObject* Sender, int Key)
         ui::Beep();   // not a number, or not one the map's byte can hold: nothing is sent
         return;
     }
-    SendCommand('W', write->address, write->data);
+    WriteByte(write->address, write->data);
     grid->SetCol(calibration::NextColumn(*map, col));
 
     if (MapChart* chart = MapChartOf[map->number]) RedrawFromGrid(*chart, *grid);

@@ -160,7 +160,7 @@ void TForm1::txtIdleFuelExit(QObject* Sender)
     switch (leave.action) {
     case calibration::SettingLeave::Nothing: break;
     case calibration::SettingLeave::Beep: ui::Beep(); break;
-    case calibration::SettingLeave::Send: SendCommand('W', leave.address, leave.data); break;
+    case calibration::SettingLeave::Send: WriteByte(leave.address, leave.data); break;
     }
 }
 

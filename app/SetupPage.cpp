@@ -11,9 +11,11 @@
 #include "app/Mainform.h"
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ThrottleCalibration.h"
+#include "ecu/LineOwner.h"
 #include "ecu/Threadedtimer.h"
 #include "ui/Beep.h"
 #include "ui/Dialogs.h"
+#include "ui/PageControl.h"
 #include "ui/StatusBar.h"
 
 namespace {
@@ -36,7 +38,7 @@ void TeachThrottleEnd(TForm1& form, const calibration::ThrottleEnd& end, UpDown*
 {
     form.ThreadedTimer1->SetEnabled(true);   // the POT box keeps moving while the prompt is open
     ui::ShowInformation(&form, QString::fromUtf8(end.prompt));
-    form.ThreadedTimer1->SetEnabled(false);
+    form.PageControl1Change(form.PageControl1);   // then polling as the page and logging want it
 
     const calibration::ThrottleReading reading = calibration::ReadThrottle(form.txtPOT->text().toStdString());
     switch (reading.outcome) {
@@ -121,44 +123,48 @@ void TForm1::Button8Click(QObject*)
     if (!SaveDialog1.Execute(this)) return;
     const QString imageFile = calibration::ImageFileName(SaveDialog1.FileName);
     // The image as held: an edit is in it once the ECU has echoed it, never before.
-    const QByteArray image(reinterpret_cast<const char*>(EepromImage.data()), calibration::ImageSize);
-    if (!calibration::WriteFileWhole(imageFile, image)) {
-        StatusBar1->SetPanelText(3, ErrorOpeningFile);
-        return;
-    }
-    const QString sideFile = calibration::SideFileName(imageFile);
-    if (!calibration::WriteFileWhole(sideFile, calibration::EncodeDescription(Memo1->toPlainText())))
-        ui::ShowError(this, QStringLiteral("Cannot create file ") + sideFile);
+    const QString failure = calibration::SaveCalibrationFiles(imageFile, EepromImage, Memo1->toPlainText());
+    if (failure.isEmpty()) return;
+    StatusBar1->SetPanelText(3, ErrorOpeningFile);
+    ui::ShowError(this, failure);   // the panel alone is overwritten by the next bad reply
 }
 
 void TForm1::Button7Click(QObject*)
 {
+    // One walk at a time: a calibration loaded while the ECU's is still being read, or while
+    // another is being uploaded, would be mixed with it.
+    if (Line->Has(exchange::JobKind::Read) || Line->Has(exchange::JobKind::Upload)) {
+        ui::ShowInformation(this, Line->Has(exchange::JobKind::Read)
+                                      ? QStringLiteral("The ECU's calibration is still being read. "
+                                                       "Load the file when the read has finished.")
+                                      : QStringLiteral("A calibration is still being uploaded to the ECU. "
+                                                       "Load the file when the upload has finished."));
+        return;
+    }
     if (!OpenDialog1.Execute(this)) return;
     const QString imageFile = OpenDialog1.FileName;
-    const calibration::ImageFileRead read = calibration::ReadImageFile(imageFile);
-    switch (read.status) {
+    // Everything is read before anything changes: a calibration is shown and sent whole or not
+    // at all, never as a patchwork of the file and the ECU.
+    const calibration::CalibrationRead read = calibration::ReadCalibrationFiles(imageFile);
+    switch (read.image.status) {
     case calibration::ImageFileRead::CannotOpen:
         StatusBar1->SetPanelText(3, ErrorOpeningFile);
+        ui::ShowError(this, calibration::CannotOpenMessage(imageFile, read.image.reason));
         return;
     case calibration::ImageFileRead::WrongSize:
-        ui::ShowError(this, calibration::WrongSizeMessage(imageFile, read.size));
+        ui::ShowError(this, calibration::WrongSizeMessage(imageFile, read.image.size));
         return;
     case calibration::ImageFileRead::Ok: break;
     }
-    EepromImage = read.image;
-    Button10Click(nullptr);
-
-    // Without its description the calibration is shown but not sent: the tuner should see
-    // what is missing before anything reaches the ECU.
-    const QString sideFile = calibration::SideFileName(imageFile);
-    QString description;
-    if (!calibration::ReadDescriptionFile(sideFile, &description)) {
-        ui::ShowError(this, QStringLiteral("Cannot open file ") + sideFile);
+    if (!read.description
+        && !ui::Ask(this, calibration::MissingDescriptionQuestion(read.sideFile, read.descriptionReason),
+                    QLatin1String(calibration::LoadWithoutDescription), QStringLiteral("Cancel")))
         return;
-    }
-    Memo1->setPlainText(description);
-    UploadActive = 1;
-    SendCommand('W', 0, EepromImage[0]);
+
+    EepromImage = read.image.image;
+    Button10Click(nullptr);
+    Memo1->setPlainText(read.description.value_or(QString()));
+    StartUpload();
 }
 
 void TForm1::Button5Click(QObject*)

@@ -1,6 +1,7 @@
 // Start-up: the application object with its title, the window, the message loop.
 // Command-line arguments are ignored. An exception escaping start-up is shown and ends the
 // program; the exit code is 0 in every case.
+#include <csignal>
 #include <exception>
 
 #include "app/Application.h"
@@ -8,6 +9,9 @@
 
 int main(int argc, char** argv)
 {
+    // A write beyond the user's file size limit must fail like a full disk, and be reported,
+    // rather than end the program and the run it holds.
+    std::signal(SIGXFSZ, SIG_IGN);
     QuenrixApplication app(argc, argv);
     try {
         TForm1 form;

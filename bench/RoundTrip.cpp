@@ -1,4 +1,4 @@
-// Round trip of one command and its reply: SendCommand's frame through TZComm, the simulated
+// Round trip of one command and its reply: a frame through the line's owner and TZComm, the simulated
 // ECU's answer over a pseudo-terminal, the watcher's notification delivered by a Qt event
 // loop, reassembly and the accepted reply. Prints the median and the 99th percentile.
 #include <QCoreApplication>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "ecu/LineOwner.h"
 #include "ecu/Protocol.h"
 #include "ecu/Zcomm.h"
 #include "tools/ecu-sim/EcuSim.h"
@@ -27,11 +28,11 @@ int main(int argc, char** argv)
     comm.SetPort(QString::fromStdString(ecu.SlavePath()));
     comm.SetBaudRate(19200);
     protocol::ReplyAssembler assembler{};
+    LineOwner line(comm, assembler);
     bool answered = false;
-    comm.OnDataAvailable = [&](TZComm* link) {
-        protocol::ReceiveAvailable(*link, assembler, [&](const protocol::Reply&) { answered = true; }, [] {});
-    };
-    if (!comm.OpenConnection()) {
+    line.OnReply = [&](const protocol::Reply&) { answered = true; };
+    comm.OnDataAvailable = [&](TZComm*) { line.ReceiveAvailable(); };
+    if (!line.Open()) {
         std::fprintf(stderr, "cannot open %s\n", ecu.SlavePath().c_str());
         return 1;
     }
@@ -43,7 +44,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < warmup + rounds; ++i) {
         answered = false;
         const auto start = std::chrono::steady_clock::now();
-        protocol::SendFrame(comm, letters[i % 9], 0, 0);
+        line.Send(letters[i % 9], 0, 0);
         while (!answered) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
         const auto end = std::chrono::steady_clock::now();
         if (i >= warmup) micros.push_back(std::chrono::duration<double, std::micro>(end - start).count());

@@ -1,13 +1,14 @@
 #include "calibration/CalibrationFiles.h"
 
-#include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
+
+#include "ui/RegularFile.h"
+#include "ui/SaveFile.h"
 
 namespace calibration {
 
@@ -118,33 +119,43 @@ QString DecodeDescription(const QByteArray& bytes)
     return lines.join(QLatin1Char('\n'));
 }
 
-bool WriteFileWhole(const QString& path, const QByteArray& bytes)
+QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image, const QString& description)
 {
-    QSaveFile file(path);
-    // Unbuffered: a buffered save file flushes on commit and takes a short write there (a
-    // full disk) for success, which would put a cut-off file in place of the old one.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return false;
-    if (file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        return false;
+    const QString sideFile = SideFileName(imageFile);
+    const QByteArray side = EncodeDescription(description);
+    if (side.size() > MaxDescriptionBytes) {
+        return QStringLiteral("The calibration was not saved: its description takes %1 bytes, more than "
+                              "the %2 bytes (1 MiB) a description file may hold. Nothing was written.")
+            .arg(side.size())
+            .arg(MaxDescriptionBytes);
     }
-    return file.commit();
+    const ui::PairSave saved = ui::SaveFilePair(
+        imageFile, QByteArray(reinterpret_cast<const char*>(image.data()), ImageSize), sideFile, side);
+    if (saved.ok) return {};
+    QString message = QStringLiteral("The calibration was not saved: \"%1\" could not be written: %2.")
+                          .arg(saved.failedPath, saved.reason);
+    if (saved.firstChanged)
+        return message + QStringLiteral("\n\n\"%1\" has changed and could not be put back; \"%2\" is as it was.")
+                             .arg(imageFile, sideFile);
+    return message + QStringLiteral("\n\n\"%1\" and \"%2\" are as they were.").arg(imageFile, sideFile);
 }
 
 ImageFileRead ReadImageFile(const QString& path)
 {
     ImageFileRead result;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return result;
-    // One byte more than an image tells a longer file without reading a whole log into memory.
-    const QByteArray bytes = file.read(ImageSize + 1);
-    result.size = qMax<qint64>(file.size(), bytes.size());
-    if (bytes.size() != ImageSize || result.size != ImageSize) {
-        result.status = ImageFileRead::WrongSize;
+    const ui::FileBytes file = ui::ReadRegularFile(path, ImageSize);
+    switch (file.status) {
+    case ui::FileBytes::CannotOpen:
+    case ui::FileBytes::ReadFailed: result.reason = file.reason; return result;
+    case ui::FileBytes::TooLarge: break;
+    case ui::FileBytes::Ok:
+        if (file.size != ImageSize) break;
+        std::memcpy(result.image.data(), file.bytes.constData(), ImageSize);
+        result.status = ImageFileRead::Ok;
         return result;
     }
-    std::memcpy(result.image.data(), bytes.constData(), ImageSize);
-    result.status = ImageFileRead::Ok;
+    result.status = ImageFileRead::WrongSize;
+    result.size = file.size;
     return result;
 }
 
@@ -158,14 +169,46 @@ QString WrongSizeMessage(const QString& path, qint64 size)
         .arg(ImageSize);
 }
 
-bool ReadDescriptionFile(const QString& path, QString* text)
+QString CannotOpenMessage(const QString& path, const QString& reason)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return false;
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) return false;
-    *text = DecodeDescription(bytes);
+    return QStringLiteral("%1 was not loaded: %2. Nothing was changed and nothing was sent to the ECU.")
+        .arg(path, reason);
+}
+
+bool ReadDescriptionFile(const QString& path, QString* text, QString* reason)
+{
+    const ui::FileBytes file = ui::ReadRegularFile(path, MaxDescriptionBytes);
+    switch (file.status) {
+    case ui::FileBytes::CannotOpen:
+    case ui::FileBytes::ReadFailed: *reason = file.reason; return false;
+    case ui::FileBytes::TooLarge:
+        *reason = QStringLiteral("It holds %1 bytes, and a description file holds at most %2 (1 MiB)")
+                      .arg(file.size)
+                      .arg(MaxDescriptionBytes);
+        return false;
+    case ui::FileBytes::Ok: break;
+    }
+    *text = DecodeDescription(file.bytes);
     return true;
+}
+
+CalibrationRead ReadCalibrationFiles(const QString& imageFile)
+{
+    CalibrationRead read;
+    read.image = ReadImageFile(imageFile);
+    read.sideFile = SideFileName(imageFile);
+    if (read.image.status != ImageFileRead::Ok) return read;
+    QString text;
+    if (ReadDescriptionFile(read.sideFile, &text, &read.descriptionReason)) read.description = text;
+    return read;
+}
+
+QString MissingDescriptionQuestion(const QString& sideFile, const QString& reason)
+{
+    return QStringLiteral("The description file %1 could not be read: %2.\n\n"
+                          "Load the calibration without a description? The Description box will be "
+                          "emptied and the calibration sent to the ECU. Cancel leaves everything as it is.")
+        .arg(sideFile, reason);
 }
 
 }  // namespace calibration

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 #include "calibration/ImageLayout.h"
 
 namespace calibration {
@@ -35,27 +37,48 @@ QString DecodeDescription(const QByteArray& bytes);
 bool EncodeWindows1252(const QString& text, QByteArray* out);
 QString DecodeWindows1252(const QByteArray& bytes);
 
-// Writes the whole file or nothing: the bytes go to a temporary file in the same folder,
-// which replaces the old file only once it is complete. False when the file cannot be
-// created or written; the old file is then untouched.
-bool WriteFileWhole(const QString& path, const QByteArray& bytes);
+// A description file holds at most this; a bigger one is refused before anything changes (it
+// would hold the window while it is read, and no tuner's notes run to a megabyte).
+inline constexpr qint64 MaxDescriptionBytes = qint64(1) << 20;
+
+// Saves the image and its description as a pair: both files get their new contents, or both stay
+// as they were. An empty message when saved; otherwise the words that tell the tuner which file
+// failed and why.
+QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image, const QString& description);
 
 struct ImageFileRead {
     enum Status {
         Ok,
-        CannotOpen,
+        CannotOpen,  // missing, unreadable, or no regular file (a pipe would block the window)
         WrongSize,   // not a calibration image: it would upload a mix of two calibrations, or a
                      // log file picked by mistake into the ECU's memory
     } status = CannotOpen;
     EepromImage image{};   // Ok only
     qint64 size = 0;       // the file's size in bytes (WrongSize)
+    QString reason;        // CannotOpen
 };
 ImageFileRead ReadImageFile(const QString& path);
 
 // The words that tell the tuner why a file was not loaded.
 QString WrongSizeMessage(const QString& path, qint64 size);
+QString CannotOpenMessage(const QString& path, const QString& reason);
 
-// The side file's text; false when it cannot be opened or read.
-bool ReadDescriptionFile(const QString& path, QString* text);
+// The side file's text; false and the reason when it is missing, unreadable, no regular file or
+// larger than MaxDescriptionBytes.
+bool ReadDescriptionFile(const QString& path, QString* text, QString* reason);
+
+// A calibration as read from disk, before the window changes anything: the image, and the
+// description unless it could not be read.
+struct CalibrationRead {
+    ImageFileRead image;
+    QString sideFile;
+    std::optional<QString> description;   // read only when the image is Ok
+    QString descriptionReason;
+};
+CalibrationRead ReadCalibrationFiles(const QString& imageFile);
+
+// The question asked when the description could not be read, and its answer that goes on.
+QString MissingDescriptionQuestion(const QString& sideFile, const QString& reason);
+inline constexpr const char* LoadWithoutDescription = "Load without a description";
 
 }  // namespace calibration

@@ -1,52 +1,41 @@
-// The read and upload walks over the ECU's calibration memory, one address per exchange,
-// as pure decisions: given the address of a read ('r') or write ('w') reply, what the window
-// stores, which status texts it shows, and whether it asks for the next address, completes
-// or gives up. The walks keep no state of their own; each reply drives the next request.
+// The read and upload walks over the ECU's calibration memory, one address per exchange, as
+// pure pieces: the steps each walk is made of (jobs for the line's exchange queue), and the
+// texts the window shows as a walk goes on, completes or gives up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <vector>
+
+#include "ecu/Exchanges.h"
 
 namespace transfer {
 
 inline constexpr uint16_t LastAddress = 499;
+inline constexpr std::size_t MemorySize = LastAddress + 1;
 
-// Handling of an 'r' reply for address A with data D, in this order:
-//   ReadStallTicks = 0 (always);
-//   if store: EepromImage[A] = D;
-//   if status: panel 2 = *status ("Reading eeprom - A");
-//   if endStatus: panel 2 = *endStatus;
-//   Next:     send 'R', nextAddress, 0;
-//   Complete: decode the image onto the pages, ReadPending = 0, probe timer off, polling on;
-//   Failed:   ReadPending = 0, polling on (the probe timer is left as it is).
-struct ReadStep {
-    bool store;
-    std::optional<std::string> status;
-    std::optional<std::string> endStatus;   // "Status- ECU connected" / "Status- error reading eeprom"
-    enum Outcome { Next, Complete, Failed } outcome;
-    uint16_t nextAddress;                   // meaningful for Next only, else 0
-};
+// 'R' of every address from `from` to the last, in order; the first carries firstData (the
+// hidden read-from-20 button sends 14 there, which the ECU ignores).
+std::vector<exchange::Step> ReadSteps(uint16_t from, uint8_t firstData = 0);
+// 'W' of every address with the image's byte, address 0 first. The bytes are taken now: the
+// upload sends the calibration as it was loaded, whatever the echoes store meanwhile.
+std::vector<exchange::Step> UploadSteps(const uint8_t* image);
 
-ReadStep OnReadReply(uint16_t A);
+// Panel 2 after the reply for address A: "Reading eeprom - A", "Uploading eeprom - A".
+std::string ReadProgressText(uint16_t A);
+std::string UploadProgressText(uint16_t A);
 
-// Handling of a 'w' reply for address A with data D, in this order:
-//   if store: EepromImage[A] = D (also for the single writes of the editors);
-//   if status: panel 2 = *status ("Uploading eeprom - A");
-//   if endStatus: panel 2 = *endStatus;
-//   Stop:     nothing more (no upload runs);
-//   Next:     send 'W', nextAddress, EepromImage[nextAddress] as it stands now;
-//   Complete: UploadActive = 0, decode the image onto the pages;
-//   Failed:   UploadActive = 0.
-// Neither timer changes.
-struct UploadStep {
-    bool store;
-    std::optional<std::string> status;
-    std::optional<std::string> endStatus;
-    enum Outcome { Stop, Next, Complete, Failed } outcome;
-    uint16_t nextAddress;                   // meaningful for Next only, else 0
-};
+// Panel 2 when a walk or a write gave up at address A.
+std::string ReadStoppedText(uint16_t A);
+std::string UploadFailedText(uint16_t A);
+std::string WriteFailedText(uint16_t A);
+// Panel 2 at the end of an upload; the ECU stored another byte than the file's at `differing`
+// addresses (its echoes say so).
+std::string UploadDoneText(std::size_t differing);
 
-UploadStep OnWriteReply(uint16_t A, bool UploadActive);
+// The box after an upload gave up: what the ECU now holds (the first `done` bytes of the file,
+// its old values after them) and what to do.
+std::string UploadFailedMessage(std::size_t done, bool cancelled);
 
 }  // namespace transfer

@@ -1,7 +1,7 @@
 // The ECU's command frame: "*", a letter, four hex digits of address, two of data and two
-// of checksum. Commands go out through SendFrame; replies come back through a
-// ReplyAssembler fed by ReceiveAvailable. Both are templates over the link so that tests
-// drive them with a fake port and the window with TZComm.
+// of checksum. Commands go out through the line's owner (ecu/LineOwner); replies come back
+// through a ReplyAssembler fed by ReceiveAvailable, a template over the link so that tests
+// drive it with a fake port and the window with TZComm.
 #pragma once
 
 #include <array>
@@ -54,18 +54,6 @@ public:
     void Feed(const char* data, int n, const std::function<void(const Reply&)>& accepted,
               const std::function<void()>& rejected);
 };
-
-// Writes one command frame: opens the port if it is closed (its result is not examined;
-// a closed port makes the writes fail silently and the next frame tries again), drops
-// output still queued from an earlier frame, then writes the ten characters one by one.
-template <class Link>
-void SendFrame(Link& link, char letter, uint16_t address, uint8_t data)
-{
-    const auto frame = BuildFrame(letter, address, data);
-    if (!link.Connected()) link.OpenConnection();
-    link.PurgeCommPort(kPurgeTransmit);
-    for (char c : frame) link.WriteCommByte(static_cast<uint8_t>(c));
-}
 
 // Takes everything the link has received, a frame's worth at a time, and hands each
 // accepted reply to `accepted`. A ConversionError from `accepted` counts that reply as

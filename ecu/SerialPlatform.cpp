@@ -1,16 +1,20 @@
 #include "ecu/SerialPlatform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <utility>
 
 namespace serial {
@@ -100,6 +104,90 @@ std::string resolvePortName(const std::string& name)
     return "/dev/ttyS" + std::to_string(n - 1);
 }
 
+namespace {
+
+// The device number as /proc/<pid>/stat writes a controlling terminal.
+unsigned long procTtyNumber(dev_t device)
+{
+    const unsigned long maj = ::major(device);
+    const unsigned long min = ::minor(device);
+    return (min & 0xffUL) | (maj << 8) | ((min & ~0xffUL) << 12);
+}
+
+// The seventh field of /proc/<pid>/stat; the second, the command, may hold spaces and
+// parentheses, so the fields are counted from the last ')'.
+bool controllingTerminalOf(const char* pid, unsigned long& tty)
+{
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%s/stat", pid);
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char buffer[1024];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    if (n <= 0) return false;
+    buffer[n] = 0;
+    const char* rest = std::strrchr(buffer, ')');
+    if (!rest) return false;
+    char state = 0;
+    long ppid = 0, pgrp = 0, session = 0;
+    long long number = 0;
+    if (std::sscanf(rest + 1, " %c %ld %ld %ld %lld", &state, &ppid, &pgrp, &session, &number) != 5) return false;
+    tty = static_cast<unsigned long>(number) & 0xffffffffUL;
+    return true;
+}
+
+// Serial lines belong to the kernel's tty class; pseudo-terminals' far ends do not appear
+// there and are told by their major numbers.
+bool isSerialOrPseudoTerminal(dev_t device)
+{
+    const unsigned maj = ::major(device);
+    if (maj >= 136 && maj <= 143) return true;   // the far ends of pseudo-terminals
+    char path[96];
+    std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u/subsystem", maj, ::minor(device));
+    char target[256];
+    const ssize_t n = ::readlink(path, target, sizeof target - 1);
+    if (n <= 0) return false;
+    target[n] = 0;
+    const char* last = std::strrchr(target, '/');
+    return last && std::strcmp(last + 1, "tty") == 0;
+}
+
+}  // namespace
+
+bool isSomeonesTerminal(dev_t device)
+{
+    const unsigned long wanted = procTtyNumber(device);
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        unsigned long tty = 0;
+        if (controllingTerminalOf(entry->d_name, tty) && tty == wanted) {
+            found = true;
+            break;
+        }
+    }
+    ::closedir(proc);
+    return found;
+}
+
+std::optional<std::string> deviceRefusal(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::string(std::strerror(errno));
+    if (!S_ISCHR(st.st_mode)) return std::string("not a serial device");
+    const unsigned maj = ::major(st.st_rdev);
+    const unsigned min = ::minor(st.st_rdev);
+    // /dev/tty, /dev/console, /dev/ptmx and their kin: the terminals of this computer.
+    if (maj == 5) return std::string("a terminal of this computer, not a serial line");
+    if (maj == 4 && min < 64) return std::string("a virtual console, not a serial line");
+    if (!isSerialOrPseudoTerminal(st.st_rdev)) return std::string("not a serial line");
+    if (isSomeonesTerminal(st.st_rdev)) return std::string("a terminal in use (someone's controlling terminal)");
+    return std::nullopt;
+}
+
 // ---- ReceiveQueue ----
 
 std::size_t ReceiveQueue::size() const
@@ -161,7 +249,7 @@ bool ReceiveQueue::purge(int fd, bool& wasFull)
 // ---- Port ----
 
 Port::Port(Port&& other) noexcept
-    : timeouts(other.timeouts), fd_(std::exchange(other.fd_, -1))
+    : timeouts(other.timeouts), fd_(std::exchange(other.fd_, -1)), error_(std::move(other.error_))
 {
 }
 
@@ -171,6 +259,7 @@ Port& Port::operator=(Port&& other) noexcept
         close();
         fd_ = std::exchange(other.fd_, -1);
         timeouts = other.timeouts;
+        error_ = std::move(other.error_);
     }
     return *this;
 }
@@ -178,12 +267,35 @@ Port& Port::operator=(Port&& other) noexcept
 bool Port::open(const std::string& path)
 {
     close();
+    error_.clear();
+    // Looked at before the open: opening some devices is itself an act (a watchdog arms, a
+    // terminal's line may hang up), and a refused name must leave everything as it was.
+    if (const auto refusal = deviceRefusal(path)) {
+        error_ = *refusal;
+        return false;
+    }
+    struct stat before;
+    if (::stat(path.c_str(), &before) != 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    // The name may have come to mean another device between the look and the open.
+    struct stat opened;
+    if (::fstat(fd, &opened) != 0 || opened.st_rdev != before.st_rdev || !::isatty(fd)) {
+        ::close(fd);
+        error_ = "the device changed while it was being opened";
+        return false;
+    }
     // flock before TIOCEXCL: a device someone else holds must be left as we found it.
     // TIOCEXCL alone is not enough: root opens an exclusive terminal regardless.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
+        error_ = "in use by another program";
         return false;
     }
     ::ioctl(fd, TIOCEXCL);   // fails on what is no terminal; the line settings then fail too
@@ -267,6 +379,52 @@ bool Port::writeByte(uint8_t byte, int timeoutMs)
         if (n < 0 && errno != EINTR) return false;
         if (n > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) return false;
     }
+}
+
+std::size_t Port::writeSome(const uint8_t* data, std::size_t n, int timeoutMs, int& failure)
+{
+    failure = 0;
+    if (fd_ < 0) {
+        failure = EBADF;
+        return 0;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::size_t done = 0;
+    while (done < n) {
+        const ssize_t r = ::write(fd_, data + done, n - done);
+        if (r > 0) {
+            done += static_cast<std::size_t>(r);
+            continue;
+        }
+        if (r < 0 && errno == EINTR) continue;
+        if (r < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            failure = errno;   // EIO, ENXIO: the device has gone
+            return done;
+        }
+        // The line is full or stopped (flow control): wait for room, within the limit.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return done;
+        pollfd p{fd_, POLLOUT, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        if (ready < 0 && errno != EINTR) {
+            failure = errno;
+            return done;
+        }
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+            failure = EIO;
+            return done;
+        }
+    }
+    return done;
+}
+
+int Port::outputQueued() const
+{
+    if (fd_ < 0) return -1;
+    int queued = 0;
+    if (::ioctl(fd_, TIOCOUTQ, &queued) != 0) return 0;
+    return queued;
 }
 
 }  // namespace serial

@@ -25,6 +25,9 @@
 
 #include <termios.h>
 
+#include <sys/types.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -72,6 +75,16 @@ std::optional<termios> makeTermios(const termios& current, const LineSettings& s
 // path as it stands. The length limit is checked by the caller.
 std::string resolvePortName(const std::string& name);
 
+// Why the device at `path` must not be opened as a port, or nullopt when it may be. Only serial
+// lines and the far ends of pseudo-terminals qualify, and of those none that a person works
+// in: never /dev/tty, /dev/console, a virtual console, nor a terminal that is any process's
+// controlling terminal (a shell's pseudo-terminal, a serial console with a login on it).
+// Opening such a device would take over a terminal: set it raw, write frames into it.
+std::optional<std::string> deviceRefusal(const std::string& path);
+
+// Whether a device is the controlling terminal of some process, as /proc tells.
+bool isSomeonesTerminal(dev_t device);
+
 // Bytes received and not yet read. The watcher moves bytes from the device into it; the
 // window thread takes them out. Its capacity is bounded: when full, the watcher leaves
 // further bytes in the kernel, whose buffers then apply flow control to the far end, instead
@@ -98,11 +111,16 @@ public:
     // Returns false when the kernel flush failed.
     bool purge(int fd, bool& wasFull);
 
+    // Set by the watcher when the device has gone (hang-up, error); cleared by the next open.
+    void setHungUp(bool value) { hungUp_.store(value); }
+    bool hungUp() const { return hungUp_.load(); }
+
 private:
     mutable std::mutex mutex_;
     std::vector<uint8_t> buffer_;
     std::size_t head_ = 0;    // oldest byte
     std::size_t count_ = 0;
+    std::atomic<bool> hungUp_{false};
 };
 
 // One open serial device. Move-only; closes itself when destroyed.
@@ -117,8 +135,9 @@ public:
 
     // Opens the path for reading and writing, non-blocking, without making it the controlling
     // terminal, and takes it exclusively (flock, then TIOCEXCL). False when the device is
-    // missing or held by another.
+    // missing, refused (see deviceRefusal) or held by another; error() then says why.
     bool open(const std::string& path);
+    const std::string& error() const { return error_; }
     void close();
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
@@ -133,11 +152,20 @@ public:
     // Writes one byte, waiting for room at most timeoutMs.
     bool writeByte(uint8_t byte, int timeoutMs);
 
+    // Writes as much of the bytes as the line takes within timeoutMs (0: only what fits now).
+    // `failure` is set to the errno of a failure other than a full or stopped line (the device
+    // is gone), else 0.
+    std::size_t writeSome(const uint8_t* data, std::size_t n, int timeoutMs, int& failure);
+    // Bytes written and not yet sent on the line; 0 where the driver cannot tell (a
+    // pseudo-terminal hands bytes on at once), -1 when closed.
+    int outputQueued() const;
+
     // The time limits are only kept (see above).
     Timeouts timeouts{0, 0, 0, 0, 0};
 
 private:
     int fd_ = -1;
+    std::string error_;
 };
 
 }  // namespace serial

@@ -48,7 +48,10 @@ struct TTimerThread::Shared {
 TTimerThread::TTimerThread(TThreadedTimer* owner, uint16_t interval, TThreadPriority priority)
     : owner_(owner), shared_(std::make_shared<Shared>())
 {
-    // The first sleep begins now, not when the new thread gets scheduled.
+    // The first sleep begins now, not when the new thread gets scheduled. The worker starts
+    // parked: its owner lets it go once it knows the timer may tick, so that a timer built with
+    // no handler, disabled or with Interval 0 never hands over a tick in between.
+    shared_->parked = true;
     shared_->interval = interval;
     shared_->deadline = Clock::now() + std::chrono::milliseconds(interval);
     shared_->sleeping = true;
@@ -265,7 +268,8 @@ void TThreadedTimer::UpdateTimer()
 
 void TThreadedTimer::Timer()
 {
-    if (!onTimer_) return;
+    // Interval 0 means no ticks, even one already handed over when the interval was set.
+    if (!onTimer_ || interval_ == 0) return;
     // A copy, so that a handler which reassigns OnTimer or destroys the timer does not
     // destroy the function that is running.
     TNotifyEvent handler = onTimer_;

@@ -1,6 +1,7 @@
 #include "ecu/Zcomm.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
 
 #include <poll.h>
@@ -100,8 +101,15 @@ private:
             if (fds[0].revents & POLLIN) DrainWake();
             if (count == 2 && fds[1].revents != 0) {
                 bool hungUp = false;
-                if (queue_->fillFrom(portFd_, hungUp) > 0) Post();
-                if (hungUp || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) deviceGone = true;
+                const bool got = queue_->fillFrom(portFd_, hungUp) > 0;
+                if (hungUp || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL))) {
+                    // Said once: the window thread learns of it after the last bytes.
+                    deviceGone = true;
+                    queue_->setHungUp(true);
+                    Post();
+                } else if (got) {
+                    Post();
+                }
             }
         }
     }
@@ -172,18 +180,29 @@ int TZComm::OpenConnection()
     // Opening over an open connection would orphan its watcher and keep its device locked.
     if (portHandle_.isOpen() || watcher_) CloseConnection();
 
-    if (port_.isEmpty() || port_.size() > serial::kMaxPortNameLength || port_.contains(QChar(0)))
+    openError_.clear();
+    if (port_.isEmpty() || port_.size() > serial::kMaxPortNameLength || port_.contains(QChar(0))) {
+        openError_ = QStringLiteral("not a port name");
         return 0;
-    if (!portHandle_.open(serial::resolvePortName(port_.toStdString()))) return 0;
+    }
+    const std::string path = serial::resolvePortName(port_.toStdString());
+    if (!portHandle_.open(path)) {
+        openError_ = QString::fromStdString(portHandle_.error());
+        return 0;
+    }
+    queue_->setHungUp(false);
+    hangUpRaised_ = false;
 
     // The queue sizes have nothing to ask of the kernel (see SerialPlatform.h).
     SetTimeouts();
     const int result = SetConnection();
     if (!result) {
         portHandle_.close();
+        openError_ = QStringLiteral("the line settings were refused");
         return 0;
     }
     connected_ = 1;
+    openedPath_ = QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(path)));
     try {
         watcher_ = std::make_unique<TCommThread>(portHandle_.fd(), queue_, receiver_);
     } catch (const std::exception&) {
@@ -267,6 +286,11 @@ int32_t TZComm::InQueue() const
     return portHandle_.isOpen() ? static_cast<int32_t>(queue_->size()) : 0;
 }
 
+int32_t TZComm::OutQueue() const
+{
+    return std::max(0, portHandle_.outputQueued());
+}
+
 int TZComm::ReadComm(uint8_t* buffer, int32_t length)
 {
     if (!portHandle_.isOpen()) return 0;
@@ -284,6 +308,15 @@ int TZComm::ReadComm(uint8_t* buffer, int32_t length)
 int TZComm::WriteCommByte(uint8_t byte)
 {
     return portHandle_.writeByte(byte, kWriteLimitMs) ? 1 : 0;
+}
+
+int TZComm::WriteCommFrame(const uint8_t* data, int32_t length, int timeoutMs)
+{
+    if (!portHandle_.isOpen() || data == nullptr || length <= 0) return 0;
+    int failure = 0;
+    const std::size_t n = portHandle_.writeSome(data, static_cast<std::size_t>(length), timeoutMs, failure);
+    if (failure != 0) return -1;
+    return static_cast<int>(n);
 }
 
 int TZComm::WriteComm(const uint8_t* data, int32_t length)
@@ -321,4 +354,8 @@ void TZComm::MessageCOMM()
 {
     if (connected_ == 0) return;
     if (OnDataAvailable) OnDataAvailable(this);
+    // The handler may have closed the connection, or reopened it on another device.
+    if (connected_ == 0 || hangUpRaised_ || !queue_->hungUp()) return;
+    hangUpRaised_ = true;
+    if (OnHangUp) OnHangUp(this);
 }

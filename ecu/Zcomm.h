@@ -104,10 +104,21 @@ public:
     int32_t Connected() const { return connected_; }
     // Received bytes waiting to be read (0 while closed): what a read can take at once.
     int32_t InQueue() const;
+    // Written bytes the driver has not yet sent on the line (0 where it cannot tell, or closed).
+    int32_t OutQueue() const;
+    // Why the last OpenConnection failed ("" after a successful one).
+    QString OpenError() const { return openError_; }
+    // The device the last successful OpenConnection opened, as an absolute path: what to look
+    // for again when that device goes away (Port "COM1" may mean a file here or /dev/ttyS0).
+    QString OpenedPath() const { return openedPath_; }
 
     // Events: called only when assigned.
     std::function<void(TZComm* Sender, int error, const QString& errorstr)> OnErrorOccurred;
     std::function<void(TZComm* Sender)> OnDataAvailable;
+    // Raised on the window thread, once per connection, when the device has gone away (unplugged,
+    // the far end of a pseudo-terminal closed), after the bytes that came before it were offered
+    // through OnDataAvailable. The connection stays open until its owner closes it.
+    std::function<void(TZComm* Sender)> OnHangUp;
 
     // Operations: integer results, nonzero meaning success.
     int OpenConnection();
@@ -121,6 +132,10 @@ public:
     int ReadComm(uint8_t* buffer, int32_t length);
     int WriteComm(const uint8_t* data, int32_t length);
     int WriteCommByte(uint8_t byte);
+    // Writes the bytes as one piece, waiting for room at most timeoutMs in all, so that a line
+    // held by flow control costs the caller a bounded time. Result: the number of bytes written
+    // (fewer than length when the line took no more in time), or -1 when the device has gone.
+    int WriteCommFrame(const uint8_t* data, int32_t length, int timeoutMs);
     QString GetText() { return Text(); }
 
     void MessageCOMM();   // raises OnDataAvailable if the port is open
@@ -159,6 +174,9 @@ private:
     QString versionAside_;
     int32_t connected_ = 0;
     QString lastText_;
+    QString openError_;
+    QString openedPath_;
+    bool hangUpRaised_ = false;
 
     serial::Port portHandle_;                       // the open device (invalid while closed)
     std::shared_ptr<serial::ReceiveQueue> queue_;   // filled by the watcher, emptied by ReadComm

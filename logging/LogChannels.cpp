@@ -1,5 +1,8 @@
 #include "logging/LogChannels.h"
 
+#include <cmath>
+#include <limits>
+
 #include "ui/NumberFormat.h"
 
 #include <cmath>
@@ -49,6 +52,9 @@ std::optional<std::array<double, kLogChannelCount>> SampleFromTexts(
         double v = 0;
         if (!ui::ParseFloat(texts[k], &v)) return std::nullopt;
         sample[k] = static_cast<double>(static_cast<long double>(v) * kLogChannels[k].chartFactor);
+        // The file holds each value as text read back into a float: one beyond a float's range
+        // would end every later load of the log at this sample.
+        if (!(std::fabs(sample[k]) <= std::numeric_limits<float>::max())) return std::nullopt;
     }
     return sample;
 }

@@ -36,7 +36,8 @@ extern const std::array<LogChannel, kLogChannelCount> kLogChannels;
 
 // One sample from the fourteen live texts (display locale), scaled into chart values: the
 // product is formed in extended precision and stored as a double. nullopt unless every text
-// converts, so that a sample is appended to all fourteen series or to none.
+// converts to a value a log file can hold (finite, within a float's range), so that a sample is
+// appended to all fourteen series or to none, and a saved log always loads back whole.
 std::optional<std::array<double, kLogChannelCount>> SampleFromTexts(
     const std::array<QString, kLogChannelCount>& texts);
 

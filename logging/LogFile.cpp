@@ -1,11 +1,8 @@
 #include "logging/LogFile.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -14,11 +11,12 @@
 #include <limits>
 #include <string>
 
-#include <fcntl.h>
 #include <locale.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "ui/RegularFile.h"
+#include "ui/SaveFile.h"
 
 namespace logging {
 
@@ -33,24 +31,6 @@ void LogStore::Take(int series, ui::SampleColumn&& column)
 }
 
 namespace {
-
-QString Reason(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-QString SaveError(const QString& path, int err)
-{
-    return QStringLiteral("Could not save the log to \"%1\": %2")
-        .arg(QDir::toNativeSeparators(path), Reason(err));
-}
-
-QString LoadError(const QString& path, const QString& reason)
-{
-    return QStringLiteral("Could not load the log \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
-}
-
-QString LoadError(const QString& path, int err)
-{
-    return LoadError(path, Reason(err));
-}
 
 void SetError(QString* error, const QString& message)
 {
@@ -87,52 +67,6 @@ char* FormatField(char* p, char* end, double v)
         return p;
     }
     return std::to_chars(p, end, v, std::chars_format::fixed, 2).ptr;
-}
-
-bool WriteAll(int fd, const char* data, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += n;
-        size -= size_t(n);
-    }
-    return true;
-}
-
-// The file the save replaces: a link is followed so that saving through it updates its target
-// instead of replacing the link by a plain file.
-QString SaveTarget(const QString& path)
-{
-    QFileInfo info(path);
-    if (info.isSymLink()) {
-        const QString target = info.symLinkTarget();
-        if (!target.isEmpty()) return target;
-    }
-    return path;
-}
-
-// Creates a new, unused file beside `target`; -1 with errno set on failure.
-int CreateTemporary(const QString& target, QByteArray* tempName)
-{
-    static std::atomic<unsigned> counter{0};
-    const QFileInfo info(target);
-    const QString dir = info.path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString name = QStringLiteral("%1/.%2.%3-%4.tmp")
-                                 .arg(dir, info.fileName())
-                                 .arg(::getpid())
-                                 .arg(counter.fetch_add(1));
-        *tempName = QFile::encodeName(name);
-        // 0666 through the umask, as a freshly created file would get.
-        const int fd = ::open(tempName->constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    errno = EEXIST;
-    return -1;
 }
 
 // ---- reading ---------------------------------------------------------------------------------
@@ -183,17 +117,20 @@ class Reader {
 public:
     explicit Reader(int fd) : fd_(fd), buf_(kChunk) {}
 
-    enum class Next { Value, Stop, Error };
+    enum class Next { Value, End, NotANumber, NotALogValue, Error };
 
     // The next number of the stream, as scanf's "%f" would read it into a float.
     Next Read(float* out)
     {
         for (;;) {
-            while (begin_ < end_ && IsSpace(buf_[begin_])) ++begin_;
+            while (begin_ < end_ && IsSpace(buf_[begin_])) {
+                if (buf_[begin_] == '\n') ++line_;
+                ++begin_;
+            }
             // Parse only an item that white space ends within the buffer: one running into the
             // part of the file not read yet may go on there ("1.5e" then "+03").
             if (begin_ == end_ || (!eof_ && lastSpace_ <= begin_ && !Full())) {
-                if (eof_) return Next::Stop;
+                if (eof_) return Next::End;
                 if (!Refill()) return Next::Error;
                 continue;
             }
@@ -205,13 +142,13 @@ public:
                 const char* p = first;
                 if (*p == '+') {   // from_chars takes only a minus sign
                     ++p;
-                    if (p < last && *p == '-') return Next::Stop;
+                    if (p < last && *p == '-') return Next::NotANumber;
                 }
                 const auto r = std::from_chars(p, last, v, std::chars_format::general);
-                if (r.ec == std::errc::invalid_argument) return Next::Stop;
+                if (r.ec == std::errc::invalid_argument) return Next::NotANumber;
                 if (r.ec == std::errc::result_out_of_range) v = StrtofC(p, r.ptr);
                 // Infinity and NaN are no values of a log; they would wreck the chart's scale.
-                if (!std::isfinite(v)) return Next::Stop;
+                if (!std::isfinite(v)) return Next::NotALogValue;
                 next = r.ptr;
             }
             begin_ = size_t(next - buf_.data());
@@ -220,11 +157,20 @@ public:
         }
     }
 
-    // The byte offset in the file of the next item: after a Stop that is not the end, the item
-    // that is not a number.
-    int64_t Offset() const { return consumed_ + int64_t(begin_); }
-    // True once every byte of the file has been read as a number or white space.
-    bool AtEnd() const { return eof_ && begin_ == end_; }
+    // The line of the next item, counted from 1.
+    qint64 Line() const { return line_; }
+    // The white-space-delimited item reading stopped in, from its start (as far as the buffer
+    // still holds it): "12,50" rather than the ",50" a decimal comma leaves.
+    QByteArray Item() const
+    {
+        constexpr size_t kKept = 40;
+        size_t from = begin_;
+        while (from > 0 && begin_ - from < kKept && !IsSpace(buf_[from - 1])) --from;
+        size_t to = begin_;
+        while (to < end_ && to - from < kKept && !IsSpace(buf_[to])) ++to;
+        return QByteArray(buf_.data() + from, qsizetype(to - from));
+    }
+    bool ReadAnything() const { return bytesRead_ > 0; }
 
 private:
     static constexpr size_t kChunk = size_t(1) << 18;   // small beside any log worth timing
@@ -237,7 +183,6 @@ private:
         if (begin_ > 0) {
             std::memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
             end_ -= begin_;
-            consumed_ += int64_t(begin_);
             begin_ = 0;
         }
         while (end_ < buf_.size()) {
@@ -251,6 +196,7 @@ private:
                 break;
             }
             end_ += size_t(n);
+            bytesRead_ += n;
             if (end_ >= kChunk / 2) break;   // enough to go on with
         }
         lastSpace_ = 0;
@@ -268,8 +214,9 @@ private:
     size_t begin_ = 0;
     size_t end_ = 0;
     size_t lastSpace_ = 0;   // the last white space in the buffer (0 when none)
-    int64_t consumed_ = 0;   // bytes of the file before the buffer's start
     bool eof_ = false;
+    qint64 line_ = 1;
+    qint64 bytesRead_ = 0;
 };
 
 }  // namespace
@@ -281,91 +228,58 @@ bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
     for (int j = 1; j < columns; ++j) rows = std::min(rows, store.Count(j));
     rows = std::max(rows, 0);
 
-    const QString target = SaveTarget(path);
-    const QByteArray targetName = QFile::encodeName(target);
-    QByteArray tempName;
-    const int fd = CreateTemporary(target, &tempName);
-    if (fd < 0) {
-        SetError(error, SaveError(path, errno));
-        return false;
-    }
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tempName.constData());
-        SetError(error, SaveError(path, err));
-        return false;
-    };
-
-    // Keep the permissions of the file being replaced.
-    struct stat old {};
-    if (::stat(targetName.constData(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0)
-        return fail(errno);
-
-    constexpr size_t kBuffer = size_t(1) << 18;
-    constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
-    std::vector<char> buffer(kBuffer);
-    char* const start = buffer.data();
-    char* const limit = start + kBuffer;
-    char* p = start;
-    for (int i = 0; i < rows; ++i) {
-        for (int j = 0; j < columns; ++j) {
-            if (limit - p < ptrdiff_t(kRoom)) {
-                if (!WriteAll(fd, start, size_t(p - start))) return fail(errno);
-                p = start;
+    const auto produce = [&](const ui::FilePut& put) {
+        constexpr size_t kBuffer = size_t(1) << 18;
+        constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
+        std::vector<char> buffer(kBuffer);
+        char* const start = buffer.data();
+        char* const limit = start + kBuffer;
+        char* p = start;
+        for (int i = 0; i < rows; ++i) {
+            for (int j = 0; j < columns; ++j) {
+                if (limit - p < ptrdiff_t(kRoom)) {
+                    if (!put(start, size_t(p - start))) return false;
+                    p = start;
+                }
+                p = FormatField(p, limit, store.YValue(j, i));
+                *p++ = '\t';
             }
-            p = FormatField(p, limit, store.YValue(j, i));
-            *p++ = '\t';
+            *p++ = '\r';   // the format's line end is CR LF
+            *p++ = '\n';
         }
-        *p++ = '\r';   // the format's line end is CR LF
-        *p++ = '\n';
-    }
-    if (p != start && !WriteAll(fd, start, size_t(p - start))) return fail(errno);
-    if (::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        const int err = errno;
-        ::unlink(tempName.constData());
-        SetError(error, SaveError(path, err));
-        return false;
-    }
-    if (::rename(tempName.constData(), targetName.constData()) != 0) {
-        const int err = errno;
-        ::unlink(tempName.constData());
-        SetError(error, SaveError(path, err));
-        return false;
-    }
-    // Make the rename itself durable; a failure here no longer endangers either file.
-    const QByteArray dirName = QFile::encodeName(QFileInfo(target).path());
-    const int dirFd = ::open(dirName.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
+        return p == start || put(start, size_t(p - start));
+    };
+    QString reason;
+    if (ui::SaveFile(path, produce, &reason)) return true;
+    SetError(error, QStringLiteral("Could not save the log to \"%1\": %2")
+                        .arg(QDir::toNativeSeparators(path), reason));
+    return false;
 }
 
-std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QString* error)
+LogLoadResult ParseLogFile(const QString& path, int seriesCount)
 {
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    LogLoadResult result;
+    qint64 size = 0;
+    const int fd = ui::OpenRegularFile(path, &result.reason, &size);
     if (fd < 0) {
-        SetError(error, LoadError(path, errno));
-        return std::nullopt;
+        result.refusal = LogLoadResult::Refusal::CannotOpen;
+        return result;
     }
-    auto fail = [&](const QString& reason) {
+    auto refuse = [&](int err) {
         ::close(fd);
-        SetError(error, LoadError(path, reason));
-        return std::nullopt;
+        result.refusal = LogLoadResult::Refusal::ReadFailed;
+        result.reason = ui::SystemReason(err);
+        result.samples = {};
+        return std::move(result);
     };
-    LogSamples samples;
     const size_t columns = size_t(std::max(seriesCount, 0));
+    LogSamples& samples = result.samples;
     samples.series.resize(columns);
-    struct stat st {};
-    const bool sized = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
 
     // Room in every column for as many samples as the file can hold (a value takes at least a
     // character and a separator). Room is only reserved: a page costs memory once a value lands
     // in it, so the columns end up as large as the samples, sized once, never moved.
-    size_t capacity = sized ? size_t(st.st_size) / 2 / std::max<size_t>(columns, 1) + 1 : size_t(1) << 16;
+    size_t capacity = size_t(std::max<qint64>(size, 0)) / 2 / std::max<size_t>(columns, 1) + 1;
     std::vector<float*> out(columns);
     auto makeRoom = [&](size_t n) {
         for (size_t j = 0; j < columns; ++j)
@@ -374,35 +288,52 @@ std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QSt
     };
     if (!makeRoom(capacity)) {   // address space is short: start small and grow on the way
         capacity = size_t(1) << 16;
-        if (!makeRoom(capacity)) return fail(Reason(ENOMEM));
+        if (!makeRoom(capacity)) return refuse(ENOMEM);
     }
 
     Reader reader(fd);
     size_t filled = 0;   // complete samples
     size_t j = 0;
-    for (;;) {
+    for (bool reading = columns > 0; reading;) {
         float v = 0;
         const Reader::Next next = reader.Read(&v);
-        if (next == Reader::Next::Error) return fail(Reason(errno));
-        if (next == Reader::Next::Stop || columns == 0) break;
-        if (filled == capacity) {   // a file that grew while read, or a stream of unknown size
-            capacity += capacity / 2;
-            if (!makeRoom(capacity)) return fail(Reason(ENOMEM));
-        }
-        out[j][filled] = v;
-        if (++j == columns) {
-            j = 0;
-            ++filled;
+        switch (next) {
+        case Reader::Next::Value:
+            if (filled == capacity) {   // the file grew while it was read
+                capacity += capacity / 2;
+                if (!makeRoom(capacity)) return refuse(ENOMEM);
+            }
+            out[j][filled] = v;
+            ++result.values;
+            if (++j == columns) {
+                j = 0;
+                ++filled;
+            }
+            continue;
+        case Reader::Next::End: reading = false; break;
+        case Reader::Next::NotANumber:
+        case Reader::Next::NotALogValue:
+            result.stop = next == Reader::Next::NotANumber ? LogLoadResult::Stop::NotANumber
+                                                           : LogLoadResult::Stop::NotALogValue;
+            result.stopLine = reader.Line();
+            result.stopItem = reader.Item();
+            reading = false;
+            break;
+        case Reader::Next::Error: return refuse(errno);
         }
     }
-    samples.stoppedAt = reader.AtEnd() ? -1 : reader.Offset();
     ::close(fd);
-    // A sample cut short is left out, so that every series keeps the same length.
+    // A sample cut short loses its values, so that every series keeps the same length.
+    result.valuesLeftOut = int(j);
     for (ui::SampleColumn& column : samples.series) {
         column.Grow(filled);
         column.Fit();
     }
-    return samples;
+    if (samples.SampleCount() == 0 && reader.ReadAnything()) {
+        result.refusal = LogLoadResult::Refusal::NoSample;
+        result.samples = {};
+    }
+    return result;
 }
 
 void AppendSamples(LogStore& store, LogSamples&& samples)
@@ -413,9 +344,12 @@ void AppendSamples(LogStore& store, LogSamples&& samples)
 
 bool ReadLogFile(LogStore& store, const QString& path, QString* error)
 {
-    auto samples = ParseLogFile(path, store.SeriesCount(), error);
-    if (!samples) return false;
-    AppendSamples(store, std::move(*samples));
+    LogLoadResult load = ParseLogFile(path, store.SeriesCount());
+    if (load.Refused()) {
+        SetError(error, LoadRefusalMessage(path, load, store.SeriesCount()));
+        return false;
+    }
+    AppendSamples(store, std::move(load.samples));
     return true;
 }
 

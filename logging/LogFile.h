@@ -5,16 +5,14 @@
 // Reading treats the file as one stream of numbers separated by any run of white space (so a
 // sample spread over lines or joined on one line loads the same), each read as a 32-bit float
 // like scanf's %f and widened to double, dealt to the series in turn. Reading stops at the first
-// item that is not a number; an incomplete last sample is dropped so that every series holds
-// the same number of points.
+// item that is not a number, or is a number no log value can be (nan, inf, beyond a float's
+// range); an incomplete last sample is dropped so that every series holds the same number of
+// points. Only a regular file is read: a pipe or a device is refused before it can block.
 #pragma once
 
 #include <QString>
 
-#include <cstdint>
-#include <optional>
-#include <vector>
-
+#include "logging/LogLoad.h"
 #include "ui/SampleColumn.h"
 
 namespace logging {
@@ -34,35 +32,24 @@ public:
 };
 
 // Writes the log. Rows are the points all series hold (the series are meant to be equal; the
-// shortest bounds the rows so nothing past a series' end is read). The file is written to a
-// temporary file beside it, flushed to disk and renamed over the old one, so a failed save
-// never leaves a half-written log or destroys the previous one. On failure returns false and,
-// when error is given, a message naming the file and the reason.
+// shortest bounds the rows so nothing past a series' end is read). The save never costs the old
+// file: see ui/SaveFile.h. On failure returns false and, when error is given, a message naming
+// the file and the reason.
 bool WriteLogFile(const LogStore& store, const QString& path, QString* error);
 
-// What a load read: the complete samples, one column per series, all of the same length, held
-// the way the log chart holds them, so that the chart takes them over without a copy; and where
-// the reading stopped.
-struct LogSamples {
-    std::vector<ui::SampleColumn> series;
-    // The byte offset of the first item that is not a number; -1 when the file was read to its
-    // end (an incomplete last sample is dropped either way).
-    int64_t stoppedAt = -1;
-    int SampleCount() const { return series.empty() ? 0 : series.front().Count(); }
-};
-
-// Reads a log file for a chart of seriesCount series without touching any chart: nullopt (and a
-// message naming the file and the reason) when the file cannot be opened or read, or memory
-// runs out. Lets the caller keep the log on display until the file is known to be readable.
-// The numbers go straight into the columns: each is sized once from the file's length (room is
-// reserved, not touched) and trimmed to what the file held.
-std::optional<LogSamples> ParseLogFile(const QString& path, int seriesCount, QString* error);
+// Reads a log file for a chart of seriesCount series without touching any chart, so that the
+// caller can keep the log on display until it knows what the file holds. The numbers go
+// straight into the columns the chart will draw from: each is sized once from the file's
+// length (room is reserved, not touched) and trimmed to what the file held. Memory that runs
+// out refuses the file like a failed read.
+LogLoadResult ParseLogFile(const QString& path, int seriesCount);
 
 // Hands the samples over to the store's series, one per series.
 void AppendSamples(LogStore& store, LogSamples&& samples);
 
 // ParseLogFile then AppendSamples: appends the file's samples to the store (it does not empty
-// the store). On failure the store is untouched.
+// the store). When the file is refused the store is untouched, and error (when given) receives
+// the refusal's message.
 bool ReadLogFile(LogStore& store, const QString& path, QString* error);
 
 // The name a log is saved under: ".qxl" appended unless the name already ends in exactly

@@ -81,6 +81,13 @@ LoadSlider SliderAfterLoad(int samples, int position)
     return {maximum, std::clamp(position, 0, maximum)};
 }
 
+QString DiscardQuestion(int samples)
+{
+    return QStringLiteral("Discard the unsaved log of %1 %2?")
+        .arg(samples)
+        .arg(samples == 1 ? QStringLiteral("sample") : QStringLiteral("samples"));
+}
+
 int SliderTickInterval(int maximum, int pixels, int minGap)
 {
     const int fit = std::max(pixels / std::max(minGap, 1), 1);   // ticks the width holds

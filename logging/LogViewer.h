@@ -64,6 +64,10 @@ struct LoadSlider {
 };
 LoadSlider SliderAfterLoad(int samples, int position);
 
+// The question asked before a log that was never saved is thrown away: "Discard the unsaved log
+// of 42 samples?".
+QString DiscardQuestion(int samples);
+
 // Positions between two ticks: one tick per position while they stand at least minGap pixels
 // apart over `pixels`; beyond that a 1-2-5 step, or hours of samples paint a solid bar.
 int SliderTickInterval(int maximum, int pixels, int minGap = 4);

@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace ui {
 
@@ -19,6 +20,12 @@ MessageHook& messageHook()
     return hook;
 }
 
+QuestionHook& questionHook()
+{
+    static QuestionHook hook;
+    return hook;
+}
+
 void showMessage(MessageKind kind, QWidget* parent, const QString& text)
 {
     if (messageHook()) {
@@ -26,11 +33,16 @@ void showMessage(MessageKind kind, QWidget* parent, const QString& text)
         hook(kind, text);
         return;
     }
-    const bool info = kind == MessageKind::Information;
-    QMessageBox box(info ? QMessageBox::Information : QMessageBox::Critical,
-                    info ? QStringLiteral("Information") : QStringLiteral("Error"), text,
-                    QMessageBox::Ok, parent);
-    box.setObjectName(info ? QStringLiteral("InformationBox") : QStringLiteral("ErrorBox"));
+    struct Look {
+        QMessageBox::Icon icon;
+        const char* title;
+        const char* name;
+    };
+    const Look look = kind == MessageKind::Information ? Look{QMessageBox::Information, "Information", "InformationBox"}
+                      : kind == MessageKind::Warning   ? Look{QMessageBox::Warning, "Warning", "WarningBox"}
+                                                       : Look{QMessageBox::Critical, "Error", "ErrorBox"};
+    QMessageBox box(look.icon, QLatin1String(look.title), text, QMessageBox::Ok, parent);
+    box.setObjectName(QLatin1String(look.name));
     box.setTextFormat(Qt::PlainText);   // file names and messages are never markup
     box.exec();
 }
@@ -108,9 +120,38 @@ void ShowInformation(QWidget* parent, const QString& text)
     showMessage(MessageKind::Information, parent, text);
 }
 
+void ShowWarning(QWidget* parent, const QString& text)
+{
+    showMessage(MessageKind::Warning, parent, text);
+}
+
 void ShowError(QWidget* parent, const QString& text)
 {
     showMessage(MessageKind::Error, parent, text);
+}
+
+void SetQuestionHook(QuestionHook hook)
+{
+    questionHook() = std::move(hook);
+}
+
+bool Ask(QWidget* parent, const QString& text, const QString& yes, const QString& no)
+{
+    if (questionHook()) {
+        const QuestionHook hook = questionHook();
+        return hook(text, yes, no);
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Question"), text, QMessageBox::NoButton, parent);
+    box.setObjectName(QStringLiteral("QuestionBox"));
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yesButton = box.addButton(yes, QMessageBox::AcceptRole);
+    QPushButton* noButton = box.addButton(no, QMessageBox::RejectRole);
+    yesButton->setAccessibleName(yes);
+    noButton->setAccessibleName(no);
+    box.setDefaultButton(noButton);
+    box.setEscapeButton(noButton);
+    box.exec();
+    return box.clickedButton() == yesButton;
 }
 
 }  // namespace ui

@@ -43,15 +43,26 @@ QStringList QtNameFilters(const QString& filter);
 using FileDialogHook = std::function<std::optional<QString>(FileDialog& dialog)>;
 void SetFileDialogHook(FileDialogHook hook);
 
-enum class MessageKind { Information, Error };
+enum class MessageKind { Information, Warning, Error };
 
 // Modal boxes with a single OK. The text is shown as plain text, never as markup.
 void ShowInformation(QWidget* parent, const QString& text);
+void ShowWarning(QWidget* parent, const QString& text);
 void ShowError(QWidget* parent, const QString& text);
 
 // When set, the boxes call the hook instead of showing themselves; the hook may spin the event
 // loop to play a person taking their time. An empty hook removes it.
 using MessageHook = std::function<void(MessageKind kind, const QString& text)>;
 void SetMessageHook(MessageHook hook);
+
+// A modal question with two answers, each a button with its own caption. True when the person
+// takes `yes`; `no`, Escape and closing the box give false, and `no` is the default button, so a
+// hurried Enter keeps what would otherwise be lost.
+bool Ask(QWidget* parent, const QString& text, const QString& yes, const QString& no);
+
+// When set, Ask calls the hook instead of showing the box and returns its answer. An empty hook
+// removes it.
+using QuestionHook = std::function<bool(const QString& text, const QString& yes, const QString& no)>;
+void SetQuestionHook(QuestionHook hook);
 
 }  // namespace ui

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <sys/stat.h>
+
 using namespace calibration;
 
 namespace {
@@ -139,26 +141,76 @@ TEST(CalibrationImageFile, OnlyExactlyFiveHundredBytesLoad)
     EXPECT_TRUE(message.contains("exactly 500 bytes"));
 }
 
-TEST(CalibrationImageFile, WholeWritesReplaceOrLeaveTheOldFile)
+TEST(CalibrationFilesSave, ImageAndDescriptionChangeTogetherOrNotAtAll)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
-    const QString path = dir.filePath("tune.qxe");
-    ASSERT_TRUE(WriteRaw(path, "old"));
-    ASSERT_TRUE(WriteFileWhole(path, "new contents"));
-    EXPECT_EQ(ReadRaw(path), QByteArray("new contents"));
-    // No temporary file is left beside it.
-    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"tune.qxe"});
+    EepromImage image{};
+    for (int i = 0; i < ImageSize; ++i) image[std::size_t(i)] = uint8_t(i * 7);
+    const QByteArray imageBytes(reinterpret_cast<const char*>(image.data()), ImageSize);
+    const QString qxe = dir.filePath("tune.qxe");
+    const QString qxc = dir.filePath("tune.qxc");
+    ASSERT_EQ(SaveCalibrationFiles(qxe, image, "first"), QString());
+    EXPECT_EQ(ReadRaw(qxe), imageBytes);
+    EXPECT_EQ(ReadRaw(qxc), QByteArray("first\r\n"));
 
-    // A file that cannot be created: a folder in the way, or a folder that does not exist.
-    ASSERT_TRUE(QDir(dir.path()).mkdir("taken.qxc"));
-    EXPECT_FALSE(WriteFileWhole(dir.filePath("taken.qxc"), "x"));
-    EXPECT_TRUE(QFileInfo(dir.filePath("taken.qxc")).isDir());
-    EXPECT_FALSE(WriteFileWhole(dir.filePath("nowhere/tune.qxe"), "x"));
+    EepromImage other = image;
+    other[10] = 99;
+    // A description that would not load back is not written, and neither is its image.
+    const QString failure = SaveCalibrationFiles(qxe, other, QString(int(MaxDescriptionBytes), QLatin1Char('x')));
+    EXPECT_TRUE(failure.contains("1 MiB")) << failure.toStdString();
+    EXPECT_EQ(ReadRaw(qxe), imageBytes);
+    EXPECT_EQ(ReadRaw(qxc), QByteArray("first\r\n"));
 
-    QString text;
-    EXPECT_FALSE(ReadDescriptionFile(dir.filePath("missing.qxc"), &text));
-    ASSERT_TRUE(WriteRaw(dir.filePath("d.qxc"), "line one\r\ncaf\xE9\r\n"));
-    ASSERT_TRUE(ReadDescriptionFile(dir.filePath("d.qxc"), &text));
-    EXPECT_EQ(text, QString::fromUtf8("line one\ncaf\u00E9"));
+    // A name as long as a file name may be (255 bytes with its extension) saves both files.
+    const QString longName = dir.filePath(QString(251, QLatin1Char('n')) + ".qxe");
+    ASSERT_EQ(SaveCalibrationFiles(longName, other, "long"), QString());
+    EXPECT_EQ(ReadRaw(longName).at(10), char(99));
+    EXPECT_EQ(ReadRaw(SideFileName(longName)), QByteArray("long\r\n"));
+    QStringList hidden = QDir(dir.path()).entryList({".*"}, QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(hidden.isEmpty()) << hidden.join(' ').toStdString();   // no temporary left over
+}
+
+TEST(CalibrationFilesLoad, EverythingIsReadFirstAndOnlyRegularFilesAreRead)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString qxe = dir.filePath("tune.qxe");
+    ASSERT_TRUE(WriteRaw(qxe, QByteArray(ImageSize, '\x05')));
+    ASSERT_TRUE(WriteRaw(dir.filePath("tune.qxc"), "line one\r\ncaf\xE9\r\n"));
+    CalibrationRead read = ReadCalibrationFiles(qxe);
+    ASSERT_EQ(read.image.status, ImageFileRead::Ok);
+    EXPECT_EQ(read.image.image[499], 5);
+    ASSERT_TRUE(read.description);
+    EXPECT_EQ(*read.description, QString::fromUtf8("line one\ncaf\u00E9"));
+
+    // No description: the image is read all the same, and the reason is kept for the question.
+    QFile::remove(dir.filePath("tune.qxc"));
+    read = ReadCalibrationFiles(qxe);
+    EXPECT_EQ(read.image.status, ImageFileRead::Ok);
+    EXPECT_FALSE(read.description);
+    EXPECT_EQ(read.sideFile, dir.filePath("tune.qxc"));
+    EXPECT_TRUE(read.descriptionReason.contains("No such file")) << read.descriptionReason.toStdString();
+    EXPECT_TRUE(MissingDescriptionQuestion(read.sideFile, read.descriptionReason).contains(read.sideFile));
+
+    // A description past 1 MiB is refused unread.
+    ASSERT_TRUE(WriteRaw(dir.filePath("tune.qxc"), QByteArray(int(MaxDescriptionBytes) + 1, 'x')));
+    read = ReadCalibrationFiles(qxe);
+    EXPECT_FALSE(read.description);
+    EXPECT_TRUE(read.descriptionReason.contains("1048577 bytes")) << read.descriptionReason.toStdString();
+    ASSERT_TRUE(WriteRaw(dir.filePath("tune.qxc"), QByteArray(int(MaxDescriptionBytes), 'x')));
+    EXPECT_TRUE(ReadCalibrationFiles(qxe).description);
+
+    // Named pipes, which no one writes: refused at once instead of waiting for a writer.
+    QFile::remove(dir.filePath("tune.qxc"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("tune.qxc")).constData(), 0644), 0);
+    ASSERT_EQ(::mkfifo(QFile::encodeName(dir.filePath("pipe.qxe")).constData(), 0644), 0);
+    read = ReadCalibrationFiles(qxe);
+    EXPECT_FALSE(read.description);
+    EXPECT_TRUE(read.descriptionReason.contains("named pipe")) << read.descriptionReason.toStdString();
+    read = ReadCalibrationFiles(dir.filePath("pipe.qxe"));
+    EXPECT_EQ(read.image.status, ImageFileRead::CannotOpen);
+    EXPECT_TRUE(read.image.reason.contains("named pipe"));
+    EXPECT_FALSE(read.description) << "nothing more is read once the image is refused";
+    EXPECT_TRUE(CannotOpenMessage("/t/p.qxe", read.image.reason).contains("/t/p.qxe"));
 }

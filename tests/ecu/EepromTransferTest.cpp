@@ -2,90 +2,61 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <string>
-#include <vector>
 
 using namespace transfer;
 
-// Drives the walk the way the window does: each reply asks for the next address.
-TEST(EepromRead, WholeWalkShowsEveryAddressAndCompletesOnce)
+TEST(EepromWalks, ReadAsksForEveryAddressFromItsStartToTheLast)
 {
-    std::vector<std::string> statuses;
-    int stored = 0, completions = 0;
-    uint16_t address = 0;
-    for (int exchange = 0; exchange < 600; ++exchange) {
-        const ReadStep step = OnReadReply(address);
-        stored += step.store;
-        if (step.status) statuses.push_back(*step.status);
-        if (step.outcome == ReadStep::Complete) {
-            ++completions;
-            EXPECT_EQ(step.endStatus, "Status- ECU connected");
-            break;
-        }
-        ASSERT_EQ(step.outcome, ReadStep::Next) << "address " << address;
-        EXPECT_FALSE(step.endStatus);
-        ASSERT_EQ(step.nextAddress, address + 1);
-        address = step.nextAddress;
-    }
-    EXPECT_EQ(completions, 1);
-    EXPECT_EQ(stored, 500);
-    ASSERT_EQ(statuses.size(), 500u);
-    for (int a = 0; a < 500; ++a) EXPECT_EQ(statuses[std::size_t(a)], "Reading eeprom - " + std::to_string(a));
+    const auto all = ReadSteps(0);
+    ASSERT_EQ(all.size(), 500u);
+    for (uint16_t a = 0; a < 500; ++a) EXPECT_EQ(all[a], (exchange::Step{'R', a, 0}));
+
+    // The hidden button's walk: from 20, its first frame carrying 14.
+    const auto from20 = ReadSteps(20, 14);
+    ASSERT_EQ(from20.size(), 480u);
+    EXPECT_EQ(from20.front(), (exchange::Step{'R', 20, 14}));
+    EXPECT_EQ(from20[1], (exchange::Step{'R', 21, 0}));
+    EXPECT_EQ(from20.back(), (exchange::Step{'R', 499, 0}));
+
+    // A read resumed at the last address asks for it alone.
+    EXPECT_EQ(ReadSteps(499).size(), 1u);
 }
 
-TEST(EepromRead, AddressAboveTheImageFailsWithoutStoring)
+TEST(EepromWalks, UploadWritesTheImageAsItWasWhenTheUploadBegan)
 {
-    for (uint16_t a : {uint16_t(500), uint16_t(0xFFFF)}) {
-        const ReadStep step = OnReadReply(a);
-        EXPECT_FALSE(step.store);
-        EXPECT_FALSE(step.status);
-        EXPECT_EQ(step.endStatus, "Status- error reading eeprom");
-        EXPECT_EQ(step.outcome, ReadStep::Failed);
-    }
+    std::array<uint8_t, 500> image{};
+    for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 7 + 3);
+    const auto steps = UploadSteps(image.data());
+    image.fill(0);   // later changes of the image do not reach the steps
+    ASSERT_EQ(steps.size(), 500u);
+    for (uint16_t a = 0; a < 500; ++a) EXPECT_EQ(steps[a], (exchange::Step{'W', a, static_cast<uint8_t>(a * 7 + 3)}));
 }
 
-TEST(EepromUpload, WholeWalkShowsEveryAddressAndCompletesOnce)
+TEST(EepromWalks, TextsOfProgressEndAndFailure)
 {
-    std::vector<std::string> statuses;
-    int completions = 0;
-    uint16_t address = 0;
-    for (int exchange = 0; exchange < 600; ++exchange) {
-        const UploadStep step = OnWriteReply(address, true);
-        EXPECT_TRUE(step.store);
-        if (step.status) statuses.push_back(*step.status);
-        if (step.outcome == UploadStep::Complete) {
-            ++completions;
-            EXPECT_EQ(step.endStatus, "Status- ECU connected");
-            break;
-        }
-        ASSERT_EQ(step.outcome, UploadStep::Next) << "address " << address;
-        ASSERT_EQ(step.nextAddress, address + 1);
-        address = step.nextAddress;
-    }
-    EXPECT_EQ(completions, 1);
-    ASSERT_EQ(statuses.size(), 500u);
-    EXPECT_EQ(statuses.front(), "Uploading eeprom - 0");
-    EXPECT_EQ(statuses.back(), "Uploading eeprom - 499");
+    EXPECT_EQ(ReadProgressText(0), "Reading eeprom - 0");
+    EXPECT_EQ(UploadProgressText(499), "Uploading eeprom - 499");
+    EXPECT_EQ(ReadStoppedText(181), "Status- read stopped at 181");
+    EXPECT_EQ(UploadFailedText(10), "Status- upload failed at 10");
+    EXPECT_EQ(WriteFailedText(443), "Status- write to 443 failed");
+    // Every panel text begins with "Status- " and leaves the idle "Status- ECU connected" to the idle link.
+    EXPECT_EQ(UploadDoneText(0), "Status- upload complete");
+    EXPECT_EQ(UploadDoneText(1), "Status- uploaded, 1 byte differs");
+    EXPECT_EQ(UploadDoneText(3), "Status- uploaded, 3 bytes differ");
 }
 
-// The echo of a single editor write only updates the image: no text, no next write.
-TEST(EepromUpload, WithoutAnUploadAnEchoOnlyStores)
+TEST(EepromWalks, FailedUploadSaysWhatTheEcuHolds)
 {
-    for (uint16_t a : {uint16_t(0), uint16_t(452), uint16_t(499)}) {
-        const UploadStep step = OnWriteReply(a, false);
-        EXPECT_TRUE(step.store);
-        EXPECT_FALSE(step.status);
-        EXPECT_FALSE(step.endStatus);
-        EXPECT_EQ(step.outcome, UploadStep::Stop);
-    }
-    EXPECT_FALSE(OnWriteReply(500, false).store);
-}
+    const std::string none = UploadFailedMessage(0, false);
+    EXPECT_NE(none.find("did not answer at address 0"), std::string::npos) << none;
+    EXPECT_NE(none.find("holds none of the file"), std::string::npos) << none;
 
-TEST(EepromUpload, AddressAboveTheImageFailsWithoutStoring)
-{
-    const UploadStep step = OnWriteReply(500, true);
-    EXPECT_FALSE(step.store);
-    EXPECT_FALSE(step.status);
-    EXPECT_EQ(step.endStatus, "Status- error reading eeprom");
-    EXPECT_EQ(step.outcome, UploadStep::Failed);
+    const std::string part = UploadFailedMessage(181, false);
+    EXPECT_NE(part.find("first 181 bytes of the file (addresses 0 to 180)"), std::string::npos) << part;
+    EXPECT_NE(part.find("old values after them"), std::string::npos) << part;
+    EXPECT_NE(part.find("Load the file again"), std::string::npos) << part;
+
+    EXPECT_NE(UploadFailedMessage(5, true).find("broken off at address 5"), std::string::npos);
 }

@@ -228,22 +228,3 @@ TEST(ReceiveAvailableTest, ConversionErrorCountsAsRejectedOtherErrorsPassThrough
     EXPECT_EQ(rejected, 1);
     EXPECT_EQ(assembler.ReplyFill, 0);   // the next reply starts clean
 }
-
-TEST(SendFrameTest, OpensAClosedPortPurgesThenWritesTenBytes)
-{
-    FakeLink link;
-    protocol::SendFrame(link, 'W', 23, 15);
-    std::vector<std::string> expected = {"open", "purge 4"};
-    for (char c : std::string("*W00170F7D")) expected.push_back(std::string("write ") + c);
-    EXPECT_EQ(link.calls, expected);
-
-    link.calls.clear();   // now connected: no second open
-    protocol::SendFrame(link, 'V', 0, 0);
-    ASSERT_EQ(link.calls.size(), 11u);
-    EXPECT_EQ(link.calls[0], "purge 4");
-
-    FakeLink refusing;   // a failed open is not examined: the writes are still attempted
-    refusing.openSucceeds = false;
-    protocol::SendFrame(refusing, 'V', 0, 0);
-    EXPECT_EQ(refusing.calls.size(), 12u);
-}

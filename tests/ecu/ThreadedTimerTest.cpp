@@ -160,6 +160,21 @@ TEST(ThreadedTimer, IntervalZeroNeverTicks)
     EXPECT_TRUE(log.WaitFor(2));
 }
 
+// A timer built with Interval 0 from the start: its worker must not hand a tick over before
+// the handler is assigned (which would then run it once).
+TEST(ThreadedTimer, BuiltWithIntervalZeroNeverRunsItsHandler)
+{
+    int ticks = 0;
+    for (int i = 0; i < 50; ++i) {
+        TThreadedTimer timer(nullptr, 0);
+        std::this_thread::sleep_for(1ms);   // time for a worker that ran ahead to hand a tick over
+        timer.SetOnTimer([&](TThreadedTimer*) { ++ticks; });
+        QCoreApplication::processEvents();
+    }
+    QTest::qWait(50);
+    EXPECT_EQ(ticks, 0);
+}
+
 TEST(ThreadedTimer, UnassigningTheHandlerParksAndReassigningKeepsTheDeadline)
 {
     TickLog log;

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "ecu/Zcomm.h"
+#include "tests/support/Terminals.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QEvent>
 #include <QTemporaryDir>
 #include <QTest>
@@ -17,6 +19,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -497,4 +500,72 @@ TEST(ZcommTest, WatcherStaysIdleAfterTheFarEndHangsUp)
     EXPECT_EQ(raised, before);
     EXPECT_EQ(comm.WriteCommByte('b'), 0);
     EXPECT_EQ(comm.CloseConnection(), 1);   // and it still ends when told to
+}
+
+// Only serial lines and free pseudo-terminals are ports: never a terminal someone works in.
+TEST(ZcommTest, TerminalsOfPeopleAndNonSerialDevicesAreRefusedUnopened)
+{
+    QTemporaryDir dir;
+    const std::string file = dir.filePath("plain").toStdString();
+    { QFile f(QString::fromStdString(file)); ASSERT_TRUE(f.open(QIODevice::WriteOnly)); }
+    for (const std::string& path : {std::string("/dev/tty"), std::string("/dev/console"), std::string("/dev/ptmx"),
+                                   std::string("/dev/null"), std::string("/dev"), file,
+                                   std::string("/nonexistent/qx")}) {
+        EXPECT_TRUE(serial::deviceRefusal(path)) << path;
+    }
+    if (::access("/dev/tty1", F_OK) == 0) {
+        EXPECT_TRUE(serial::deviceRefusal("/dev/tty1"));   // a virtual console
+    }
+
+    Pty free;   // a pseudo-terminal nobody has as their terminal: what the simulated ECU offers
+    EXPECT_FALSE(serial::deviceRefusal(free.path));
+
+    SomeonesTerminal shell;
+    ASSERT_TRUE(shell.Ready());
+    const auto refusal = serial::deviceRefusal(shell.Path());
+    ASSERT_TRUE(refusal);
+    EXPECT_NE(refusal->find("in use"), std::string::npos) << *refusal;
+
+    const termios before = shell.Settings();
+    TZComm comm;
+    comm.SetBaudRate(19200);
+    comm.SetPort(QString::fromStdString(shell.Path()));
+    EXPECT_EQ(comm.OpenConnection(), 0);
+    EXPECT_FALSE(comm.OpenError().isEmpty());
+    EXPECT_EQ(comm.WriteCommByte('*'), 0);
+    const termios after = shell.Settings();
+    EXPECT_EQ(before.c_lflag, after.c_lflag);   // still a person's terminal: echo, line editing
+    EXPECT_EQ(before.c_iflag, after.c_iflag);
+    EXPECT_EQ(cfgetospeed(&before), cfgetospeed(&after));
+    EXPECT_EQ(shell.Unread(50), "");
+}
+
+// The device going away is said once, after the bytes that came before it.
+TEST(ZcommTest, HangUpIsRaisedOnceAfterTheLastBytes)
+{
+    auto pty = std::make_unique<Pty>();
+    TZComm comm;
+    comm.SetPort(QString::fromStdString(pty->path));
+    std::string got;
+    int hangUps = 0;
+    comm.OnDataAvailable = [&](TZComm* c) {
+        uint8_t buf[64];
+        int n;
+        while ((n = c->ReadComm(buf, sizeof buf)) > 0) got.append(reinterpret_cast<char*>(buf), std::size_t(n));
+    };
+    comm.OnHangUp = [&](TZComm*) {
+        ++hangUps;
+        EXPECT_EQ(got, "last words");
+    };
+    ASSERT_NE(comm.OpenConnection(), 0);
+    ASSERT_TRUE(pty->send(Bytes{'l', 'a', 's', 't', ' ', 'w', 'o', 'r', 'd', 's'}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return got.size() == 10; }, 5000));
+    pty.reset();   // both ends closed: the device is gone
+    ASSERT_TRUE(QTest::qWaitFor([&] { return hangUps > 0; }, 5000));
+    QTest::qWait(100);
+    EXPECT_EQ(hangUps, 1);
+    EXPECT_EQ(comm.Connected(), 1);   // closing is the owner's decision
+    uint8_t byte = '*';
+    EXPECT_EQ(comm.WriteCommFrame(&byte, 1, 0), -1);   // writes say the device has gone
+    comm.CloseConnection();
 }

@@ -33,6 +33,7 @@ struct HookReset {
     {
         ui::SetFileDialogHook({});
         ui::SetMessageHook({});
+        ui::SetQuestionHook({});
     }
 };
 
@@ -169,6 +170,40 @@ TEST(Dialogs, MessageHookReceivesKindAndText)
     EXPECT_EQ(got[0].second, "Push throttle to maximum!\n Then press OK");
     EXPECT_EQ(got[1].first, ui::MessageKind::Error);
     EXPECT_EQ(got[1].second, "Cannot open file tune.qxc");
+}
+
+TEST(Dialogs, AQuestionKeepsWhatWouldBeLostUnlessTheYesButtonIsTaken)
+{
+    // Enter takes the default, Escape the way out: both must keep the log.
+    for (const int key : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
+        QString text;
+        QStringList buttons;
+        answerNext<QMessageBox>([&, key](QMessageBox* box) {
+            text = box->text();
+            for (QAbstractButton* b : box->buttons()) buttons << b->accessibleName();
+            EXPECT_EQ(box->textFormat(), Qt::PlainText);
+            if (key) {
+                QTest::keyClick(box, Qt::Key(key));
+                return;
+            }
+            for (QAbstractButton* b : box->buttons())
+                if (b->text() == "Discard") b->click();
+        });
+        const bool yes = ui::Ask(nullptr, "Discard the unsaved log of 3 samples?", "Discard", "Cancel");
+        EXPECT_EQ(yes, key == 0) << key;
+        EXPECT_EQ(text, "Discard the unsaved log of 3 samples?");
+        buttons.sort();
+        EXPECT_EQ(buttons, (QStringList{"Cancel", "Discard"}));
+    }
+
+    HookReset reset;
+    QStringList asked;
+    ui::SetQuestionHook([&](const QString& text, const QString& yes, const QString& no) {
+        asked << text << yes << no;
+        return true;
+    });
+    EXPECT_TRUE(ui::Ask(nullptr, "Go?", "Go", "Stay"));
+    EXPECT_EQ(asked, (QStringList{"Go?", "Go", "Stay"}));
 }
 
 TEST(Beep, IsCounted)

@@ -59,6 +59,11 @@ protected:
             (kind == ui::MessageKind::Error ? errors : prompts) << text;
             if (onPrompt) onPrompt();
         });
+        ui::SetQuestionHook([this](const QString& text, const QString& yes, const QString& no) {
+            questions << text;
+            answers = {yes, no};
+            return answerYes;
+        });
     }
     void Save(const QString& name)
     {
@@ -91,7 +96,9 @@ protected:
     };
     std::vector<Shown> dialogs;
     std::optional<QString> answer;
-    QStringList errors, prompts;
+    QStringList errors, prompts, questions;
+    QStringList answers;   // the captions of the last question's two buttons
+    bool answerYes = false;
     std::function<void()> onPrompt;
 };
 
@@ -140,13 +147,14 @@ TEST_F(CalibrationFilesTest, ALoadedFileIsShownUploadedAndEndsEqualInTheEcu)
     EXPECT_EQ(form->MapGrid[4]->Cells(0, 1), QString::number(other[104]));
 
     ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
-    const std::vector<sim::Command> frames = ReceivedSince(mark);
+    const std::vector<sim::Command> frames = Distinct(ReceivedSince(mark));
     ASSERT_EQ(frames.size(), 500u);
     EXPECT_EQ(frames[0].letter, 'W');
     EXPECT_EQ(frames[0].address, 0);
     EXPECT_EQ(frames[0].data, other[0]);
     for (int a = 0; a < 500; ++a) ASSERT_EQ(frames[std::size_t(a)].address, a);
-    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connected"));
+    // Done, and said so: not the idle link's text.
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- upload complete"));
     EXPECT_EQ(ecu->Eeprom(), other);
     EXPECT_EQ(AsBytes(form->EepromImage), QByteArray(reinterpret_cast<const char*>(other.data()), 500));
 
@@ -156,28 +164,46 @@ TEST_F(CalibrationFilesTest, ALoadedFileIsShownUploadedAndEndsEqualInTheEcu)
     EXPECT_EQ(ReadRaw(Path("again.qxc")), ReadRaw(Path("other.qxc")));
 }
 
-TEST_F(CalibrationFilesTest, WithoutItsSideFileACalibrationIsShownButNotSent)
+TEST_F(CalibrationFilesTest, AMissingDescriptionIsAskedAboutBeforeAnythingChanges)
 {
     const sim::Image other = OtherImage();
     ASSERT_TRUE(WriteRaw(Path("tune.bin"), QByteArray(reinterpret_cast<const char*>(other.data()), 500)));
     const sim::Image before = ecu->Eeprom();
+    const calibration::EepromImage image = form->EepromImage;
+    const QString cell = form->MapGrid[7]->Cells(5, 1);
+
+    // Cancel: the ECU, the image, every page and the description as they were.
     size_t mark = Mark();
     Load(Path("tune.bin"));
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], QStringLiteral("Cannot open file ") + Path("tune.qxc"));
-    EXPECT_EQ(form->MapGrid[7]->Cells(5, 1), QString::number(other[25]));
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].contains(Path("tune.qxc"))) << questions[0].toStdString();
+    EXPECT_TRUE(questions[0].contains("No such file")) << questions[0].toStdString();
+    EXPECT_EQ(answers, (QStringList{"Load without a description", "Cancel"}));
+    EXPECT_EQ(form->EepromImage, image);
+    EXPECT_EQ(form->MapGrid[7]->Cells(5, 1), cell);
     EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("Memo1"));
     EXPECT_EQ(form->UploadActive, 0);
     EXPECT_TRUE(FramesSince(mark).empty());
     EXPECT_EQ(ecu->Eeprom(), before);
+    EXPECT_TRUE(errors.isEmpty());
 
-    // tune.bin finds tune.qxc too.
-    ASSERT_TRUE(WriteRaw(Path("tune.qxc"), QByteArray("from bin\r\n")));
+    // Loaded without a description: shown, sent whole, the description box emptied.
+    answerYes = true;
     mark = Mark();
     Load(Path("tune.bin"));
+    EXPECT_EQ(questions.size(), 2);
+    EXPECT_EQ(form->MapGrid[7]->Cells(5, 1), QString::number(other[25]));
+    EXPECT_EQ(form->Memo1->toPlainText(), QString());
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+    EXPECT_EQ(ReceivedSince(mark).size(), 500u);
+    EXPECT_EQ(ecu->Eeprom(), other);
+
+    // tune.bin finds tune.qxc too, and then nothing is asked.
+    ASSERT_TRUE(WriteRaw(Path("tune.qxc"), QByteArray("from bin\r\n")));
+    Load(Path("tune.bin"));
+    EXPECT_EQ(questions.size(), 2);
     EXPECT_EQ(form->Memo1->toPlainText(), QStringLiteral("from bin"));
     ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
-    EXPECT_EQ(ecu->Eeprom(), other);
 }
 
 TEST_F(CalibrationFilesTest, FilesThatAreNotACalibrationImageAreRefused)
@@ -208,14 +234,21 @@ TEST_F(CalibrationFilesTest, FilesThatAreNotACalibrationImageAreRefused)
         EXPECT_TRUE(FramesSince(mark).empty());
     }
 
-    // A file that cannot be opened: the status bar says so, nothing else happens.
-    errors.clear();
-    const size_t mark = Mark();
-    Load(Path("missing.qxe"));
-    EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
-    EXPECT_TRUE(errors.isEmpty());
-    EXPECT_EQ(form->EepromImage, image);
-    EXPECT_TRUE(FramesSince(mark).empty());
+    // A file that cannot be opened, or is no file: the status bar and a box say so, nothing
+    // else happens.
+    ASSERT_EQ(::mkfifo(Path("pipe.qxe").toLocal8Bit().constData(), 0644), 0);
+    for (const auto& [name, reason] : {std::pair{"missing.qxe", "No such file"}, std::pair{"pipe.qxe", "named pipe"}}) {
+        errors.clear();
+        const size_t mark = Mark();
+        Load(Path(name));
+        EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
+        ASSERT_EQ(errors.size(), 1);
+        EXPECT_TRUE(errors[0].contains(Path(name))) << errors[0].toStdString();
+        EXPECT_TRUE(errors[0].contains(reason)) << errors[0].toStdString();
+        EXPECT_EQ(form->EepromImage, image);
+        EXPECT_TRUE(FramesSince(mark).empty());
+    }
+    EXPECT_TRUE(questions.isEmpty());
 }
 
 TEST_F(CalibrationFilesTest, ASaveThatCannotBeWrittenLeavesTheOldFilesAsTheyWere)
@@ -225,6 +258,9 @@ TEST_F(CalibrationFilesTest, ASaveThatCannotBeWrittenLeavesTheOldFilesAsTheyWere
     const QString side = Path("locked/tune.qxc");
     ASSERT_TRUE(WriteRaw(image, QByteArray(500, '\x07')));
     ASSERT_TRUE(WriteRaw(side, "old\r\n"));
+    // Files the user may not write, in a folder they may not write either.
+    ASSERT_EQ(chmod(image.toLocal8Bit().constData(), 0444), 0);
+    ASSERT_EQ(chmod(side.toLocal8Bit().constData(), 0444), 0);
     ASSERT_EQ(chmod(Path("locked").toLocal8Bit().constData(), 0555), 0);
     ASSERT_EQ(chmod(dir.path().toLocal8Bit().constData(), 0711), 0);
     {
@@ -241,16 +277,32 @@ TEST_F(CalibrationFilesTest, ASaveThatCannotBeWrittenLeavesTheOldFilesAsTheyWere
     chmod(Path("locked").toLocal8Bit().constData(), 0755);
     chmod(dir.path().toLocal8Bit().constData(), 0700);
     EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
+    ASSERT_EQ(errors.size(), 1);
+    EXPECT_TRUE(errors[0].contains(image)) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains("Permission denied")) << errors[0].toStdString();
     EXPECT_EQ(ReadRaw(image), QByteArray(500, '\x07'));
     EXPECT_EQ(ReadRaw(side), QByteArray("old\r\n"));
-    EXPECT_EQ(QDir(Path("locked")).entryList(QDir::Files).size(), 2);   // no temporary left over
+    EXPECT_EQ(QDir(Path("locked")).entryList(QDir::Files | QDir::Hidden).size(), 2);   // no temporary left over
 
-    // A side file that cannot be created: the box says so, the image is written all the same.
+    // A description that cannot be written, made read-only or a folder: the image is not saved
+    // either, so image and description always belong together.
+    const QByteArray oldImage(500, '\x09');
+    ASSERT_TRUE(WriteRaw(Path("tune.qxe"), oldImage));
+    ASSERT_TRUE(WriteRaw(Path("tune.qxc"), "read-only\r\n"));
+    ASSERT_EQ(chmod(Path("tune.qxc").toLocal8Bit().constData(), 0444), 0);
+    ASSERT_TRUE(WriteRaw(Path("blocked.qxe"), oldImage));
     ASSERT_TRUE(QDir(dir.path()).mkdir("blocked.qxc"));
+    errors.clear();
+    Save(Path("tune"));
     Save(Path("blocked"));
-    ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], QStringLiteral("Cannot create file ") + Path("blocked.qxc"));
-    EXPECT_EQ(ReadRaw(Path("blocked.qxe")), AsBytes(form->EepromImage));
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[0].contains(Path("tune.qxc") + "\" could not be written: The file is read-only"))
+        << errors[0].toStdString();
+    EXPECT_TRUE(errors[1].contains(Path("blocked.qxc") + "\" could not be written: It is a folder"))
+        << errors[1].toStdString();
+    EXPECT_EQ(ReadRaw(Path("tune.qxe")), oldImage);
+    EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("read-only\r\n"));
+    EXPECT_EQ(ReadRaw(Path("blocked.qxe")), oldImage);
 }
 
 // A disk that fills up part-way through a file: the write fails after some bytes went out.
@@ -277,14 +329,17 @@ TEST_F(CalibrationFilesTest, AWriteThatFailsPartWayLeavesTheOldFileWhole)
     EXPECT_EQ(form->StatusBar1->PanelText(3), QStringLiteral("Status- error opening file"));
     EXPECT_EQ(ReadRaw(Path("tune.qxe")), oldImage);
     EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("old description\r\n"));
-    EXPECT_TRUE(errors.isEmpty());
-
-    saveWithFileSizeLimit(600);   // the image fits, the description does not
-    EXPECT_EQ(ReadRaw(Path("tune.qxe")), AsBytes(form->EepromImage));
     ASSERT_EQ(errors.size(), 1);
-    EXPECT_EQ(errors[0], QStringLiteral("Cannot create file ") + Path("tune.qxc"));
+    EXPECT_TRUE(errors[0].contains(Path("tune.qxe") + "\" could not be written: File too large"))
+        << errors[0].toStdString();
+
+    saveWithFileSizeLimit(600);   // the image fits, the description does not: neither changes
+    EXPECT_EQ(ReadRaw(Path("tune.qxe")), oldImage);
+    ASSERT_EQ(errors.size(), 2);
+    EXPECT_TRUE(errors[1].contains(Path("tune.qxc") + "\" could not be written: File too large"))
+        << errors[1].toStdString();
     EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("old description\r\n"));
-    QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    QStringList files = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
     files.sort();
     EXPECT_EQ(files, (QStringList{"COM1", "tune.qxc", "tune.qxe"}));   // no temporary left over
 }

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 
 #include "calibration/ImageLayout.h"
@@ -26,7 +27,7 @@ protected:
     std::vector<sim::Command> WritesSince(size_t mark) const
     {
         std::vector<sim::Command> writes;
-        for (const sim::Command& c : ReceivedSince(mark))
+        for (const sim::Command& c : Distinct(ReceivedSince(mark)))
             if (c.letter == 'W') writes.push_back(c);
         return writes;
     }
@@ -71,8 +72,8 @@ protected:
 TEST_F(CalibrationTest, AFullReadAsksForEveryAddressInOrderAndShowsTheEcusCalibration)
 {
     ASSERT_TRUE(WaitForReadComplete());
-    std::vector<int> asked;
-    for (const sim::Command& c : ecu->Received())
+    std::vector<int> asked;   // a step sent again on a slow reply counts once
+    for (const sim::Command& c : Distinct(ecu->Received()))
         if (c.letter == 'R') asked.push_back(c.address);
     ASSERT_EQ(asked.size(), 500u);
     for (int a = 0; a < 500; ++a) ASSERT_EQ(asked[std::size_t(a)], a);
@@ -103,37 +104,71 @@ TEST_F(CalibrationTest, AFullReadAsksForEveryAddressInOrderAndShowsTheEcusCalibr
     }
 }
 
-TEST_F(CalibrationTest, AStalledReadShowsWhereItStandsAndRestartsFromZeroAfterFiveProbeTicks)
+TEST_F(CalibrationTest, ALostOrDamagedReadReplyIsAskedAgainAndNeverStoredElsewhere)
 {
     autoStart = false;
     StartSim();
-    // The reply for address 251 is lost once: the walk stops after 250.
-    std::atomic<bool> dropped{false};
+    // The reply for address 251 is lost once; the one for 5 comes back with its address's high
+    // byte damaged (the checksum does not cover it), as 0x0105.
+    std::atomic<bool> dropped{false}, damaged{false};
     ecu->SetRawReplyHook([&](const sim::Command& c, const std::string& reply) -> std::vector<std::string> {
         if (c.letter == 'R' && c.address == 251 && !dropped.exchange(true)) return {};
+        if (c.letter == 'R' && c.address == 5 && !damaged.exchange(true)) return {"*r0105" + reply.substr(6)};
         return {reply};
     });
     StartWindow();
-    ASSERT_TRUE(WaitFor([&] { return dropped.load(); }, 5000));
-    Pump(100);
-    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Reading eeprom - 250"));
+    ASSERT_TRUE(WaitForReadComplete(5000));
+    EXPECT_TRUE(dropped && damaged);
+    EXPECT_EQ(form->EepromImage, ecu->Eeprom());
+    EXPECT_EQ(form->BadReplyCount, 1);   // the damaged reply; the lost one is simply asked again
+    std::vector<int> asked;
+    for (const sim::Command& c : ecu->Received())
+        if (c.letter == 'R') asked.push_back(c.address);
+    std::vector<int> once;
+    for (int a : asked)
+        if (once.empty() || once.back() != a) once.push_back(a);
+    ASSERT_EQ(once.size(), 500u);
+    for (int a = 0; a < 500; ++a) ASSERT_EQ(once[std::size_t(a)], a);
+    EXPECT_GE(std::count(asked.begin(), asked.end(), 251), 2);
+    EXPECT_GE(std::count(asked.begin(), asked.end(), 5), 2);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connected"));
+    EXPECT_EQ(form->MapChartOf[7]->Count(), 36);
+}
+
+TEST_F(CalibrationTest, AReadThatGivesUpSaysWhereAndResumesThereWhenTheEcuAnswers)
+{
+    autoStart = false;
+    StartSim();
+    // Reads from address 251 on go unanswered until the ECU is asked for its version again.
+    std::atomic<bool> stalled{true}, versionAsked{false};
+    ecu->SetRawReplyHook([&](const sim::Command& c, const std::string& reply) -> std::vector<std::string> {
+        if (c.letter == 'V' && stalled && form && form->StatusBar1->PanelText(2).startsWith("Status- read stopped")) {
+            stalled = false;
+            versionAsked = true;
+        }
+        if (stalled && c.letter == 'R' && c.address >= 251) return {};
+        return {reply};
+    });
+    StartWindow();
+    ASSERT_TRUE(WaitFor([&] { return form->StatusBar1->PanelText(2) == QStringLiteral("Status- read stopped at 251"); },
+                        5000));
     EXPECT_EQ(form->ReadPending, 1);
-    // Nothing is decoded before the last byte: the grids still hold their start-up rows.
+    // Nothing is decoded before the last byte: the grids still hold their start-up rows, and
+    // the setting editors stay locked.
     EXPECT_EQ(form->MapGrid[7]->Cells(0, 1), QStringLiteral("250"));
     EXPECT_EQ(form->MapChartOf[7]->Count(), 0);
     const size_t mark = Mark();
 
-    // The fifth probe tick without a read reply asks for the version; its reply starts the
-    // read anew at address 0, and this time it runs to the end.
-    ASSERT_TRUE(WaitForReadComplete(12000));
-    const std::vector<sim::Command> after = ReceivedSince(mark);
-    ASSERT_GE(after.size(), 501u);
-    EXPECT_EQ(after[0].letter, 'V');
-    std::vector<int> asked;
+    // The next probe tick asks for the version; its reply resumes the read at 251.
+    ASSERT_TRUE(WaitForReadComplete(5000));
+    EXPECT_TRUE(versionAsked);
+    const std::vector<sim::Command> after = Distinct(ReceivedSince(mark));
+    std::vector<int> reads;
     for (const sim::Command& c : after)
-        if (c.letter == 'R') asked.push_back(c.address);
-    ASSERT_EQ(asked.size(), 500u);
-    for (int a = 0; a < 500; ++a) ASSERT_EQ(asked[std::size_t(a)], a);
+        if (c.letter == 'R') reads.push_back(c.address);
+    ASSERT_EQ(reads.size(), 249u);
+    for (int a = 251; a < 500; ++a) ASSERT_EQ(reads[std::size_t(a - 251)], a);
+    EXPECT_EQ(form->EepromImage, ecu->Eeprom());
     EXPECT_EQ(form->MapChartOf[7]->Count(), 36);
 }
 
@@ -398,32 +433,26 @@ TEST_F(CalibrationTest, DecodeShowsTheEncodingsAndFillsEachChartOnce)
         EXPECT_EQ(form->MapChartOf[map.number]->Count(), map.columns) << map.title;
 }
 
-TEST_F(CalibrationTest, WriteEchoesFollowTheImageAndEndAnUploadAt499)
+TEST_F(CalibrationTest, RepliesNobodyAskedForChangeNothingAndCountAsBad)
 {
     ASSERT_TRUE(WaitForReadComplete());
     form->PageControl1->SetActivePageIndex(calibration::PageTemp);
     form->PageControl1Change(form->PageControl1);
+    Pump(40);
     const QString status = form->StatusBar1->PanelText(2);
+    const calibration::EepromImage image = form->EepromImage;
+    const int bad = form->BadReplyCount;
 
-    // An echo with no upload running: the image only.
-    form->ProcessReply('w', 190, 33);
-    EXPECT_EQ(form->EepromImage[190], 33);
-    EXPECT_EQ(form->MapGrid[1]->Cells(2, 1), QString::number(ecu->Eeprom()[190]));
+    form->ProcessReply('w', 190, 33);   // an echo of a write never sent
+    form->ProcessReply('r', 0, 7);      // a read reply with no read running
+    form->ProcessReply('w', 500, 1);    // beyond the image
+    EXPECT_EQ(form->EepromImage, image);
+    EXPECT_EQ(form->BadReplyCount, bad + 3);
+    EXPECT_EQ(form->StatusBar1->PanelText(3), QString::number(bad + 3));
     EXPECT_EQ(form->StatusBar1->PanelText(2), status);
-
-    // The last echo of an upload ends it and decodes.
-    form->UploadActive = 1;
-    form->ProcessReply('w', 499, 9);
     EXPECT_EQ(form->UploadActive, 0);
-    EXPECT_EQ(form->EepromImage[499], 9);
-    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connected"));
-    EXPECT_EQ(form->MapGrid[1]->Cells(2, 1), QStringLiteral("33"));
-
-    // An echo beyond the image ends the upload as failed and stores nothing.
-    form->UploadActive = 1;
-    form->ProcessReply('w', 500, 1);
-    EXPECT_EQ(form->UploadActive, 0);
-    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- error reading eeprom"));
+    Pump(50);
+    EXPECT_TRUE(Distinct(ReceivedSince(Mark())).empty());   // nothing asked for the next address
 }
 
 TEST_F(CalibrationTest, HiddenButtonsStartReadsAtZeroAndAtTwenty)

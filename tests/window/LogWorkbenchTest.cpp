@@ -162,6 +162,7 @@ TEST_F(LogWorkbenchTest, CursorStandsAtTheSampleTheReadoutShows)
     EXPECT_EQ(form->TrackBar1->value(), 20);
 
     // A new log has no sample to stand at.
+    ui::SetQuestionHook([](const QString&, const QString&, const QString&) { return true; });   // discard
     form->Button1Click(nullptr);
     form->ThreadedTimer1->SetEnabled(false);
     EXPECT_EQ(chart->CursorIndex(), -1);

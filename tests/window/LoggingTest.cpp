@@ -11,6 +11,7 @@
 #include <csignal>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "ecu/Threadedtimer.h"
 #include "logging/LogViewer.h"
@@ -23,7 +24,6 @@
 #include "ui/StringGrid.h"
 
 // Readable texts in failure messages.
-static void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace {
 
@@ -117,6 +117,16 @@ protected:
             EXPECT_EQ(kind, ui::MessageKind::Error);
         });
     }
+    // Answers every question about discarding the log, remembering what was asked.
+    void AnswerQuestions(bool discard)
+    {
+        ui::SetQuestionHook([this, discard](const QString& text, const QString& yes, const QString& no) {
+            questions.push_back(text);
+            EXPECT_EQ(yes, "Discard");
+            EXPECT_EQ(no, "Cancel");
+            return discard;
+        });
+    }
     void SendMouse(QEvent::Type type, QPoint pos, Qt::MouseButtons buttons)
     {
         QMouseEvent e(type, pos, form->Chart10->mapToGlobal(pos), Qt::LeftButton, buttons, Qt::NoModifier);
@@ -125,6 +135,7 @@ protected:
 
     int dialogFilterIndex = 0;
     std::vector<QString> messages;
+    std::vector<QString> questions;
 };
 
 TEST_F(LoggingTest, PageAsBuilt)
@@ -216,17 +227,14 @@ TEST_F(LoggingTest, RecordingAgainstTheEcu)
     ASSERT_TRUE(WaitFor([&] { return Samples() >= 4; }));
     EXPECT_TRUE(form->TrackBar1->isHidden());
 
-    // Looking at the Logging page pauses sampling; the log and LoggingActive stay.
-    form->FormShortCut(Qt::Key_F5);
-    Pump(50);   // a tick already handed over may still run once
-    const int paused = Samples();
-    Pump(400);  // more than three polling cycles
-    EXPECT_EQ(Samples(), paused);
+    // Recording goes on whichever page is shown, so the log holds what the status bar says.
+    for (int key : {Qt::Key_F2, Qt::Key_F5, Qt::Key_F4}) {
+        form->FormShortCut(key);
+        EXPECT_TRUE(form->ThreadedTimer1->Enabled());
+        const int before = Samples();
+        ASSERT_TRUE(WaitFor([&] { return Samples() >= before + 2; })) << "page key " << key - Qt::Key_F1 + 1;
+    }
     EXPECT_EQ(form->LoggingActive, 1);
-
-    // Back on the Gauges page the same log grows on.
-    form->FormShortCut(Qt::Key_F4);
-    ASSERT_TRUE(WaitFor([&] { return Samples() >= paused + 2; }));
     form->Button13->click();
     const int n = Samples();
     Pump(300);   // polling goes on, recording does not
@@ -246,10 +254,19 @@ TEST_F(LoggingTest, RecordingAgainstTheEcu)
     ASSERT_TRUE(sample);
     for (int k = 0; k < kLogChannelCount; ++k) EXPECT_EQ(form->Chart10->YValue(k, n - 1), (*sample)[k]) << k;
 
-    // Start again: the log is emptied without a question and the slider hides.
+    // Start again: a log never saved goes only when the tuner says so.
     form->TrackBar1->setValue(n - 1);
     const Texts readout = Row1();
+    AnswerQuestions(false);
     form->Button12->click();
+    ASSERT_EQ(questions, std::vector<QString>{QString("Discard the unsaved log of %1 samples?").arg(n)});
+    EXPECT_EQ(Samples(), n);
+    EXPECT_EQ(form->LoggingActive, 0);
+    EXPECT_FALSE(form->TrackBar1->isHidden());
+    // Discarded, the log is emptied and the slider hides.
+    AnswerQuestions(true);
+    form->Button12->click();
+    EXPECT_EQ(questions.size(), 2u);
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 0));
     EXPECT_TRUE(form->TrackBar1->isHidden());
     EXPECT_EQ(form->TrackBar1->value(), 0);
@@ -368,6 +385,7 @@ TEST_F(LoggingTest, ZoomThenDoubleClickShowsTheWholeLog)
     EXPECT_EQ(chart->yAxis->range(), fullY);
 
     // Start Logging shows the new log whole, not the old zoom.
+    AnswerQuestions(true);
     SendMouse(QEvent::MouseButtonPress, from, Qt::LeftButton);
     SendMouse(QEvent::MouseMove, to, Qt::LeftButton);
     SendMouse(QEvent::MouseButtonRelease, to, Qt::NoButton);
@@ -398,7 +416,8 @@ TEST_F(LoggingTest, SaveLoadSaveThroughTheWindow)
     form->Button3->click();
     EXPECT_FALSE(QFile::exists(Path("run1.qxl.qxl")));
 
-    // A fresh run, then the file back: the loaded log replaces it and saves byte for byte.
+    // A fresh run (the saved log goes without a question), then the file back: the loaded log
+    // replaces the run, once the tuner agrees to discard it, and saves byte for byte.
     form->Button1Click(nullptr);
     form->ThreadedTimer1->SetEnabled(false);
     for (int i = 0; i < 70; ++i) Record(Varied(i + 5));
@@ -406,7 +425,9 @@ TEST_F(LoggingTest, SaveLoadSaveThroughTheWindow)
     form->TrackBar1->setValue(60);
     form->OpenDialog1.FilterIndex = 1;
     AnswerDialog(Path("run1.qxl"));
+    AnswerQuestions(true);
     form->Button4->click();
+    EXPECT_EQ(questions, std::vector<QString>{"Discard the unsaved log of 70 samples?"});
     EXPECT_EQ(dialogFilterIndex, 2);
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 41));
     EXPECT_FALSE(form->TrackBar1->isHidden());
@@ -443,6 +464,7 @@ TEST_F(LoggingTest, SaveLoadSaveThroughTheWindow)
     EXPECT_EQ(form->TrackBar1->value(), 0);
     EXPECT_EQ(Row1(), before) << "no sample, no readout";
     EXPECT_EQ(form->LoggingActive, 0);
+    EXPECT_EQ(questions.size(), 1u) << "loaded and saved logs go without a question";
 }
 
 TEST_F(LoggingTest, CancelledDialogsChangeNothing)
@@ -521,19 +543,116 @@ TEST_F(LoggingTest, LoadingDuringLoggingKeepsRecordingOntoTheLoadedLog)
     }
     form->Button12->click();
     ASSERT_TRUE(WaitFor([&] { return Samples() >= 1; }));
-    form->FormShortCut(Qt::Key_F5);   // to the Logging page: sampling pauses
-    Pump(50);
+    form->FormShortCut(Qt::Key_F5);   // to the Logging page: sampling goes on
+    AnswerQuestions(true);
     form->Button4->click();
+    EXPECT_EQ(questions.size(), 1u);
     EXPECT_EQ(form->LoggingActive, 1);
     EXPECT_EQ(Samples(), 4);
     EXPECT_EQ(form->TrackBar1->maximum(), 3);
-    form->FormShortCut(Qt::Key_F4);
     ASSERT_TRUE(WaitFor([&] { return Samples() >= 6; }));
     EXPECT_FLOAT_EQ(float(form->Chart10->YValue(0, 3)), 10.91f);
     EXPECT_EQ(form->TrackBar1->maximum(), 3) << "new samples lie beyond the slider until Stop";
     form->Button13->click();
     EXPECT_EQ(form->TrackBar1->maximum(), Samples() - 1);
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, Samples()));
+}
+
+TEST_F(LoggingTest, AnUnsavedLogIsNeverDiscardedWithoutAsking)
+{
+    Quiet();
+    for (int i = 0; i < 3; ++i) Record(Varied(i));
+    const QByteArray other = "1\t2\t3\t4\t5\t6\t7\t8\t9\t10\t11\t12\t13\t14\t\r\n";
+    {
+        QFile f(Path("other.qxl"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(other) == other.size());
+    }
+
+    // Start Logging, Load and closing the window each ask, and Cancel keeps the log.
+    AnswerQuestions(false);
+    form->Button12->click();
+    EXPECT_EQ(form->LoggingActive, 0);
+    AnswerDialog(Path("other.qxl"));
+    form->Button4->click();
+    EXPECT_FALSE(form->close());
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(questions, std::vector<QString>(3, "Discard the unsaved log of 3 samples?"));
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 3));
+    EXPECT_DOUBLE_EQ(form->Chart10->YValue(0, 2), Varied(2)[0].toDouble() / 100);
+
+    // Once saved, the log goes without a question.
+    AnswerDialog(Path("kept"));
+    form->Button3->click();
+    form->Button12->click();
+    form->ThreadedTimer1->SetEnabled(false);
+    form->Button2Click(nullptr);
+    EXPECT_EQ(Samples(), 0);
+    EXPECT_EQ(questions.size(), 3u);
+    EXPECT_TRUE(form->close());
+}
+
+TEST_F(LoggingTest, AFileThatIsNoLogIsRefusedAndTheRecordingStays)
+{
+    Quiet();
+    CatchMessages();
+    for (int i = 0; i < 5; ++i) Record(Varied(i));
+    const std::vector<double> rpm = {form->Chart10->YValue(0, 0), form->Chart10->YValue(0, 4)};
+    {
+        QFile image(Path("tune.qxe"));
+        ASSERT_TRUE(image.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 500; ++i) image.putChar(char(i * 37 + 1));
+    }
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Path("pipe.qxl")).constData(), 0644), 0);
+    const std::pair<const char*, const char*> files[] = {
+        {"tune.qxe", "holds no log sample"},
+        {"pipe.qxl", "It is a named pipe, not a file"},   // refused at once: nothing waits
+    };
+    for (const auto& [name, why] : files) {
+        messages.clear();
+        AnswerDialog(Path(name));
+        form->Button4->click();   // no question: nothing is going to be discarded
+        ASSERT_EQ(messages.size(), 1u) << name;
+        EXPECT_TRUE(messages[0].contains(Path(name))) << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].contains(why)) << messages[0].toStdString();
+        EXPECT_TRUE(messages[0].contains("The log on display was kept")) << messages[0].toStdString();
+        EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 5));
+        EXPECT_EQ(form->Chart10->YValue(0, 0), rpm[0]);
+        EXPECT_EQ(form->Chart10->YValue(0, 4), rpm[1]);
+    }
+    EXPECT_TRUE(questions.empty());
+}
+
+TEST_F(LoggingTest, ALoadThatStopsEarlySaysHowFarItGot)
+{
+    Quiet();
+    std::vector<std::pair<ui::MessageKind, QString>> shown;
+    ui::SetMessageHook([&](ui::MessageKind kind, const QString& text) { shown.push_back({kind, text}); });
+    const QByteArray line = "65.43\t12.50\t3.25\t15.00\t85.00\t30.00\t10.00\t0.00\t13.80\t0.00\t9.50\t85.00\t2.50\t3.90\t\r\n";
+    {
+        QFile f(Path("stops.qxl"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(line + line + "1e39\t" + line);
+    }
+    AnswerDialog(Path("stops.qxl"));
+    form->Button4->click();
+    EXPECT_EQ(Samples(), 2);
+    EXPECT_FALSE(form->TrackBar1->isHidden());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].first, ui::MessageKind::Warning);
+    for (const char* part : {"Loaded 2 samples from", "line 3", "\"1e39\""})
+        EXPECT_TRUE(shown[0].second.contains(part)) << part << " in " << shown[0].second.toStdString();
+}
+
+TEST_F(LoggingTest, AValueNoLogFileCanHoldIsNotRecorded)
+{
+    Quiet();
+    Texts huge = kExample;
+    huge[1] = "1e39";   // typed into the TPS box while the link was down
+    Record(huge);
+    EXPECT_EQ(Row1(), huge) << "shown as it stands";
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 0)) << "but no series takes any of it";
+    Record(kExample);
+    EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));
 }
 
 }  // namespace

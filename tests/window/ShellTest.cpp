@@ -83,7 +83,7 @@ TEST_F(ShellTest, NoPollingAtStartAlthoughGaugesShown)
     EXPECT_EQ(form->PageControl1->ActivePageIndex(), 3);
     EXPECT_FALSE(form->ThreadedTimer1->Enabled());
     ASSERT_TRUE(WaitForReadComplete());
-    const std::vector<sim::Command> seen = ecu->Received();
+    const std::vector<sim::Command> seen = Distinct(ecu->Received());
     ASSERT_GE(seen.size(), 501u);
     EXPECT_EQ(seen[0].letter, 'V');
     for (int address = 0; address <= 499; ++address) {

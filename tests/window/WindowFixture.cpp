@@ -11,6 +11,11 @@ void WindowTest::SetUp()
     ASSERT_TRUE(dir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    // A question no test expected would otherwise wait for a person who never comes.
+    ui::SetQuestionHook([](const QString& text, const QString&, const QString&) {
+        ADD_FAILURE() << "unexpected question: " << text.toStdString();
+        return false;
+    });
     if (autoStart) {
         StartSim();
         StartWindow();
@@ -24,6 +29,7 @@ void WindowTest::TearDown()
     ecu.reset();
     ui::SetFileDialogHook({});
     ui::SetMessageHook({});
+    ui::SetQuestionHook({});
     QDir::setCurrent(previousDir);
 }
 
@@ -79,4 +85,12 @@ std::vector<sim::Command> WindowTest::ReceivedSince(size_t mark) const
     std::vector<sim::Command> all = ecu->Received();
     if (mark >= all.size()) return {};
     return {all.begin() + static_cast<long>(mark), all.end()};
+}
+
+std::vector<sim::Command> WindowTest::Distinct(const std::vector<sim::Command>& frames)
+{
+    std::vector<sim::Command> kept;
+    for (const sim::Command& c : frames)
+        if (kept.empty() || !(kept.back() == c)) kept.push_back(c);
+    return kept;
 }

@@ -18,6 +18,9 @@
 #include "app/Mainform.h"
 #include "tools/ecu-sim/EcuSim.h"
 
+// Readable QStrings in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+
 class WindowTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -40,6 +43,9 @@ protected:
     // The commands received since the mark, and a mark for "from now on".
     std::vector<sim::Command> ReceivedSince(size_t mark) const;
     size_t Mark() const { return ecu->ReceivedCount(); }
+    // The frames with each run of the same frame sent again (a step retried on a slow reply)
+    // kept once: what the ECU was asked to do, in order.
+    static std::vector<sim::Command> Distinct(const std::vector<sim::Command>& frames);
     // A path inside the test's folder.
     QString Path(const QString& name) const { return dir.filePath(name); }
 

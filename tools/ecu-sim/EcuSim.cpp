@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -66,7 +67,8 @@ std::string FrameText(const Command& c)
 }  // namespace
 
 EcuSim::EcuSim(SimOptions options)
-    : options_(std::move(options)), eeprom_(sim::DefaultImage()), engine_(options_.seed),
+    : options_(std::move(options)), eeprom_(sim::DefaultImage()), readEveryMs_(options_.readEveryMs),
+      engine_(options_.seed),
       faults_(options_.seed ^ 0x5eed5eed5eedULL)
 {
 }
@@ -92,7 +94,16 @@ bool EcuSim::Start(std::string* error)
         std::lock_guard lock(mutex_);
         eeprom_ = image;
     }
+    started_ = Clock::now();
+    {
+        std::lock_guard lock(mutex_);
+        engineTime_ = 0;
+    }
+    return Begin(error);
+}
 
+bool EcuSim::Begin(std::string* error)
+{
     auto failWith = [&](const std::string& text) {
         SetError(error, text);
         for (int* fd : {&master_, &slave_, &wake_})
@@ -135,11 +146,9 @@ bool EcuSim::Start(std::string* error)
     }
 
     line_ = std::make_unique<Line>();
-    started_ = Clock::now();
     {
         std::lock_guard lock(mutex_);
         slavePath_ = name;
-        engineTime_ = 0;
         running_ = true;
     }
     thread_ = std::thread(&EcuSim::Run, this);
@@ -147,6 +156,39 @@ bool EcuSim::Start(std::string* error)
 }
 
 void EcuSim::Stop()
+{
+    End();
+}
+
+void EcuSim::Unplug()
+{
+    Trace("unplugged: the terminal closes and the link goes");
+    End();
+}
+
+bool EcuSim::Replug(std::string* error)
+{
+    if (Running()) return true;
+    const bool ok = Begin(error);
+    if (ok) Trace("plugged in again on " + SlavePath());
+    return ok;
+}
+
+void EcuSim::SendFlowControl(bool stop)
+{
+    std::lock_guard lock(mutex_);
+    if (master_ < 0) return;
+    const char byte = stop ? 0x13 : 0x11;
+    if (::write(master_, &byte, 1) != 1) { /* a full terminal drops it, as a line would */ }
+    Trace(stop ? "-> XOFF" : "-> XON");
+}
+
+void EcuSim::SetReadEvery(uint32_t ms)
+{
+    readEveryMs_.store(ms);
+}
+
+void EcuSim::End()
 {
     if (!Running()) return;
     const uint64_t one = 1;
@@ -165,8 +207,11 @@ void EcuSim::Stop()
         if (n > 0 && std::string(target, static_cast<size_t>(n)) == slave) ::unlink(options_.link.c_str());
         linkMade_ = false;
     }
-    for (int* fd : {&master_, &slave_, &wake_})
-        if (*fd >= 0) ::close(std::exchange(*fd, -1));
+    {
+        std::lock_guard lock(mutex_);
+        for (int* fd : {&master_, &slave_, &wake_})
+            if (*fd >= 0) ::close(std::exchange(*fd, -1));
+    }
     line_.reset();
 }
 
@@ -190,24 +235,31 @@ void EcuSim::Run()
     char buffer[512];
     auto& queue = line_->queue;
 
+    // A slow reader looks at the line only every readEveryMs_ and then takes all it holds.
+    Clock::time_point nextRead = Clock::now();
     for (;;) {
+        const bool mayRead = Clock::now() >= nextRead;
+        std::optional<Clock::time_point> wakeAt;
+        if (!queue.empty() && !line_->blocked) wakeAt = queue.front().due;
+        if (!mayRead) wakeAt = wakeAt ? std::min(*wakeAt, nextRead) : nextRead;
         timespec wait{};
         timespec* timeout = nullptr;
-        if (!queue.empty() && !line_->blocked) {
-            const auto left = std::max(Clock::duration::zero(), queue.front().due - Clock::now());
+        if (wakeAt) {
+            const auto left = std::max(Clock::duration::zero(), *wakeAt - Clock::now());
             const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
             wait = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
             timeout = &wait;
         }
-        pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (line_->blocked ? POLLOUT : 0)), 0},
-                         {wake_, POLLIN, 0}};
+        const short events = static_cast<short>((mayRead ? POLLIN : 0) | (line_->blocked ? POLLOUT : 0));
+        pollfd fds[2] = {{master_, events, 0}, {wake_, POLLIN, 0}};
         if (::ppoll(fds, 2, timeout, nullptr) < 0 && errno != EINTR) {
             ::usleep(10000);   // never spin on an unexpected error
             continue;
         }
         if (fds[1].revents & POLLIN) return;   // Stop()
 
-        if (fds[0].revents & POLLIN) {
+        if (mayRead && (fds[0].revents & POLLIN)) {
+            if (const uint32_t every = readEveryMs_.load()) nextRead = Clock::now() + std::chrono::milliseconds(every);
             const ssize_t n = ::read(master_, buffer, sizeof buffer);
             const auto arrived = Clock::now();
             for (ssize_t i = 0; i < n; ++i) {
@@ -267,6 +319,15 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
     Image snapshot{};
     RawReplyHook hook;
     int gapMs = 0;
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (options_.dropCommands > 0 && chance(faults_) < options_.dropCommands) {
+        {
+            std::lock_guard lock(mutex_);
+            ++commandsLost_;
+        }
+        Trace("<- " + FrameText(command) + "  lost on its way (--drop-commands)");
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         received_.push_back(command);
@@ -293,7 +354,6 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
 
     std::string text = FrameText(reply);
     std::string note;
-    std::uniform_real_distribution<double> chance(0.0, 1.0);
     if (options_.drop > 0 && chance(faults_) < options_.drop) {
         Trace("-> " + text + "  lost (--drop)");
         return;
@@ -413,6 +473,12 @@ size_t EcuSim::RepliesSent() const
 {
     std::lock_guard lock(mutex_);
     return repliesSent_;
+}
+
+size_t EcuSim::CommandsLost() const
+{
+    std::lock_guard lock(mutex_);
+    return commandsLost_;
 }
 
 Image EcuSim::Eeprom() const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -44,6 +45,16 @@ public:
     void Stop();
     bool Running() const;
 
+    // The device goes away as if unplugged: the terminal closes (the tool's end sees a hang-up)
+    // and the link is removed. Replug brings it back on a new terminal under the same link;
+    // what the ECU holds and what it received are kept.
+    void Unplug();
+    bool Replug(std::string* error = nullptr);
+    // Writes XOFF (stop) or XON (go on) to the tool, as a device whose buffer is full does.
+    void SendFlowControl(bool stop);
+    // A slow reader from now on: it takes what the line holds only every ms (0: at once).
+    void SetReadEvery(uint32_t ms);
+
     std::string SlavePath() const;   // the terminal's path, e.g. /dev/pts/3; empty before Start
     std::string LinkPath() const { return options_.link; }
 
@@ -55,6 +66,7 @@ public:
     void ClearReceived();
     size_t RejectedCount() const;   // frames refused for checksum, non-hex field or cut short
     size_t RepliesSent() const;     // replies answered, including lost or damaged ones
+    size_t CommandsLost() const;    // well-formed commands lost on their way (--drop-commands)
 
     Image Eeprom() const;
     void SetEeprom(const Image& image);
@@ -76,6 +88,8 @@ private:
     struct Outgoing;
     class Line;
 
+    bool Begin(std::string* error);   // terminal, link and answering thread
+    void End();                       // the reverse, keeping the ECU's state
     void Run();
     void OnCommand(const Command& command, std::chrono::steady_clock::time_point commandStart);
     bool Act(const Command& command, Command& reply, bool& persist);
@@ -90,11 +104,13 @@ private:
     std::vector<std::chrono::steady_clock::time_point> receivedAt_;
     size_t rejected_ = 0;
     size_t repliesSent_ = 0;
+    size_t commandsLost_ = 0;
     Image eeprom_;
     bool silent_ = false;
     uint8_t flags_ = kDefaultFlags;
     uint8_t version_ = kDefaultVersion;
     bool frozen_ = false;
+    std::atomic<uint32_t> readEveryMs_{0};
     double engineTime_ = 0;
     std::map<char, LiveFields> liveReplies_;
     RawReplyHook hook_;

@@ -36,6 +36,11 @@ std::string UsageText()
            "  --latency-ms N     wait N ms before answering each command\n"
            "  --drop P           lose each reply with probability P (0 to 1); the command still acts\n"
            "  --corrupt P        damage one character of each reply with probability P (0 to 1)\n"
+           "  --drop-commands P  lose each command on its way with probability P (0 to 1): it neither acts nor is answered\n"
+           "  --read-every-ms N  a slow reader: take what the line holds only every N ms\n"
+           "  --xoff-every-ms N  send XOFF (0x13) every N ms, and XON (0x11) --xoff-hold-ms later (default 100)\n"
+           "  --unplug-every-ms N  go away every N ms (terminal closed, link removed) and come back under the\n"
+           "                     same link --unplug-for-ms later (default 2000)\n"
            "  --crlf             send CR LF after each reply\n"
            "  --silent-after N   stop answering after N replies (lost and damaged ones count)\n"
            "  --seed N           seed for the engine model and the faults (default 1)\n"
@@ -59,6 +64,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
         {"--latency-ms", [&](const std::string& v) { return ParseNumber(v, o.latencyMs); }},
         {"--drop", [&](const std::string& v) { return ParseProbability(v, o.drop); }},
         {"--corrupt", [&](const std::string& v) { return ParseProbability(v, o.corrupt); }},
+        {"--drop-commands", [&](const std::string& v) { return ParseProbability(v, o.dropCommands); }},
+        {"--read-every-ms", [&](const std::string& v) { return ParseNumber(v, o.readEveryMs); }},
+        {"--xoff-every-ms", [&](const std::string& v) { return ParseNumber(v, o.xoffEveryMs); }},
+        {"--xoff-hold-ms", [&](const std::string& v) { return ParseNumber(v, o.xoffHoldMs); }},
+        {"--unplug-every-ms", [&](const std::string& v) { return ParseNumber(v, o.unplugEveryMs); }},
+        {"--unplug-for-ms", [&](const std::string& v) { return ParseNumber(v, o.unplugForMs); }},
         {"--silent-after", [&](const std::string& v) {
              uint64_t n = 0;
              if (!ParseNumber(v, n)) return false;
@@ -98,7 +109,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
             value = args[++i];
         }
         if (!setter->second(*value)) {
-            const bool probability = name == "--drop" || name == "--corrupt";
+            const bool probability = name == "--drop" || name == "--corrupt" || name == "--drop-commands";
             const bool path = name == "--link" || name == "--image";
             result.error = "bad value '" + *value + "' for " + name +
                            (probability ? ": give a probability from 0 to 1"

@@ -17,6 +17,12 @@ struct SimOptions {
     uint32_t latencyMs = 0;         // extra answer time before each reply
     double drop = 0;                // probability that a reply is lost
     double corrupt = 0;             // probability that one character of a reply is damaged
+    double dropCommands = 0;        // probability that a command is lost on its way (never acts)
+    uint32_t readEveryMs = 0;       // a slow reader: takes what the line holds only every N ms
+    uint32_t xoffEveryMs = 0;       // sends XOFF every N ms ...
+    uint32_t xoffHoldMs = 100;      // ... and XON this long after it
+    uint32_t unplugEveryMs = 0;     // the device goes away every N ms ...
+    uint32_t unplugForMs = 2000;    // ... and comes back under the same link this long after
     bool crlf = false;              // CR LF after each reply
     std::optional<uint64_t> silentAfter;   // stop answering after this many replies
     uint64_t seed = 1;

@@ -1,6 +1,9 @@
 // quenrix-ecu-sim: the simulated ECU as a program, for running the tool without hardware.
+#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <pthread.h>
 #include <string>
 #include <vector>
@@ -45,8 +48,50 @@ int main(int argc, char** argv)
     std::fprintf(stderr, "quenrix-ecu-sim: answering on %s%s; Ctrl+C stops.\n", ecu.SlavePath().c_str(),
                  parsed.options.link.empty() ? "" : (" (link " + parsed.options.link + ")").c_str());
 
-    int received = 0;
-    sigwait(&stopSignals, &received);
+    // The line's bad days on a schedule: XOFF held for a while, the device unplugged and back.
+    using Clock = std::chrono::steady_clock;
+    using std::chrono::milliseconds;
+    const sim::SimOptions& o = parsed.options;
+    const auto never = Clock::time_point::max();
+    auto nextXoff = o.xoffEveryMs ? Clock::now() + milliseconds(o.xoffEveryMs) : never;
+    auto xonAt = never;
+    auto nextUnplug = o.unplugEveryMs ? Clock::now() + milliseconds(o.unplugEveryMs) : never;
+    auto replugAt = never;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= nextXoff) {
+            ecu.SendFlowControl(true);
+            xonAt = now + milliseconds(o.xoffHoldMs);
+            nextXoff = now + milliseconds(o.xoffEveryMs);
+        }
+        if (now >= xonAt) {
+            ecu.SendFlowControl(false);
+            xonAt = never;
+        }
+        if (now >= nextUnplug) {
+            ecu.Unplug();
+            std::fprintf(stderr, "quenrix-ecu-sim: unplugged for %u ms\n", o.unplugForMs);
+            replugAt = now + milliseconds(o.unplugForMs);
+            nextUnplug = never;
+        }
+        if (now >= replugAt) {
+            if (!ecu.Replug(&error)) {
+                std::fprintf(stderr, "quenrix-ecu-sim: %s\n", error.c_str());
+                return 1;
+            }
+            std::fprintf(stderr, "quenrix-ecu-sim: back on %s\n", ecu.SlavePath().c_str());
+            replugAt = never;
+            nextUnplug = now + milliseconds(o.unplugEveryMs);
+        }
+        const auto next = std::min({nextXoff, xonAt, nextUnplug, replugAt});
+        timespec wait{3600, 0};
+        if (next != never) {
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::max(Clock::duration::zero(), next - Clock::now())).count();
+            wait = {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+        }
+        if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) break;
+    }
     ecu.Stop();
     return 0;
 }

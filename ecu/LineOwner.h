@@ -1,0 +1,96 @@
+// LineOwner: the one owner of what goes out on the line to the ECU. Handlers ask it; they do
+// not write to the port themselves.
+//
+// - A frame is never cut short by the next: output still on its way is left to go out (frames
+//   queue behind each other in the driver), and only a line whose queued output has not moved
+//   for many frame times (held by flow control) is purged. A write never holds the window
+//   thread longer than about one frame's line time; a frame that cannot go out in that time is
+//   dropped and reported (OnFrameDropped), so the link watchdog sees the silence.
+// - Reads, uploads and batches of writes are jobs of an exchange::ExchangeQueue: one step in
+//   flight at a time, a reply taken only when its letter and address are the ones asked for,
+//   a step sent again when its reply is overdue, a job that gives up reported as such.
+// - A closed port is opened again when a frame is due, at most once a second, so that a device
+//   that went away is looked for without being hammered.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "ecu/Exchanges.h"
+#include "ecu/Protocol.h"
+
+class TZComm;
+
+class LineOwner : public QObject {
+    Q_OBJECT
+public:
+    using Clock = std::chrono::steady_clock;
+
+    LineOwner(TZComm& comm, protocol::ReplyAssembler& reception, QObject* parent = nullptr);
+
+    // An untracked frame (live polls, the probe): written at once; nothing waits for its reply.
+    // False when it did not go out whole.
+    bool Send(char letter, uint16_t address, uint8_t data);
+    // Opens the port now (a port change asks for it), whatever the pace of reopening.
+    int Open();
+
+    uint32_t Submit(exchange::JobKind kind, std::vector<exchange::Step> steps);
+    bool Busy() const { return queue_.Busy(); }
+    bool Has(exchange::JobKind kind) const { return queue_.Has(kind); }
+    std::optional<exchange::Step> Current() const { return queue_.Current(); }
+    // Every unfinished job fails (OnEvent, cancelled) and nothing of them goes out any more.
+    void CancelAll();
+    // The window is closing: nothing goes out and the port is not opened again.
+    void Shutdown();
+    bool IsShutDown() const { return shutDown_; }
+
+    // Takes what the port has received, frame by frame: each accepted reply goes to OnReply,
+    // each rejected one to OnRejected.
+    void ReceiveAvailable();
+    // The window hands over every accepted 'r' and 'w' reply; the queue says what it is.
+    exchange::Verdict TakeReply(const protocol::Reply& reply);
+
+    // The line time of n characters at the port's baud rate, ten bits a character.
+    Clock::duration CharsTime(int n) const;
+    Clock::duration Allowance() const { return queue_.Allowance(); }
+
+    std::function<void(const protocol::Reply&)> OnReply;
+    std::function<void()> OnRejected;
+    std::function<void()> OnFrameDropped;
+    std::function<void(const exchange::Event&)> OnEvent;
+    // A write failed because the device has gone (unplugged).
+    std::function<void()> OnDeviceGone;
+
+    uint64_t FramesDropped() const { return dropped_; }
+    uint64_t StuckPurges() const { return stuckPurges_; }
+    uint64_t Resends() const { return resends_; }
+
+private:
+    enum class Write { Sent, Dropped, Closed, Gone };
+    Write WriteFrame(char letter, uint16_t address, uint8_t data);
+    void Pump();   // sends the step that is due and sets the deadline timer
+    bool SendDue(std::vector<exchange::Event>& events);   // Pump without telling; true: device gone
+    void Dispatch(const std::vector<exchange::Event>& events);
+    void DeviceGone();
+
+    TZComm& comm_;
+    protocol::ReplyAssembler& reception_;
+    exchange::ExchangeQueue queue_;
+    QTimer deadline_;
+    bool shutDown_ = false;
+    bool pumping_ = false;
+    bool lineHeld_ = false;               // the last frame found no room: do not wait again
+    int lastQueued_ = 0;                  // output queued at the last frame
+    Clock::time_point lastMoved_{};       // when queued output was last seen moving
+    Clock::time_point lastOpenAttempt_{};
+    bool openedOnce_ = false;
+    uint64_t dropped_ = 0;
+    uint64_t stuckPurges_ = 0;
+    uint64_t resends_ = 0;
+};

@@ -1,0 +1,352 @@
+// The link on a bad day, against the simulated ECU: uploads that must reach the ECU whole,
+// an ECU that dies mid-upload, a line that loses, holds (XOFF) or reads slowly, a device that
+// goes away and comes back, names in the port box that are not serial lines, and closing.
+#include <QAccessible>
+#include <QAccessibleActionInterface>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <ctime>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "calibration/ImageLayout.h"
+#include "ecu/LineOwner.h"
+#include "ecu/Threadedtimer.h"
+#include "ecu/Zcomm.h"
+#include "tests/support/Terminals.h"
+#include "tests/window/WindowFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/PageControl.h"
+#include "ui/StatusBar.h"
+
+namespace {
+
+bool WriteRaw(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+// A calibration unlike the simulator's: every byte moved by 3, the lock byte still valid.
+sim::Image OtherImage(const sim::Image& from)
+{
+    sim::Image other = from;
+    for (std::size_t a = 0; a < other.size(); ++a) other[a] = static_cast<uint8_t>(other[a] + 3);
+    other[calibration::LockAddress] = 20;
+    return other;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+class LinkTest : public WindowTest {
+protected:
+    LinkTest() { autoStart = false; }
+
+    void Start(sim::SimOptions options = {})
+    {
+        StartSim(options);
+        StartWindow();
+        ASSERT_TRUE(WaitForReadComplete());
+        ui::SetFileDialogHook([this](ui::FileDialog&) -> std::optional<QString> { return answer; });
+        ui::SetMessageHook([this](ui::MessageKind kind, const QString& text) {
+            (kind == ui::MessageKind::Error ? errors : notes) << text;
+        });
+    }
+    void ShowPage(int page)
+    {
+        form->PageControl1->SetActivePageIndex(page);
+        form->PageControl1Change(form->PageControl1);
+    }
+    // Writes a calibration file pair and loads it through the Setup page's Load.
+    void LoadFile(const sim::Image& image)
+    {
+        ASSERT_TRUE(WriteRaw(Path("tune.qxe"), QByteArray(reinterpret_cast<const char*>(image.data()), 500)));
+        ASSERT_TRUE(WriteRaw(Path("tune.qxc"), QByteArray("tune\r\n")));
+        answer = Path("tune.qxe");
+        form->Button7Click(form->Button7);
+    }
+    bool Red() const { return form->StatusBar1->Color() == QColor(255, 0, 0); }
+
+    QString answer;
+    QStringList errors, notes;
+};
+
+TEST_F(LinkTest, LoadRightAfterTheReadOnTheSetupPagePutsTheWholeFileIntoTheEcu)
+{
+    Start();
+    // The completed read has switched polling on, whatever the page; a tuner goes straight to
+    // the Setup page (the program's own page change, which leaves polling on) and loads.
+    ASSERT_TRUE(form->ThreadedTimer1->Enabled());
+    form->PageControl1->SetActivePageIndex(calibration::PageSetup);
+    const sim::Image file = OtherImage(ecu->Eeprom());
+    LoadFile(file);
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+    EXPECT_EQ(ecu->Eeprom(), file);
+    EXPECT_EQ(form->EepromImage, file);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- upload complete"));
+    EXPECT_TRUE(errors.isEmpty());
+    // Polling waited for the upload and goes on after it.
+    const size_t mark = Mark();
+    ASSERT_TRUE(WaitFor([&] { return ecu->ReceivedCount() > mark + 20; }));
+    EXPECT_EQ(ecu->RejectedCount(), 0u);   // no frame reached the ECU cut short
+}
+
+TEST_F(LinkTest, AnUploadOverALossyLineCompletesAndTheEcuHoldsTheFile)
+{
+    sim::SimOptions options;
+    options.drop = 0.03;           // echoes lost
+    options.dropCommands = 0.03;   // writes lost on their way
+    options.corrupt = 0.02;        // echoes damaged
+    options.seed = 7;
+    Start(options);
+    ShowPage(calibration::PageSetup);
+    const sim::Image file = OtherImage(ecu->Eeprom());
+    LoadFile(file);
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 20000));
+    EXPECT_EQ(ecu->Eeprom(), file);
+    EXPECT_EQ(form->EepromImage, file);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(' ').toStdString();
+    EXPECT_GT(ecu->CommandsLost(), 0u);   // the line really was bad
+}
+
+TEST_F(LinkTest, ADeadEcuMidUploadIsSaidPlainlyAndTheEditorsUnlock)
+{
+    Start();
+    ShowPage(calibration::PageSetup);
+    const sim::Image before = ecu->Eeprom();
+    const sim::Image file = OtherImage(before);
+    // The ECU stops answering once it has stored address 100.
+    ecu->SetRawReplyHook([&](const sim::Command& c, const std::string& reply) -> std::vector<std::string> {
+        if (c.letter == 'W' && c.address == 100) ecu->SetSilent(true);
+        return {reply};
+    });
+    QElapsedTimer clock;
+    clock.start();
+    LoadFile(file);
+    ASSERT_TRUE(WaitFor([&] { return !errors.isEmpty(); }, 5000));
+    EXPECT_LT(clock.elapsed(), 4000);
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("first 101 bytes of the file"))) << errors[0].toStdString();
+    EXPECT_TRUE(errors[0].contains(QStringLiteral("old values after them")));
+    EXPECT_EQ(form->UploadActive, 0);
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- upload failed at 101"));
+    // What the box says is what the ECU holds.
+    const sim::Image held = ecu->Eeprom();
+    for (std::size_t a = 0; a < 500; ++a) ASSERT_EQ(held[a], a <= 100 ? file[a] : before[a]) << a;
+
+    // The setting editors are no longer locked: leaving one sends it.
+    ecu->SetSilent(false);
+    ecu->SetRawReplyHook({});
+    const size_t mark = Mark();
+    form->SettingEdit[443]->setText(QStringLiteral("77"));
+    form->txtIdleFuelExit(form->SettingEdit[443]);
+    ASSERT_TRUE(WaitFor([&] { return ecu->Eeprom()[443] == 77; }));
+    EXPECT_EQ(Distinct(ReceivedSince(mark)).front(), (sim::Command{'W', 443, 77}));
+}
+
+TEST_F(LinkTest, LoadWhileTheReadRunsIsRefusedAndSaysWhy)
+{
+    sim::SimOptions options;
+    options.latencyMs = 5;   // a read of several seconds
+    StartSim(options);
+    StartWindow();
+    ui::SetFileDialogHook([this](ui::FileDialog&) -> std::optional<QString> { return answer; });
+    ui::SetMessageHook([this](ui::MessageKind, const QString& text) { notes << text; });
+    ASSERT_TRUE(WaitFor([&] { return form->StatusBar1->PanelText(2).startsWith("Reading eeprom - 10"); }));
+    const sim::Image file = OtherImage(ecu->Eeprom());
+    LoadFile(file);
+    ASSERT_EQ(notes.size(), 1);
+    EXPECT_TRUE(notes[0].contains(QStringLiteral("still being read")));
+    ASSERT_TRUE(WaitForReadComplete(15000));
+    EXPECT_EQ(form->EepromImage, ecu->Eeprom());   // the read was not disturbed
+    EXPECT_NE(ecu->Eeprom(), file);                // and nothing of the file went out
+}
+
+TEST_F(LinkTest, AVersionReplyDuringTheReadStartsNoSecondWalk)
+{
+    StartSim();
+    StartWindow();
+    // Start Logging switches polling on at once: its 'V' replies come while the read runs.
+    form->Button1Click(form->Button12);
+    ASSERT_TRUE(WaitForReadComplete());
+    std::vector<int> reads;
+    for (const sim::Command& c : Distinct(ecu->Received()))
+        if (c.letter == 'R') reads.push_back(c.address);
+    ASSERT_EQ(reads.size(), 500u);
+    for (int a = 0; a < 500; ++a) ASSERT_EQ(reads[std::size_t(a)], a);
+    EXPECT_EQ(form->EepromImage, ecu->Eeprom());
+}
+
+TEST_F(LinkTest, AFarEndThatReadsSlowlyLosesNoFrame)
+{
+    Start();
+    ecu->SetReadEvery(20);   // it looks at the line only every 20 ms; polls come every 12
+    ShowPage(3);
+    const size_t mark = Mark();
+    Pump(3000);
+    ShowPage(calibration::PageSetup);
+    Pump(200);
+    const std::vector<sim::Command> seen = ReceivedSince(mark);
+    ASSERT_GT(seen.size(), 100u);
+    EXPECT_EQ(ecu->RejectedCount(), 0u);   // none cut short
+    EXPECT_EQ(form->Line->FramesDropped(), 0u);
+    // The cycle without a gap: every frame that went out arrived, in order.
+    const std::string cycle = "GABCDEVFH";
+    std::size_t at = cycle.find(seen[0].letter);
+    for (const sim::Command& c : seen) {
+        ASSERT_EQ(c.letter, cycle[at]);
+        at = (at + 1) % cycle.size();
+    }
+    EXPECT_FALSE(Red());
+}
+
+TEST_F(LinkTest, AnXoffFromTheLineNeverFreezesTheWindowAndPollingResumesAtXon)
+{
+    Start();
+    ShowPage(3);
+    Pump(100);
+    ecu->SendFlowControl(true);
+    Pump(50);
+    // Events posted to the window are handled at once although the line takes nothing.
+    QElapsedTimer clock;
+    qint64 worst = 0;
+    for (int i = 0; i < 20; ++i) {
+        bool handled = false;
+        clock.start();
+        QTimer::singleShot(0, form.get(), [&] { handled = true; });
+        ASSERT_TRUE(WaitFor([&] { return handled; }, 2000));
+        worst = std::max(worst, clock.elapsed());
+        Pump(30);
+    }
+    EXPECT_LT(worst, 200);   // a hang guard: a frozen window takes seconds
+    EXPECT_GT(form->Line->FramesDropped(), 0u);
+    EXPECT_TRUE(WaitFor([&] { return Red(); }, 2000));   // the silence is seen
+
+    ecu->SendFlowControl(false);
+    const size_t mark = Mark();
+    ASSERT_TRUE(WaitFor([&] { return ecu->ReceivedCount() > mark + 20; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return !Red(); }, 2000));
+}
+
+TEST_F(LinkTest, ADeviceThatGoesAwayIsShownLostAndIsReadAgainWhenItComesBack)
+{
+    Start();
+    ShowPage(calibration::PageSetup);   // far from the Gauges page and its watchdog
+    ecu->Unplug();
+    ASSERT_TRUE(WaitFor([&] { return Red(); }, 1000));
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connection lost"));
+    EXPECT_EQ(form->ZComm1->Connected(), 0);
+    EXPECT_EQ(form->ReadPending, 1);
+
+    // Gone, the program looks for it once a second and spins on nothing meanwhile.
+    const double cpuBefore = ProcessCpuSeconds();
+    Pump(2000);
+    EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.5);
+
+    sim::Image changed = OtherImage(ecu->Eeprom());
+    ecu->SetEeprom(changed);   // another calibration in the ECU that comes back
+    const size_t mark = Mark();
+    ASSERT_TRUE(ecu->Replug());
+    ASSERT_TRUE(WaitFor([&] { return form->ReadPending == 0; }, 6000));
+    EXPECT_EQ(form->ZComm1->Connected(), 1);
+    EXPECT_EQ(form->EepromImage, changed);
+    EXPECT_EQ(ReceivedSince(mark).front().letter, 'V');
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connected"));
+    EXPECT_TRUE(WaitFor([&] { return !Red(); }, 2000));
+}
+
+TEST_F(LinkTest, TypingADevicePathNeverTakesOverAPersonsTerminal)
+{
+    Start();
+    ShowPage(calibration::PageSetup);
+    SomeonesTerminal shell;   // a shell's terminal, as /dev/tty is to the person who started us
+    ASSERT_TRUE(shell.Ready());
+    const termios before = shell.Settings();
+
+    // Typed key by key: every prefix is tried as a port, /dev/tty among them.
+    QLineEdit* box = form->ComboBox1->lineEdit();
+    box->setFocus();
+    box->clear();
+    QTest::keyClicks(box, QString::fromStdString(shell.Path()));
+    Pump(50);
+    EXPECT_EQ(form->ComboBox1->currentText(), QString::fromStdString(shell.Path()));
+    EXPECT_EQ(form->ZComm1->Connected(), 0);
+    EXPECT_TRUE(form->ComboBox1->toolTip().contains(QStringLiteral("in use"))) << form->ComboBox1->toolTip().toStdString();
+    const termios after = shell.Settings();
+    EXPECT_EQ(before.c_lflag, after.c_lflag);
+    EXPECT_EQ(before.c_iflag, after.c_iflag);
+    EXPECT_EQ(before.c_oflag, after.c_oflag);
+    EXPECT_EQ(cfgetospeed(&before), cfgetospeed(&after));
+    EXPECT_EQ(shell.Unread(100), "");   // not one frame written into it
+
+    // Back to the simulated ECU by its name: found and read again.
+    box->clear();
+    QTest::keyClicks(box, QStringLiteral("COM1"));
+    ASSERT_TRUE(WaitForReadComplete()) << form->ZComm1->OpenError().toStdString();
+    EXPECT_EQ(form->ZComm1->Connected(), 1);
+    EXPECT_TRUE(form->ComboBox1->toolTip().isEmpty());
+}
+
+TEST_F(LinkTest, ClosingKeepsThePortClosed)
+{
+    Start();
+    ShowPage(3);   // polling, so that a tick is often on its way when the window closes
+    for (int i = 0; i < 5; ++i) {
+        Pump(7 + 3 * i);
+        form->close();
+        const size_t mark = Mark();
+        Pump(100);
+        EXPECT_EQ(form->ZComm1->Connected(), 0) << "close " << i;
+        EXPECT_EQ(ecu->ReceivedCount(), mark) << "close " << i;
+        form.reset();
+        StartWindow();
+        ASSERT_TRUE(WaitForReadComplete());
+        ShowPage(3);
+    }
+}
+
+TEST_F(LinkTest, AScreenReaderPressingATabChangesPagesLikeAClick)
+{
+    Start();
+    ShowPage(3);
+    ASSERT_TRUE(form->ThreadedTimer1->Enabled());
+    QAccessible::setActive(true);
+    auto* tabs = form->PageControl1->findChild<QTabBar*>();
+    ASSERT_NE(tabs, nullptr);
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(tabs);
+    ASSERT_NE(bar, nullptr);
+    auto press = [&](const QString& name) {
+        for (int i = 0; i < bar->childCount(); ++i) {
+            QAccessibleInterface* tab = bar->child(i);
+            if (tab && tab->text(QAccessible::Name) == name && tab->actionInterface()) {
+                tab->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(press(QStringLiteral("Setup")));
+    Pump(20);
+    EXPECT_EQ(form->PageControl1->ActivePageIndex(), calibration::PageSetup);
+    EXPECT_FALSE(form->ThreadedTimer1->Enabled());   // the page rule ran
+    ASSERT_TRUE(press(QStringLiteral("Gauges")));
+    Pump(20);
+    EXPECT_TRUE(form->ThreadedTimer1->Enabled());
+}
+
+}  // namespace
