@@ -38,6 +38,12 @@ QString TForm1::ClockText()
 
 void TForm1::ThreadedTimer1Timer(QObject*)
 {
+    // No port, nothing to poll: the device has gone or was never found, and the probe is
+    // looking for it. Polling comes back with the read that follows (or a page change).
+    if (!ZComm1->Connected()) {
+        ThreadedTimer1->SetEnabled(false);
+        return;
+    }
     // Polling waits while the line is busy with a walk or writes: their exchanges go one at a
     // time, and a poll between them would only slow them down. The watchdog waits with it.
     if (Line->Busy()) return;

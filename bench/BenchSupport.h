@@ -116,7 +116,12 @@ inline void HoldEngineStill(sim::EcuSim& ecu)
 // made before the ECU and removed after it has stopped.
 struct SimFolder {
     explicit SimFolder(uint32_t baud = 0, const QString& parent = QDir::tempPath())
-        : dir(QDir(parent).filePath(QStringLiteral("quenrix-bench-XXXXXX"))), ecu(Options(dir, baud))
+        : SimFolder(WithBaud(baud), parent)
+    {
+    }
+    // Any options of the simulated ECU (a lossy line, a slow reader); its link is made here.
+    explicit SimFolder(sim::SimOptions options, const QString& parent = QDir::tempPath())
+        : dir(QDir(parent).filePath(QStringLiteral("quenrix-bench-XXXXXX"))), ecu(Linked(dir, options))
     {
         if (!dir.isValid() || !QDir::setCurrent(dir.path())) {
             std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(parent));
@@ -127,11 +132,15 @@ struct SimFolder {
         if (!started) std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());
     }
 
-    static sim::SimOptions Options(const QTemporaryDir& folder, uint32_t baud)
+    static sim::SimOptions WithBaud(uint32_t baud)
     {
         sim::SimOptions options;
-        options.link = folder.filePath(QStringLiteral("COM1")).toStdString();
         options.baud = baud;
+        return options;
+    }
+    static sim::SimOptions Linked(const QTemporaryDir& folder, sim::SimOptions options)
+    {
+        options.link = folder.filePath(QStringLiteral("COM1")).toStdString();
         return options;
     }
 

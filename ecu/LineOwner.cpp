@@ -77,6 +77,7 @@ LineOwner::Write LineOwner::WriteFrame(char letter, uint16_t address, uint8_t da
         return Write::Dropped;
     }
     lineHeld_ = false;
+    ++sent_;
     return Write::Sent;
 }
 

@@ -67,6 +67,7 @@ public:
     // A write failed because the device has gone (unplugged).
     std::function<void()> OnDeviceGone;
 
+    uint64_t FramesSent() const { return sent_; }
     uint64_t FramesDropped() const { return dropped_; }
     uint64_t StuckPurges() const { return stuckPurges_; }
     uint64_t Resends() const { return resends_; }
@@ -90,6 +91,7 @@ private:
     Clock::time_point lastMoved_{};       // when queued output was last seen moving
     Clock::time_point lastOpenAttempt_{};
     bool openedOnce_ = false;
+    uint64_t sent_ = 0;
     uint64_t dropped_ = 0;
     uint64_t stuckPurges_ = 0;
     uint64_t resends_ = 0;

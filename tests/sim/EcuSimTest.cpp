@@ -294,6 +294,65 @@ TEST(EcuSimTest, FaultOptionsShapeTheReplies)
     }
 }
 
+// The bad days a test needs on demand: commands lost on their way, a slow reader, XOFF, and
+// the device unplugged and back under the same link.
+TEST(EcuSimTest, LostCommandsSlowReadingFlowControlAndUnplugging)
+{
+    {
+        SimOptions o;
+        o.dropCommands = 1.0;
+        Started s(o);
+        ASSERT_TRUE(s.terminal && s.terminal->Open());
+        s.terminal->Write(Frame('W', 40, 7));
+        EXPECT_EQ(s.terminal->Read(1, 200), "");
+        EXPECT_EQ(s.ecu.CommandsLost(), 1u);
+        EXPECT_EQ(s.ecu.ReceivedCount(), 0u);                  // it never got there
+        EXPECT_EQ(s.ecu.Eeprom()[40], EcuSim::DefaultImage()[40]);   // and so never acted
+    }
+    {
+        Started s;
+        ASSERT_TRUE(s.terminal && s.terminal->Open());
+        s.ecu.SetReadEvery(150);
+        s.terminal->Write(Frame('V', 0, 0));   // taken at once: the reader was idle
+        ASSERT_EQ(s.terminal->Read(10).size(), 10u);
+        const auto sent = std::chrono::steady_clock::now();
+        s.terminal->Write(Frame('R', 1, 0) + Frame('R', 2, 0));
+        const std::string both = s.terminal->Read(20);
+        const auto waited = std::chrono::steady_clock::now() - sent;
+        EXPECT_EQ(both, Frame('r', 1, EcuSim::DefaultImage()[1]) + Frame('r', 2, EcuSim::DefaultImage()[2]));
+        EXPECT_GT(waited, std::chrono::milliseconds(100));   // both waited for the next look at the line
+        EXPECT_EQ(s.ecu.RejectedCount(), 0u);
+    }
+    {
+        Started s;
+        ASSERT_TRUE(s.terminal && s.terminal->Open());
+        s.ecu.SendFlowControl(true);
+        s.ecu.SendFlowControl(false);
+        EXPECT_EQ(s.terminal->Read(2), "\x13\x11");   // raw here: no flow control on this end
+    }
+    {
+        const auto dir = TempDir();
+        SimOptions o;
+        o.link = (dir / "COM1").string();
+        Started s(o);
+        ASSERT_TRUE(s.terminal && s.terminal->Open());
+        s.ecu.SetEeprom(Pattern(3));
+        const std::string before = s.ecu.SlavePath();
+        s.ecu.Unplug();
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(o.link)));
+        const int gone = ::open(before.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_LT(gone, 0);   // the terminal itself is gone, not only its link
+        if (gone >= 0) ::close(gone);
+        ASSERT_TRUE(s.ecu.Replug());
+        EXPECT_TRUE(std::filesystem::is_symlink(o.link));
+        Terminal again(o.link);
+        ASSERT_TRUE(again.Open());
+        EXPECT_EQ(again.Ask(Frame('R', 7, 0)), Frame('r', 7, Pattern(3)[7]));   // the same ECU, the same memory
+        s.ecu.Stop();
+        std::filesystem::remove_all(dir);
+    }
+}
+
 TEST(EcuSimTest, RawReplyHookSendsPiecesOrNothing)
 {
     Started s;
@@ -409,7 +468,10 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
 {
     const auto good = sim::ParseOptions({"--link", "/tmp/x", "--image=a.qxe", "--persist", "--baud", "19200",
                                          "--latency-ms", "5", "--drop", "0.25", "--corrupt=1", "--crlf",
-                                         "--silent-after", "0", "--seed", "42", "--trace"});
+                                         "--silent-after", "0", "--seed", "42", "--trace", "--drop-commands",
+                                         "0.5", "--read-every-ms", "20", "--xoff-every-ms", "3000",
+                                         "--xoff-hold-ms", "50", "--unplug-every-ms", "10000", "--unplug-for-ms",
+                                         "1500"});
     ASSERT_EQ(good.error, "");
     const SimOptions& o = good.options;
     EXPECT_EQ(o.link, "/tmp/x");
@@ -421,6 +483,12 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
     EXPECT_DOUBLE_EQ(o.corrupt, 1.0);
     EXPECT_EQ(o.silentAfter, 0u);
     EXPECT_EQ(o.seed, 42u);
+    EXPECT_DOUBLE_EQ(o.dropCommands, 0.5);
+    EXPECT_EQ(o.readEveryMs, 20u);
+    EXPECT_EQ(o.xoffEveryMs, 3000u);
+    EXPECT_EQ(o.xoffHoldMs, 50u);
+    EXPECT_EQ(o.unplugEveryMs, 10000u);
+    EXPECT_EQ(o.unplugForMs, 1500u);
 
     const auto defaults = sim::ParseOptions({});
     EXPECT_EQ(defaults.error, "");
@@ -432,7 +500,8 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
     const std::vector<std::vector<std::string>> bad = {
         {"--bogus"}, {"COM1"}, {"--baud"}, {"--baud", "fast"}, {"--baud", "-1"}, {"--baud", "96OO"},
         {"--latency-ms", "99999999999"}, {"--drop", "1.5"}, {"--corrupt", "-0.1"}, {"--drop", "nan"},
-        {"--link", ""}, {"--persist"}, {"--crlf=yes"}, {"--seed", "1e3"},
+        {"--link", ""}, {"--persist"}, {"--crlf=yes"}, {"--seed", "1e3"}, {"--drop-commands", "2"},
+        {"--read-every-ms", "-5"},
     };
     for (const auto& args : bad) {
         const auto parsed = sim::ParseOptions(args);

@@ -140,9 +140,11 @@ TEST_F(CalibrationTest, AReadThatGivesUpSaysWhereAndResumesThereWhenTheEcuAnswer
     autoStart = false;
     StartSim();
     // Reads from address 251 on go unanswered until the ECU is asked for its version again.
-    std::atomic<bool> stalled{true}, versionAsked{false};
+    std::atomic<bool> stalled{true}, versionAsked{false}, gaveUp{false};
+    std::atomic<size_t> mark{0};   // the frames up to the 'V' that resumes the read
     ecu->SetRawReplyHook([&](const sim::Command& c, const std::string& reply) -> std::vector<std::string> {
-        if (c.letter == 'V' && stalled && form && form->StatusBar1->PanelText(2).startsWith("Status- read stopped")) {
+        if (c.letter == 'V' && stalled && gaveUp) {
+            mark = ecu->ReceivedCount();
             stalled = false;
             versionAsked = true;
         }
@@ -152,12 +154,12 @@ TEST_F(CalibrationTest, AReadThatGivesUpSaysWhereAndResumesThereWhenTheEcuAnswer
     StartWindow();
     ASSERT_TRUE(WaitFor([&] { return form->StatusBar1->PanelText(2) == QStringLiteral("Status- read stopped at 251"); },
                         5000));
+    gaveUp = true;
     EXPECT_EQ(form->ReadPending, 1);
     // Nothing is decoded before the last byte: the grids still hold their start-up rows, and
     // the setting editors stay locked.
     EXPECT_EQ(form->MapGrid[7]->Cells(0, 1), QStringLiteral("250"));
     EXPECT_EQ(form->MapChartOf[7]->Count(), 0);
-    const size_t mark = Mark();
 
     // The next probe tick asks for the version; its reply resumes the read at 251.
     ASSERT_TRUE(WaitForReadComplete(5000));

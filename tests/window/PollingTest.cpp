@@ -208,15 +208,18 @@ TEST_F(ProbeTest, AWalkGivesUpOnASilentEcuAndTheProbeResumesIt)
     // The ECU answers 'V' but no read past address 9 until it has been asked for 'V' again.
     std::atomic<bool> stalled{true};
     std::atomic<int> resends{0};
+    std::atomic<size_t> resumedAt{0};   // the frames up to the 'V' that resumes the read
     ecu->SetRawReplyHook([&](const sim::Command& c, const std::string& reply) -> std::vector<std::string> {
         if (c.letter == 'R' && c.address == 10 && stalled) ++resends;
-        if (c.letter == 'V' && resends > 0) stalled = false;
+        if (c.letter == 'V' && resends > 0 && stalled) {
+            resumedAt = ecu->ReceivedCount();
+            stalled = false;
+        }
         if (stalled && c.letter == 'R' && c.address >= 10) return {};
         return {reply};
     });
     StartWindow();
     ASSERT_TRUE(WaitFor([&] { return !stalled; }, 5000));
-    const size_t resumedAt = Mark();
     ASSERT_TRUE(WaitForReadComplete(5000));
     // Sent a few times, never for ever, then given up; resumed at 10, not 0.
     EXPECT_EQ(resends, exchange::MaxSends);
