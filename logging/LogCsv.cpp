@@ -1,7 +1,6 @@
 #include "logging/LogCsv.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <charconv>
@@ -88,7 +87,7 @@ std::string CsvValue(int channel, double y)
     return (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
-bool WriteCsv(const LogStore& store, const SampleTimes& times, QIODevice& out, QString* error)
+bool WriteCsv(const LogStore& store, const SampleTimes& times, const ui::FilePut& put)
 {
     const int columns = std::min(store.SeriesCount(), kLogChannelCount);
     int rows = columns > 0 ? store.Count(0) : 0;
@@ -97,10 +96,7 @@ bool WriteCsv(const LogStore& store, const SampleTimes& times, QIODevice& out, Q
     std::string buffer;
     buffer.reserve(kChunk + 1024);
     auto flush = [&] {
-        if (out.write(buffer.data(), qint64(buffer.size())) != qint64(buffer.size())) {
-            if (error) *error = out.errorString();
-            return false;
-        }
+        if (!put(buffer.data(), buffer.size())) return false;
         buffer.clear();
         return true;
     };
@@ -121,12 +117,8 @@ bool WriteCsv(const LogStore& store, const SampleTimes& times, QIODevice& out, Q
 
 bool ExportCsv(const LogStore& store, const SampleTimes& times, const QString& path, QString* error)
 {
-    QSaveFile file(path);
     QString reason;
-    const bool ok = file.open(QIODevice::WriteOnly) && WriteCsv(store, times, file, &reason) && file.commit();
-    if (ok) return true;
-    if (reason.isEmpty()) reason = file.errorString();
-    file.cancelWriting();
+    if (ui::SaveFile(path, [&](const ui::FilePut& put) { return WriteCsv(store, times, put); }, &reason)) return true;
     if (error)
         *error = QStringLiteral("Could not export the log to \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
     return false;

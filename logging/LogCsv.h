@@ -15,8 +15,7 @@
 
 #include "logging/LogFile.h"
 #include "logging/LogTimes.h"
-
-class QIODevice;
+#include "ui/SaveFile.h"
 
 namespace logging {
 
@@ -31,12 +30,12 @@ QString CsvField(const QString& text);
 // The CSV text of chart value y of a channel; empty for a value that is not finite.
 std::string CsvValue(int channel, double y);
 
-// Writes the header and every sample the store's series all hold. False with a message when
-// the device fails.
-bool WriteCsv(const LogStore& store, const SampleTimes& times, QIODevice& out, QString* error);
+// Hands the header and every sample the store's series all hold to `put`, piece by piece; false
+// as soon as `put` fails.
+bool WriteCsv(const LogStore& store, const SampleTimes& times, const ui::FilePut& put);
 
-// Exports to a file, written beside it first and renamed over it at the end, so that a failed
-// export leaves no half file. False with a message naming the file and the reason.
+// Exports to a file through the program's one save routine: a failed export never costs the
+// file that was there. False with a message naming the file and the reason.
 bool ExportCsv(const LogStore& store, const SampleTimes& times, const QString& path, QString* error);
 
 // The name an export is written under: ".csv" appended unless the name ends in it (any case).

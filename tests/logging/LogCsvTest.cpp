@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -40,11 +39,12 @@ protected:
 
     static std::string Export(const MemoryStore& store, const logging::SampleTimes& times)
     {
-        QBuffer buffer;
-        buffer.open(QIODevice::WriteOnly);
-        QString error;
-        EXPECT_TRUE(logging::WriteCsv(store, times, buffer, &error)) << error.toStdString();
-        return buffer.data().toStdString();
+        std::string text;
+        EXPECT_TRUE(logging::WriteCsv(store, times, [&](const char* data, size_t size) {
+            text.append(data, size);
+            return true;
+        }));
+        return text;
     }
 };
 
@@ -148,6 +148,9 @@ TEST_F(LogCsvTest, ExportToAFileAddsTheExtensionAndReportsAFailure)
     EXPECT_EQ(rows[2][0], "0.108");
     EXPECT_EQ(rows[2][1], "200");   // RPM: 2.00 x 100
 
+    int pieces = 0;
+    EXPECT_FALSE(logging::WriteCsv(store, times, [&](const char*, size_t) { return ++pieces, false; }));
+    EXPECT_EQ(pieces, 1) << "a failed piece ends the export";
     EXPECT_FALSE(logging::ExportCsv(store, times, dir.filePath("missing/run.csv"), &error));
     EXPECT_TRUE(error.contains("missing/run.csv")) << error.toStdString();
 }
