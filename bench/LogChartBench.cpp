@@ -2,8 +2,9 @@
 // hour of logging (33,000 samples) and of a three-million-sample log. For each it prints the
 // medians of: a full replot (the nine channels shown at start, then all fourteen), one mouse
 // move over the plot (the hit test that picks the cursor shape), one wheel step of zoom, a
-// channel toggle until the chart is redrawn, and the cursor moved to another sample; then the
-// bulk load of the values and the memory the chart holds per sample.
+// channel toggle until the chart is redrawn, the cursor moved to another sample, and a replot
+// zoomed in to as many samples as pixels; then the bulk load of the values and the memory the
+// chart holds per sample.
 //
 // Arguments: [samples ...] (default 33000 3000000); --png FILE saves the largest chart.
 #include <QApplication>
@@ -142,6 +143,11 @@ void Measure(int samples, const QString& png)
             chart.repaint();
         }));
 
+    // Zoomed in to as many samples as pixels: every line exact and smoothed, the dearest case.
+    chart.ZoomSamples(samples / 2.0, double(plot.width()) / samples);
+    const double replotZoomed = replots();
+    chart.UndoZoom();
+
     std::vector<double> wheels;
     for (int n = 0; n < 8; ++n)
         wheels.push_back(UntilRedrawn(chart, [&] { SendWheel(chart, plot.center(), n < 4 ? 120 : -120); }));
@@ -150,6 +156,7 @@ void Measure(int samples, const QString& png)
     std::printf("  full replot, 9 channels shown         %8.2f\n", replot9);
     std::printf("  full replot, all 14 shown             %8.2f\n", replot14);
     std::printf("    of which the lines' geometry        %8.2f\n", Median(geometry));
+    std::printf("  full replot, 14 shown, zoomed to %d  %8.2f   (lines exact and smoothed)\n", plot.width(), replotZoomed);
     std::printf("  mouse move over the plot (hit test)   %8.3f   (p99 %.3f, %zu moves)\n", Median(moves),
                 Percentile(moves, 0.99), moves.size());
     std::printf("  channel toggle until redrawn          %8.2f   (max %.2f)\n", Median(toggles),

@@ -4,7 +4,7 @@
 //
 // Reading treats the file as one stream of numbers separated by any run of white space (so a
 // sample spread over lines or joined on one line loads the same), each read as a 32-bit float
-// like scanf's %f and widened to double, dealt to the series in turn. Reading stops at the first
+// like scanf's %f and kept as one, dealt to the series in turn. Reading stops at the first
 // item that is not a number, or is a number no log value can be (nan, inf, beyond a float's
 // range); an incomplete last sample is dropped so that every series holds the same number of
 // points. Only a regular file is read: a pipe or a device is refused before it can block.
