@@ -1,19 +1,23 @@
 // The Logging page and the recording buttons of the Gauges page. The log is the fourteen series
 // of Chart10 and nothing else: recording appends to them, the files read and write them, the
 // readout row and the slider look into them.
+#include <QApplication>
 #include <QCheckBox>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QStyle>
 
+#include <algorithm>
 #include <functional>
 #include <numeric>
 
 #include "app/Mainform.h"
 #include "ecu/Threadedtimer.h"
+#include "logging/LogCsv.h"
 #include "logging/LogViewer.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
@@ -30,6 +34,7 @@ constexpr int kLogFilterIndex = 2;   // "Quenrix Log|*.qxl" in the dialogs' shar
 constexpr int kGridCellWidth = 46;      // inside the grid lines
 constexpr int kGridLine = 1;
 constexpr int kCheckBoxTop = 495;
+constexpr int kExportTop = 521;         // the row under the check boxes
 constexpr int kCheckRowRight = 790;     // the page's usable width
 constexpr int kBlockLeft = 16;          // the chart, the buttons and the grid form one block
 constexpr int kBlockRight = 772;
@@ -87,6 +92,19 @@ void TForm1::BuildLoggingPage()
     button(Button4, "Button4", "Load", 456);
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(Button3); });
     connect(Button4, &QPushButton::clicked, this, [this] { Button4Click(Button4); });
+
+    // Under the check boxes: the export, and the sample the readout row shows with its time.
+    Button14 = new QPushButton(QStringLiteral("Export CSV…"), page);
+    Button14->setObjectName(QStringLiteral("Button14"));
+    Button14->setAccessibleName(QStringLiteral("Export CSV…"));
+    Button14->setGeometry(16, kExportTop, std::max(81, Button14->sizeHint().width()), 25);
+    connect(Button14, &QPushButton::clicked, this, [this] { Button14Click(Button14); });
+    CsvDialog.Filter = QStringLiteral("CSV (comma-separated values)|*.csv");
+    lblSampleTime = new QLabel(page);
+    lblSampleTime->setObjectName(QStringLiteral("lblSampleTime"));
+    lblSampleTime->setAccessibleName(QStringLiteral("Sample time"));
+    const int captionLeft = std::max(104, Button14->geometry().right() + 9);   // in line with the grid
+    lblSampleTime->setGeometry(captionLeft, kExportTop, kBlockRight - captionLeft, 25);
 
     // A read-only table: row 0 the headings, row 1 the latest sample or the replayed one.
     gridLog = new StringGrid(kLogChannelCount, 2, page);
@@ -178,6 +196,8 @@ void TForm1::Button1Click(QObject*)
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     logging::ClearLog(*Chart10);
+    LogTimes.StartRecorded();
+    lblSampleTime->clear();
     LogUnsaved = false;
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
@@ -203,7 +223,13 @@ void TForm1::AddLogSample()
         gridLog->SetCells(k, 1, texts[k]);
     }
     // All fourteen points or none: a text that does not convert drops the whole sample.
-    if (logging::AppendSample(*Chart10, texts)) LogUnsaved = true;
+    if (!logging::AppendSample(*Chart10, texts)) return;
+    LogUnsaved = true;
+    const int index = logging::SampleCount(*Chart10) - 1;
+    LogTimes.Record(index, logging::SampleTimes::Clock::now());
+    // The row shows the newest sample: so do the cursor and the caption.
+    Chart10->SetCursorIndex(index);
+    lblSampleTime->setText(logging::SampleTimeText(LogTimes, index));
 }
 
 bool TForm1::ConfirmDiscardLog()
@@ -235,7 +261,7 @@ void TForm1::Button4Click(QObject*)
     // The file is read before the chart is emptied: a file that is no log must not wipe a run.
     const QString path = OpenDialog1.FileName;
     const int series = Chart10->SeriesCount();
-    const logging::LogLoadResult load = logging::ParseLogFile(path, series);
+    logging::LogLoadResult load = logging::ParseLogFile(path, series);
     if (load.Refused()) {
         ui::ShowError(this, logging::LoadRefusalMessage(path, load, series));
         return;
@@ -243,8 +269,12 @@ void TForm1::Button4Click(QObject*)
     if (!ConfirmDiscardLog()) return;
     logging::ClearLog(*Chart10);
     logging::ChartLogStore store(*Chart10);
-    logging::AppendSamples(store, load.samples);
+    // Worded before the chart takes the columns over: it counts the samples read.
+    const QString shortfall = logging::LoadShortfallMessage(path, load, series);
+    logging::AppendSamples(store, std::move(load.samples));   // the chart takes the columns as read
     LogUnsaved = false;   // the file holds it
+    LogTimes.StartNominal();
+    lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();
     TrackBar1->show();
     const logging::LoadSlider slider =
@@ -254,15 +284,31 @@ void TForm1::Button4Click(QObject*)
     // handler reads that sample out.
     TrackBar1->setMaximum(slider.maximum);
     TrackBar1->setValue(slider.position);
-    if (load.StoppedEarly()) ui::ShowWarning(this, logging::LoadShortfallMessage(path, load, series));
+    if (!shortfall.isEmpty()) ui::ShowWarning(this, shortfall);
+}
+
+void TForm1::Button14Click(QObject*)
+{
+    if (CsvDialog.InitialDir.isEmpty()) CsvDialog.InitialDir = SaveDialog1.InitialDir;
+    if (!CsvDialog.Execute(this)) return;
+    const QString path = logging::WithCsvExtension(CsvDialog.FileName);
+    const logging::ChartLogStore store(*Chart10);
+    QString error;
+    QApplication::setOverrideCursor(Qt::WaitCursor);   // millions of samples take seconds
+    const bool exported = logging::ExportCsv(store, LogTimes, path, &error);
+    QApplication::restoreOverrideCursor();
+    if (!exported) ui::ShowError(this, error);
 }
 
 void TForm1::LineSeries10Click(QObject*, int ValueIndex)
 {
-    // Whichever line was clicked, the row shows all fourteen channels of that sample.
+    // Whichever line was clicked, the row shows all fourteen channels of that sample, and the
+    // cursor and the caption say which sample it is.
     const auto row = logging::Readout(*Chart10, ValueIndex);
     if (!row) return;
     for (int k = 0; k < kLogChannelCount; ++k) gridLog->SetCells(k, 1, (*row)[k]);
+    Chart10->SetCursorIndex(ValueIndex);
+    lblSampleTime->setText(logging::SampleTimeText(LogTimes, ValueIndex));
 }
 
 void TForm1::TrackBar1Change(QObject*)

@@ -17,6 +17,7 @@
 #include "calibration/WriteMarks.h"
 #include "ecu/Exchanges.h"
 #include "ecu/Protocol.h"
+#include "logging/LogTimes.h"
 #include "ui/Dialogs.h"
 #include "ui/StringGrid.h"
 #include "ui/UpDown.h"
@@ -106,7 +107,11 @@ public:
     std::array<QCheckBox*, 14> ChannelBox{};    // CheckBox<n> by channel (their Tag)
     QPushButton* Button3 = nullptr;             // log "Save"
     QPushButton* Button4 = nullptr;             // log "Load"
+    QPushButton* Button14 = nullptr;            // "Export CSV…"
+    QLabel* lblSampleTime = nullptr;            // the readout's sample and its time
     std::array<QLineEdit*, 14> LogSourceEdit{}; // the live edit each channel records, by channel
+    logging::SampleTimes LogTimes;              // when each sample of the log was taken
+    ui::FileDialog CsvDialog{true};             // where an export goes
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;
@@ -189,6 +194,7 @@ public:
     void AddLogSample();
     void Button3Click(QObject* Sender);         // log save
     void Button4Click(QObject* Sender);         // log load
+    void Button14Click(QObject* Sender);        // export CSV
     void LineSeries10Click(QObject* Sender, int ValueIndex);
     void TrackBar1Change(QObject* Sender);
     void CheckBox1Click(QObject* Sender);

@@ -1,88 +1,175 @@
-// The log chart with an eight-hour log: 14 channels of 300,000 samples each.
-// Prints medians of: one sample appended (14 AppendY) while the chart is hidden, a full replot
-// of the shown chart at 750 x 377 (default channels shown, then all fourteen), and a bulk load
-// of the whole log; and the peak resident set size.
+// What looking at a long log costs: the log chart at 750 x 377 with fourteen channels of an
+// hour of logging (33,000 samples) and of a three-million-sample log. For each it prints the
+// medians of: a full replot (the nine channels shown at start, then all fourteen), one mouse
+// move over the plot (the hit test that picks the cursor shape), one wheel step of zoom, a
+// channel toggle until the chart is redrawn, the cursor moved to another sample, and a replot
+// zoomed in to as many samples as pixels; then the bulk load of the values and the memory the
+// chart holds per sample.
+//
+// Arguments: [samples ...] (default 33000 3000000); --png FILE saves the largest chart.
 #include <QApplication>
+#include <QMouseEvent>
+#include <QWheelEvent>
 
 #include <sys/resource.h>
-#include <time.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "bench/BenchSupport.h"
+#include "logging/LogViewer.h"
 #include "ui/LogChart.h"
+#include "ui/LogLine.h"
 
 namespace {
 
 using bench::Median;
+using bench::Percentile;
+using bench::TimeMs;
+using logging::kLogChannelCount;
 
-using Clock = std::chrono::steady_clock;
+constexpr int kRuns = 15;
 
-constexpr int kSamples = 300000;
-constexpr int kChannels = 14;
-
-struct Channel {
-    const char* title;
-    QColor color;
-    int width;
-    bool shown;
-};
-
-const Channel kChannelTable[kChannels] = {
-    {"RPM/100", {255, 0, 0}, 2, true},    {"TPS", {0, 128, 0}, 2, true},
-    {"Fuel (ms)", {255, 255, 0}, 2, true}, {"Advance", {0, 0, 255}, 2, true},
-    {"Water", {255, 0, 255}, 2, false},   {"Air", {128, 128, 128}, 2, false},
-    {"Lambda", {0, 0, 0}, 2, true},       {"POT", {0, 128, 128}, 2, false},
-    {"Volt", {255, 255, 255}, 1, false},  {"Acc", {0, 0, 128}, 2, false},
-    {"Map", {128, 0, 0}, 2, true},        {"EGT", {0, 255, 0}, 2, true},
-    {"Oil Pressure", {128, 128, 64}, 2, true}, {"PWM", {64, 128, 128}, 2, true},
-};
-
-// Engine-like traces: slow pulls with some noise, each channel on its own scale.
+// Engine-like traces: pulls of a minute or so with idling between, sensor noise, each channel
+// on its own scale.
 double Sample(int channel, int i)
 {
-    const double pull = std::sin(i / (900.0 + 37 * channel));
-    const double ripple = std::sin(i / (7.0 + channel)) * 0.05;
-    const double noise = ((i * 2654435761u + channel * 40503u) % 1000) / 1000.0 - 0.5;
-    return 10.0 * channel + 30.0 * (0.5 + 0.5 * pull) + 3 * ripple + noise;
+    const double pull = std::max(0.0, std::sin(i / 95.0) * std::sin(i / 4100.0 + channel));
+    const double noise = double((unsigned(i) * 2654435761u + unsigned(channel) * 40503u) % 1000) / 1000.0;
+    return 10.0 * channel + 30.0 * pull + noise;
 }
 
-double Seconds(Clock::duration d)
+long CurrentRssKb()
 {
-    return std::chrono::duration<double>(d).count();
-}
-
-// Processor time of this thread: the machine is shared, so wall time alone overstates the cost.
-double ThreadCpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec * 1e-9;
-}
-
-long PeakRssMb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024;   // kilobytes on Linux
-}
-
-// Loads the whole log; returns the time spent inside AppendBulk only.
-double BulkLoad(LogChart& chart, std::vector<double>& buffer)
-{
-    Clock::duration spent{};
-    for (int k = 0; k < kChannels; ++k) chart.ClearSeries(k);
-    for (int k = 0; k < kChannels; ++k) {
-        for (int i = 0; i < kSamples; ++i) buffer[i] = Sample(k, i);
-        const auto start = Clock::now();
-        chart.AppendBulk(k, buffer.data(), kSamples);
-        spent += Clock::now() - start;
+    long kb = 0;
+    if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (std::fgets(line, sizeof line, f))
+            if (std::sscanf(line, "VmRSS: %ld", &kb) == 1) break;
+        std::fclose(f);
     }
-    return Seconds(spent);
+    return kb;
+}
+
+void SendMove(LogChart& chart, QPoint pos)
+{
+    QMouseEvent e(QEvent::MouseMove, pos, chart.mapToGlobal(pos), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(&chart, &e);
+}
+
+void SendWheel(LogChart& chart, QPoint pos, int delta)
+{
+    QWheelEvent e(pos, chart.mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&chart, &e);
+}
+
+// Runs the event loop until the chart has replotted and painted.
+double UntilRedrawn(LogChart& chart, const std::function<void()>& change)
+{
+    bool replotted = false;
+    const auto connection = QObject::connect(&chart, &QCustomPlot::afterReplot, [&] { replotted = true; });
+    const double ms = TimeMs([&] {
+        change();
+        while (!replotted) QCoreApplication::processEvents(QEventLoop::AllEvents);
+        chart.repaint();
+    });
+    QObject::disconnect(connection);
+    return ms;
+}
+
+void Measure(int samples, const QString& png)
+{
+    std::vector<double> values(size_t(samples), 0.0);   // the source, before the memory is counted
+    LogChart chart;
+    logging::AddLogSeries(chart);
+    chart.resize(750, 377);
+    const long rssBefore = CurrentRssKb();   // the empty chart's own memory is not the log's
+    std::vector<double> loads;
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        for (int i = 0; i < samples; ++i) values[size_t(i)] = std::round(Sample(k, i) * 100) / 100;
+        loads.push_back(TimeMs([&] { chart.AppendBulk(k, values.data(), samples); }));
+    }
+    const double perSample = double(CurrentRssKb() - rssBefore) * 1024.0 / samples;
+
+    chart.show();
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    auto replots = [&] {
+        chart.replot(QCustomPlot::rpImmediateRefresh);   // warm-up
+        std::vector<double> times;
+        for (int n = 0; n < kRuns; ++n) times.push_back(TimeMs([&] { chart.replot(QCustomPlot::rpImmediateRefresh); }));
+        return Median(times);
+    };
+    const double replot9 = replots();
+
+    // The pointer crosses the plot: a move every few pixels, over lines and between them.
+    const QRect plot = chart.axisRect()->rect();
+    std::vector<double> moves;
+    for (int x = plot.left() + 2; x < plot.right(); x += 7)
+        for (int y : {plot.top() + plot.height() / 3, plot.center().y(), plot.bottom() - 20})
+            moves.push_back(TimeMs([&] { SendMove(chart, QPoint(x, y)); }));
+
+    std::vector<double> toggles;
+    for (int n = 0; n < 6; ++n)
+        for (int k : {4, 5, 7, 8, 9}) {
+            const bool shown = chart.SeriesVisible(k);
+            toggles.push_back(UntilRedrawn(chart, [&] { chart.SetSeriesVisible(k, !shown); }));
+        }
+    for (int k = 0; k < kLogChannelCount; ++k) chart.SetSeriesVisible(k, true);
+    const double replot14 = replots();
+
+    // Of a replot, the part that is the lines' geometry (the rest is painting).
+    std::vector<double> geometry;
+    std::vector<QLineF> segments;
+    for (int n = 0; n < kRuns; ++n)
+        geometry.push_back(TimeMs([&] {
+            const auto map = [](const QCPAxis* a) { return ui::LinearMap{a->coordToPixel(0), a->coordToPixel(1) - a->coordToPixel(0)}; };
+            for (int k = 0; k < kLogChannelCount; ++k) {
+                segments.clear();
+                ui::LineSegments(chart.Column(k), map(chart.xAxis), map(chart.yAxis), plot.left(), plot.right() + 1,
+                                 double(samples) / plot.width() > ui::kColumnwiseDensity, &segments);
+            }
+        }));
+
+    std::vector<double> cursors;
+    for (int n = 0; n < kRuns; ++n)
+        cursors.push_back(TimeMs([&] {
+            chart.SetCursorIndex(samples / 3 + n);
+            QCoreApplication::processEvents();
+            chart.repaint();
+        }));
+
+    // Zoomed in to as many samples as pixels: every line exact and smoothed, the dearest case.
+    chart.ZoomSamples(samples / 2.0, double(plot.width()) / samples);
+    const double replotZoomed = replots();
+    chart.UndoZoom();
+
+    std::vector<double> wheels;
+    for (int n = 0; n < 8; ++n)
+        wheels.push_back(UntilRedrawn(chart, [&] { SendWheel(chart, plot.center(), n < 4 ? 120 : -120); }));
+
+    std::printf("%d samples x %d channels, chart 750 x 377 (median of runs, ms):\n", samples, kLogChannelCount);
+    std::printf("  full replot, 9 channels shown         %8.2f\n", replot9);
+    std::printf("  full replot, all 14 shown             %8.2f\n", replot14);
+    std::printf("    of which the lines' geometry        %8.2f\n", Median(geometry));
+    std::printf("  full replot, 14 shown, zoomed to %d  %8.2f   (lines exact and smoothed)\n", plot.width(), replotZoomed);
+    std::printf("  mouse move over the plot (hit test)   %8.3f   (p99 %.3f, %zu moves)\n", Median(moves),
+                Percentile(moves, 0.99), moves.size());
+    std::printf("  channel toggle until redrawn          %8.2f   (max %.2f)\n", Median(toggles),
+                *std::max_element(toggles.begin(), toggles.end()));
+    std::printf("  wheel step until redrawn              %8.2f\n", Median(wheels));
+    std::printf("  cursor moved and painted              %8.3f\n", Median(cursors));
+    std::printf("  bulk load of one channel              %8.2f\n", Median(loads));
+    std::printf("  memory held: %.1f bytes per sample (all fourteen channels)\n", perSample);
+    if (!png.isEmpty()) {
+        chart.UndoZoom();
+        chart.replot(QCustomPlot::rpImmediateRefresh);
+        chart.grab().save(png);
+    }
 }
 
 }  // namespace
@@ -91,58 +178,14 @@ int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-
-    LogChart chart;
-    for (const Channel& c : kChannelTable) chart.AddSeries(c.title, c.color, c.width);
-    for (int k = 0; k < kChannels; ++k) chart.SetSeriesVisible(k, kChannelTable[k].shown);
-    chart.resize(750, 377);
-    QCoreApplication::processEvents();
-
-    std::vector<double> buffer(kSamples);
-    std::vector<double> loads;
-    for (int run = 0; run < 7; ++run) loads.push_back(BulkLoad(chart, buffer));
-    std::printf("bulk load, %d x %d points (AppendBulk): median %.1f ms\n", kChannels, kSamples,
-                Median(loads) * 1e3);
-    std::printf("peak RSS after loading: %ld MB\n", PeakRssMb());
-
-    // (a) one sample while the Logging page is not shown: fourteen appends.
-    std::vector<double> appends;
-    for (int n = 0; n < 2000; ++n) {
-        const int i = chart.Count(0);
-        const auto start = Clock::now();
-        for (int k = 0; k < kChannels; ++k) chart.AppendY(k, Sample(k, i));
-        appends.push_back(Seconds(Clock::now() - start));
+    std::vector<int> sizes;
+    QString png;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--png") == 0 && i + 1 < argc) png = QString::fromLocal8Bit(argv[++i]);
+        else sizes.push_back(std::max(2, std::atoi(argv[i])));
     }
-    std::printf("append one sample (14 AppendY), chart hidden: median %.2f us\n", Median(appends) * 1e6);
-
-    // (b) full replot of the shown chart.
-    chart.show();
-    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
-    auto replots = [&] {
-        chart.replot(QCustomPlot::rpImmediateRefresh);   // warm-up
-        std::vector<double> times, cpu;
-        for (int n = 0; n < 15; ++n) {
-            const double cpuStart = ThreadCpuSeconds();
-            const auto start = Clock::now();
-            chart.replot(QCustomPlot::rpImmediateRefresh);
-            times.push_back(Seconds(Clock::now() - start));
-            cpu.push_back(ThreadCpuSeconds() - cpuStart);
-        }
-        return std::make_pair(Median(times), Median(cpu));
-    };
-    auto [wall9, cpu9] = replots();
-    std::printf("full replot at 750x377, 9 channels shown: median %.1f ms (cpu %.1f ms)\n", wall9 * 1e3, cpu9 * 1e3);
-    for (int k = 0; k < kChannels; ++k) chart.SetSeriesVisible(k, true);
-    auto [wall14, cpu14] = replots();
-    std::printf("full replot at 750x377, all 14 shown: median %.1f ms (cpu %.1f ms)\n", wall14 * 1e3, cpu14 * 1e3);
-
-    std::printf("peak RSS at the end: %ld MB\n", PeakRssMb());
-
-    // bench_LogChartBench FILE.png also saves the picture, to judge the look of a long log.
-    if (argc > 1) {
-        for (int k = 0; k < kChannels; ++k) chart.SetSeriesVisible(k, kChannelTable[k].shown);
-        chart.replot(QCustomPlot::rpImmediateRefresh);
-        chart.grab().save(QString::fromLocal8Bit(argv[1]));
-    }
+    if (sizes.empty()) sizes = {33000, 3000000};
+    std::sort(sizes.begin(), sizes.end());
+    for (size_t i = 0; i < sizes.size(); ++i) Measure(sizes[i], i + 1 == sizes.size() ? png : QString());
     return 0;
 }

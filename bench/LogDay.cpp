@@ -1,19 +1,27 @@
-// An eight-hour dyno day through the window: 300,000 samples of fourteen channels in Chart10.
-// Times, as medians, the whole paths a tuner takes: Load (Button4Click: read the file, empty the
-// chart, fill it, set the slider) and, beside it in the same run, ReadLogFile straight into the
-// chart and a plain reference reader of the same file (all of it into memory, then a strtod
-// loop); Save (Button3Click: WriteLogFile from the chart, with fsync and rename) and a plain
-// fprintf writer of the same values for reference; one sample appended by AddLogSample while the
-// Logging page is hidden; a full replot of the shown chart. Then the peak resident set size.
+// Log days as a tuner meets them. Each measurement runs in a fresh process of its own (this
+// program started again with --child), so that a load is a first load: no memory freed by an
+// earlier run to reuse. The files are read once beforehand, so they are in the page cache.
 //
-// Arguments: [--png file] [folder]. The folder holds the log files (default: the temp folder);
-// --png saves a picture of the Logging page with the day loaded.
+// For logs of 30,000, 300,000 and 3,000,000 samples of fourteen channels it prints the medians
+// of: the cold load through the window (Button4Click: read the file, fill Chart10, set the
+// slider) and the load until the chart is drawn; and, each in its own fresh process in the same
+// run, a plain reference reader of the same file (all of it into memory, then a strtod loop),
+// with the ratio of the two. For the largest log: the memory the loaded log holds and the peak
+// during the load. Then the memory per sample while recording 1,000,000 samples, and on the
+// 300,000-sample day a Save against a plain fprintf writer, a full replot and one sample
+// appended while the Logging page is hidden.
+//
+// Arguments: [--runs N] [--png file] [folder]. The folder holds the log files (default: the
+// temp folder); --png saves a picture of the Logging page with the largest log loaded.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProcess>
 #include <QSlider>
+#include <QTemporaryDir>
+#include <QThread>
 
 #include <sys/resource.h>
 
@@ -22,6 +30,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 #include <vector>
 
 #include "app/Mainform.h"
@@ -32,7 +42,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 using bench::Median;
 using bench::Percentile;
 using bench::ReferenceRead;
@@ -40,18 +49,17 @@ using bench::RunFor;
 using bench::TimeMs;
 using logging::kLogChannelCount;
 
-constexpr int kSamples = 300000;
-constexpr int kRuns = 5;
-constexpr int kAppends = 20000;
-constexpr int kReplots = 15;
+constexpr int kSizes[] = {30000, 300000, 3000000};
+constexpr int kRecorded = 1000000;
 
 // Chart values of a day of pulls, made up on the fly so that no copy of the log exists
 // before the window loads it: each pull a rise over about a minute, idling in between, with
 // the sensor noise and the two-decimal resolution of a real log.
 class DayLog : public logging::LogStore {
 public:
+    explicit DayLog(int samples) : samples_(samples) {}
     int SeriesCount() const override { return kLogChannelCount; }
-    int Count(int) const override { return kSamples; }
+    int Count(int) const override { return samples_; }
     double YValue(int k, int i) const override
     {
         const double pull = std::max(0.0, std::sin(i / 95.0) * std::sin(i / 4100.0 + k));
@@ -62,25 +70,31 @@ public:
         return std::round(v * 100) / 100;
     }
     void Append(int, const double*, int) override {}
+
+private:
+    int samples_;
 };
 
-long PeakRssKb()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-long CurrentRssKb()
+long StatusKb(const char* key)
 {
     long kb = 0;
     if (std::FILE* f = std::fopen("/proc/self/status", "r")) {
         char line[256];
+        const size_t n = std::strlen(key);
         while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "VmRSS: %ld", &kb) == 1) break;
+            if (std::strncmp(line, key, n) == 0 && std::sscanf(line + n, " %ld", &kb) == 1) break;
         std::fclose(f);
     }
     return kb;
+}
+
+// Starts the peak resident size afresh from the present one.
+void ResetPeak()
+{
+    if (std::FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
 }
 
 // The reference writer: the chart's values through fprintf, no fsync.
@@ -96,111 +110,216 @@ void ReferenceWrite(const LogChart& chart, const QString& path)
     std::fclose(f);
 }
 
+// ---- the measurements, each in a fresh process -----------------------------------------------
+
+// The window as a user has it before loading: shown, the Logging page up. No ECU is attached,
+// so that nothing but the load runs.
+struct Window {
+    QTemporaryDir dir;
+    TForm1 form;
+    QString answer;
+    Window()
+    {
+        QDir::setCurrent(dir.path());
+        form.show();
+        form.FormShortCut(Qt::Key_F5);
+        RunFor(200);
+        ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(answer); });
+        ui::SetMessageHook([](ui::MessageKind, const QString& text) { std::fprintf(stderr, "message: %s\n", qPrintable(text)); });
+    }
+};
+
+void ChildReference(const QString& file)
+{
+    double sum = 0;
+    size_t values = 0;
+    const double ms = TimeMs([&] { values = ReferenceRead(file, &sum); });
+    std::printf("reference_ms=%f values=%zu\n", ms, values);
+}
+
+void ChildLoad(const QString& file, const QString& png)
+{
+    Window w;
+    w.answer = file;
+    const long before = StatusKb("VmRSS:");
+    ResetPeak();
+    bool drawn = false;
+    QObject::connect(w.form.Chart10, &QCustomPlot::afterReplot, [&] { drawn = true; });
+    const auto t0 = std::chrono::steady_clock::now();
+    w.form.Button4Click(nullptr);
+    const double loadMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    while (!drawn) QCoreApplication::processEvents();
+    const double drawnMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    const long peak = StatusKb("VmHWM:");
+    const long after = StatusKb("VmRSS:");
+    std::printf("load_ms=%f drawn_ms=%f held_kb=%ld peak_kb=%ld samples=%d\n", loadMs, drawnMs, after - before,
+                peak - before, logging::SampleCount(*w.form.Chart10));
+    if (!png.isEmpty()) {
+        w.form.TrackBar1->setValue(w.form.TrackBar1->maximum() * 2 / 3);   // a sample in the readout row
+        RunFor(100);
+        w.form.TabSheet[4]->grab().save(png);
+    }
+}
+
+void ChildRecord()
+{
+    Window w;
+    w.form.Button1Click(nullptr);
+    w.form.FormShortCut(Qt::Key_F4);   // recording runs with the Gauges page shown
+    RunFor(50);
+    const char* texts[] = {"6543", "12.50", "3.25", "15", "85", "30", "100", "512", "13.80", "0", "95", "850", "2.5", "39"};
+    for (int k = 0; k < kLogChannelCount; ++k) w.form.LogSourceEdit[k]->setText(QLatin1String(texts[k]));
+    w.form.AddLogSample();   // the first sample sets up what every log has
+    const long before = StatusKb("VmRSS:");
+    std::vector<double> appends;
+    appends.reserve(kRecorded);
+    for (int r = 1; r < kRecorded; ++r) {
+        const auto t0 = std::chrono::steady_clock::now();
+        w.form.AddLogSample();
+        appends.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count());
+    }
+    const long after = StatusKb("VmRSS:") - long(appends.capacity() * sizeof(double) / 1024);
+    std::printf("bytes_per_sample=%f append_us=%f append_p99_us=%f samples=%d\n",
+                double(after - before) * 1024 / (kRecorded - 1), Median(appends), Percentile(appends, 0.99),
+                logging::SampleCount(*w.form.Chart10));
+}
+
+void ChildDay(const QString& file)
+{
+    Window w;
+    w.answer = file;
+    w.form.Button4Click(nullptr);
+    LogChart& chart = *w.form.Chart10;
+    const QString saved = w.dir.filePath(QStringLiteral("saved.qxl"));
+    const QString plain = w.dir.filePath(QStringLiteral("plain.qxl"));
+    std::vector<double> saves, plainWrites, replots;
+    w.answer = saved;
+    for (int r = 0; r < 5; ++r) {
+        saves.push_back(TimeMs([&] { w.form.Button3Click(nullptr); }));
+        plainWrites.push_back(TimeMs([&] { ReferenceWrite(chart, plain); }));
+    }
+    QFile a(file), b(saved);
+    const bool identical = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
+    RunFor(50);
+    for (int r = 0; r < 15; ++r) replots.push_back(TimeMs([&] { chart.replot(QCustomPlot::rpImmediateRefresh); }));
+    std::printf("save_ms=%f plain_write_ms=%f identical=%d replot_ms=%f\n", Median(saves), Median(plainWrites),
+                int(identical), Median(replots));
+}
+
+int Child(const QStringList& args)
+{
+    const QString mode = args.value(0);
+    if (mode == QLatin1String("reference")) ChildReference(args.value(1));
+    else if (mode == QLatin1String("load")) ChildLoad(args.value(1), args.value(2));
+    else if (mode == QLatin1String("record")) ChildRecord();
+    else if (mode == QLatin1String("day")) ChildDay(args.value(1));
+    else return 2;
+    return 0;
+}
+
+// ---- the parent: files, fresh processes, medians ---------------------------------------------
+
+// Runs this program again with --child and the arguments; the key=value pairs it printed.
+std::map<std::string, double> RunChild(const QStringList& args)
+{
+    QProcess child;
+    child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child.start(QCoreApplication::applicationFilePath(), QStringList{QStringLiteral("--child")} + args);
+    child.waitForFinished(-1);
+    std::map<std::string, double> result;
+    for (const QByteArray& pair : child.readAllStandardOutput().simplified().split(' ')) {
+        const qsizetype eq = pair.indexOf('=');
+        if (eq > 0) result[pair.left(eq).toStdString()] = pair.mid(eq + 1).toDouble();
+    }
+    if (child.exitCode() != 0 || result.empty())
+        std::fprintf(stderr, "child %s failed\n", qPrintable(args.join(QLatin1Char(' '))));
+    return result;
+}
+
+double LoadAverage()
+{
+    double load = 0;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
+    }
+    return load;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    if (args.value(0) == QLatin1String("--child")) return Child(args.mid(1));
+
+    int runs = 7;
     QString png;
     QString folder = QDir::tempPath();
-    for (int i = 1; i < argc; ++i) {
-        const QString arg = QString::fromLocal8Bit(argv[i]);
-        if (arg == QLatin1String("--png") && i + 1 < argc) png = QFileInfo(QString::fromLocal8Bit(argv[++i])).absoluteFilePath();
-        else folder = arg;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--runs") && i + 1 < args.size()) runs = std::max(1, args[++i].toInt());
+        else if (args[i] == QLatin1String("--png") && i + 1 < args.size()) png = QFileInfo(args[++i]).absoluteFilePath();
+        else folder = args[i];
     }
-    bench::SimFolder work(0, folder);
-    if (!work.started) return 1;
+    QTemporaryDir work(QDir(folder).filePath(QStringLiteral("quenrix-day-XXXXXX")));
+    std::printf("machine load (1 min average) at the start: %.2f on %d cores\n", LoadAverage(), QThread::idealThreadCount());
 
-    const QString day = work.dir.filePath(QStringLiteral("day.qxl"));
-    const QString saved = work.dir.filePath(QStringLiteral("saved.qxl"));
-    const QString plain = work.dir.filePath(QStringLiteral("plain.qxl"));
-    QString error;
-    if (!logging::WriteLogFile(DayLog(), day, &error)) {
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
-    }
-    const long rssBeforeWindow = CurrentRssKb();
-
-    TForm1 form;
-    form.show();
-    RunFor(300);   // the read of the calibration runs; then the Logging page stops the polling
-    form.FormShortCut(Qt::Key_F5);
-    RunFor(50);
-    QString answer;
-    ui::SetFileDialogHook([&answer](ui::FileDialog&) { return std::optional<QString>(answer); });
-    ui::SetMessageHook([](ui::MessageKind, const QString& text) {
-        std::fprintf(stderr, "message: %s\n", qPrintable(text));
-    });
-    LogChart& chart = *form.Chart10;
-    logging::ChartLogStore store(chart);
-
-    // Load side by side with the reference, run by run, so that both see the same machine.
-    std::vector<double> loads, reads, references;
-    size_t referenceValues = 0;
-    double referenceSum = 0;
-    answer = day;
-    for (int r = 0; r < kRuns; ++r) {
-        references.push_back(TimeMs([&] { referenceValues = ReferenceRead(day, &referenceSum); }));
-        loads.push_back(TimeMs([&] { form.Button4Click(nullptr); }));
-        logging::ClearLog(chart);
-        reads.push_back(TimeMs([&] { logging::ReadLogFile(store, day, &error); }));
-    }
-    const int loaded = logging::SampleCount(chart);
-    const long rssLoaded = CurrentRssKb();
-    const long peakAfterLoads = PeakRssKb();
-
-    std::vector<double> saves, plainWrites;
-    answer = saved;
-    for (int r = 0; r < kRuns; ++r) {
-        saves.push_back(TimeMs([&] { form.Button3Click(nullptr); }));
-        plainWrites.push_back(TimeMs([&] { ReferenceWrite(chart, plain); }));
-    }
-    QFile a(day), b(saved);
-    const bool identical = a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly) && a.readAll() == b.readAll();
-
-    // A full replot of the shown chart, as after a zoom or a check box.
-    RunFor(50);
-    std::vector<double> replots;
-    for (int r = 0; r < kReplots; ++r) replots.push_back(TimeMs([&] { chart.replot(QCustomPlot::rpImmediateRefresh); }));
-
-    if (!png.isEmpty()) {
-        form.TrackBar1->setValue(loaded * 2 / 3);   // a sample in the readout row
-        RunFor(100);
-        form.TabSheet[4]->grab().save(png);
+    std::map<int, QString> files;
+    for (int samples : kSizes) {
+        const QString file = work.filePath(QStringLiteral("day-%1.qxl").arg(samples));
+        QString error;
+        if (!logging::WriteLogFile(DayLog(samples), file, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return 1;
+        }
+        double sum = 0;
+        ReferenceRead(file, &sum);   // into the page cache
+        files[samples] = file;
     }
 
-    // One sample while the Gauges page is shown (and the Logging page hidden), as the polling
-    // tick takes it; the live edits hold texts of the usual lengths.
-    form.FormShortCut(Qt::Key_F4);
-    RunFor(50);
-    const char* texts[] = {"6543", "12.50", "3.25", "15", "85", "30", "100", "512", "13.80", "0", "95", "850", "2.5", "39"};
-    for (int k = 0; k < kLogChannelCount; ++k) form.LogSourceEdit[k]->setText(QLatin1String(texts[k]));
-    std::vector<double> appends;
-    appends.reserve(kAppends);
-    for (int r = 0; r < kAppends; ++r) {
-        const auto t0 = Clock::now();
-        form.AddLogSample();
-        appends.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    for (int samples : kSizes) {
+        const QString& file = files[samples];
+        std::vector<double> loads, drawn, references, ratios;
+        std::map<std::string, double> last;
+        for (int r = 0; r < runs; ++r) {
+            // Alternate which goes first, so that neither always meets the other's aftermath.
+            auto reference = [&] { return RunChild({QStringLiteral("reference"), file})["reference_ms"]; };
+            auto load = [&] { return RunChild({QStringLiteral("load"), file}); };
+            double ref = 0;
+            if (r % 2 == 0) {
+                ref = reference();
+                last = load();
+            } else {
+                last = load();
+                ref = reference();
+            }
+            references.push_back(ref);
+            loads.push_back(last["load_ms"]);
+            drawn.push_back(last["drawn_ms"]);
+            ratios.push_back(last["load_ms"] / ref);
+        }
+        std::printf("%d samples (file %.1f MB), cold, median of %d fresh processes each:\n", samples,
+                    double(QFileInfo(file).size()) / 1e6, runs);
+        std::printf("  Load (Button4Click)                 %9.1f ms\n", Median(loads));
+        std::printf("  Load until the chart is drawn       %9.1f ms\n", Median(drawn));
+        std::printf("  reference: read all + strtod loop   %9.1f ms\n", Median(references));
+        std::printf("  ratio Load / reference              %9.2f    (median of the runs' ratios %.2f)\n",
+                    Median(loads) / Median(references), Median(ratios));
+        std::printf("  memory: the loaded log holds %.1f MB (%.1f bytes a sample), peak during the load %.1f MB (x %.2f)\n",
+                    last["held_kb"] / 1024, last["held_kb"] * 1024 / samples, last["peak_kb"] / 1024,
+                    last["peak_kb"] / std::max(last["held_kb"], 1.0));
     }
-    const int afterAppends = logging::SampleCount(chart);
-    work.ecu.Stop();
+    if (!png.isEmpty()) RunChild({QStringLiteral("load"), files[kSizes[2]], png});
 
-    std::printf("day: %d samples x %d channels, file %.1f MB in %s\n", loaded, kLogChannelCount,
-                double(QFileInfo(day).size()) / 1e6, qPrintable(folder));
-    std::printf("median of %d runs:\n", kRuns);
-    std::printf("  Load (Button4Click, whole path)       %8.1f ms\n", Median(loads));
-    std::printf("  ReadLogFile into Chart10              %8.1f ms\n", Median(reads));
-    std::printf("  reference: read all + strtod loop     %8.1f ms  (%zu values, sum %.2f)\n",
-                Median(references), referenceValues, referenceSum);
-    std::printf("  Save (Button3Click, fsync + rename)   %8.1f ms  (file %s)\n", Median(saves),
-                identical ? "identical to the loaded one" : "DIFFERS from the loaded one");
-    std::printf("  reference: fprintf writer, no fsync   %8.1f ms\n", Median(plainWrites));
-    std::printf("  full replot of Chart10 (%d runs)      %8.1f ms\n", kReplots, Median(replots));
-    std::printf("  AddLogSample, Logging page hidden     %8.2f us  (p99 %.2f us, %d appends, log now %d)\n",
-                Median(appends), Percentile(appends, 0.99), kAppends, afterAppends);
-    std::printf("RSS: %.0f MB before the window, %.0f MB with the day loaded; peak %.0f MB while loading, %.0f MB at the end\n",
-                rssBeforeWindow / 1024.0, rssLoaded / 1024.0, peakAfterLoads / 1024.0, PeakRssKb() / 1024.0);
-    if (!png.isEmpty()) std::printf("picture of the Logging page: %s\n", qPrintable(png));
+    auto record = RunChild({QStringLiteral("record")});
+    std::printf("recording %d samples: %.1f bytes a sample; AddLogSample median %.2f us (p99 %.2f us)\n", kRecorded,
+                record["bytes_per_sample"], record["append_us"], record["append_p99_us"]);
+    auto day = RunChild({QStringLiteral("day"), files[300000]});
+    std::printf("300000-sample day: Save (Button3Click, fsync + rename) %.1f ms, plain fprintf writer %.1f ms (file %s); full replot %.1f ms\n",
+                day["save_ms"], day["plain_write_ms"], day["identical"] ? "identical to the loaded one" : "DIFFERS",
+                day["replot_ms"]);
+    std::printf("machine load (1 min average) at the end: %.2f\n", LoadAverage());
     return 0;
 }

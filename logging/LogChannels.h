@@ -29,6 +29,7 @@ struct LogChannel {
     long double readoutFactor;     // chart value x factor = what the readout row shows
     int readoutDecimals;
     int readoutPrecision;          // significant digits before the exponent form takes over
+    const char* unit;              // of the readout value; empty where the ECU's unit is not known
 };
 
 extern const std::array<LogChannel, kLogChannelCount> kLogChannels;
@@ -43,5 +44,8 @@ std::optional<std::array<double, kLogChannelCount>> SampleFromTexts(
 // A chart value of channel k as the readout row shows it (display locale's separator).
 // An empty text for a channel outside 0..13.
 QString ReadoutText(int channel, double y);
+
+// Powers of ten between a chart value and its readout value (2 for RPM: 65.43 is 6543 rpm).
+int ReadoutShift(int channel);
 
 }  // namespace logging

@@ -22,6 +22,14 @@ namespace logging {
 
 LogStore::~LogStore() = default;
 
+void LogStore::Take(int series, ui::SampleColumn&& column)
+{
+    std::vector<double> values(size_t(column.Count()));
+    for (size_t i = 0; i < values.size(); ++i) values[i] = double(column.At(int(i)));
+    column.Clear();
+    if (!values.empty()) Append(series, values.data(), int(values.size()));
+}
+
 namespace {
 
 void SetError(QString* error, const QString& message)
@@ -165,7 +173,7 @@ public:
     bool ReadAnything() const { return bytesRead_ > 0; }
 
 private:
-    static constexpr size_t kChunk = size_t(1) << 20;
+    static constexpr size_t kChunk = size_t(1) << 18;   // small beside any log worth timing
 
     bool Full() const { return begin_ == 0 && end_ == buf_.size(); }
 
@@ -257,25 +265,50 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
         result.refusal = LogLoadResult::Refusal::CannotOpen;
         return result;
     }
-    const int columns = std::max(seriesCount, 0);
+    auto refuse = [&](int err) {
+        ::close(fd);
+        result.refusal = LogLoadResult::Refusal::ReadFailed;
+        result.reason = ui::SystemReason(err);
+        result.samples = {};
+        return std::move(result);
+    };
+    const size_t columns = size_t(std::max(seriesCount, 0));
     LogSamples& samples = result.samples;
-    samples.series.resize(size_t(columns));
-    if (columns > 0 && size > 0) {
-        // About seven bytes a field in a log of ours; capped, since the file may be anything.
-        const size_t guess = std::min<size_t>(size_t(size) / 6 / size_t(columns) + 1, 1u << 22);
-        for (auto& s : samples.series) s.reserve(guess);
+    samples.series.resize(columns);
+
+    // Room in every column for as many samples as the file can hold (a value takes at least a
+    // character and a separator). Room is only reserved: a page costs memory once a value lands
+    // in it, so the columns end up as large as the samples, sized once, never moved.
+    size_t capacity = size_t(std::max<qint64>(size, 0)) / 2 / std::max<size_t>(columns, 1) + 1;
+    std::vector<float*> out(columns);
+    auto makeRoom = [&](size_t n) {
+        for (size_t j = 0; j < columns; ++j)
+            if (!(out[j] = samples.series[j].Room(n))) return false;
+        return true;
+    };
+    if (!makeRoom(capacity)) {   // address space is short: start small and grow on the way
+        capacity = size_t(1) << 16;
+        if (!makeRoom(capacity)) return refuse(ENOMEM);
     }
 
     Reader reader(fd);
-    int j = 0;
+    size_t filled = 0;   // complete samples
+    size_t j = 0;
     for (bool reading = columns > 0; reading;) {
         float v = 0;
         const Reader::Next next = reader.Read(&v);
         switch (next) {
         case Reader::Next::Value:
-            samples.series[size_t(j)].push_back(double(v));
+            if (filled == capacity) {   // the file grew while it was read
+                capacity += capacity / 2;
+                if (!makeRoom(capacity)) return refuse(ENOMEM);
+            }
+            out[j][filled] = v;
             ++result.values;
-            if (++j == columns) j = 0;
+            if (++j == columns) {
+                j = 0;
+                ++filled;
+            }
             continue;
         case Reader::Next::End: reading = false; break;
         case Reader::Next::NotANumber:
@@ -286,20 +319,15 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
             result.stopItem = reader.Item();
             reading = false;
             break;
-        case Reader::Next::Error:
-            result.refusal = LogLoadResult::Refusal::ReadFailed;
-            result.reason = ui::SystemReason(errno);
-            ::close(fd);
-            result.samples = {};
-            return result;
+        case Reader::Next::Error: return refuse(errno);
         }
     }
     ::close(fd);
     // A sample cut short loses its values, so that every series keeps the same length.
-    if (columns > 0) {
-        const size_t complete = samples.series.back().size();
-        result.valuesLeftOut = int(result.values - qint64(complete) * columns);
-        for (auto& s : samples.series) s.resize(complete);
+    result.valuesLeftOut = int(j);
+    for (ui::SampleColumn& column : samples.series) {
+        column.Grow(filled);
+        column.Fit();
     }
     if (samples.SampleCount() == 0 && reader.ReadAnything()) {
         result.refusal = LogLoadResult::Refusal::NoSample;
@@ -308,23 +336,20 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
     return result;
 }
 
-void AppendSamples(LogStore& store, const LogSamples& samples)
+void AppendSamples(LogStore& store, LogSamples&& samples)
 {
     const int columns = std::min(store.SeriesCount(), int(samples.series.size()));
-    for (int j = 0; j < columns; ++j) {
-        const auto& s = samples.series[size_t(j)];
-        if (!s.empty()) store.Append(j, s.data(), int(s.size()));
-    }
+    for (int j = 0; j < columns; ++j) store.Take(j, std::move(samples.series[size_t(j)]));
 }
 
 bool ReadLogFile(LogStore& store, const QString& path, QString* error)
 {
-    const LogLoadResult load = ParseLogFile(path, store.SeriesCount());
+    LogLoadResult load = ParseLogFile(path, store.SeriesCount());
     if (load.Refused()) {
         SetError(error, LoadRefusalMessage(path, load, store.SeriesCount()));
         return false;
     }
-    AppendSamples(store, load.samples);
+    AppendSamples(store, std::move(load.samples));
     return true;
 }
 

@@ -4,7 +4,7 @@
 //
 // Reading treats the file as one stream of numbers separated by any run of white space (so a
 // sample spread over lines or joined on one line loads the same), each read as a 32-bit float
-// like scanf's %f and widened to double, dealt to the series in turn. Reading stops at the first
+// like scanf's %f and kept as one, dealt to the series in turn. Reading stops at the first
 // item that is not a number, or is a number no log value can be (nan, inf, beyond a float's
 // range); an incomplete last sample is dropped so that every series holds the same number of
 // points. Only a regular file is read: a pipe or a device is refused before it can block.
@@ -13,6 +13,7 @@
 #include <QString>
 
 #include "logging/LogLoad.h"
+#include "ui/SampleColumn.h"
 
 namespace logging {
 
@@ -25,6 +26,9 @@ public:
     virtual double YValue(int series, int index) const = 0;
     // Appends n values to the end of a series in one step.
     virtual void Append(int series, const double* values, int n) = 0;
+    // Appends a whole series as read from a file. A store that can adopt the column as its own
+    // storage does so (no copy); this one hands the values to Append.
+    virtual void Take(int series, ui::SampleColumn&& column);
 };
 
 // Writes the log. Rows are the points all series hold (the series are meant to be equal; the
@@ -34,11 +38,14 @@ public:
 bool WriteLogFile(const LogStore& store, const QString& path, QString* error);
 
 // Reads a log file for a chart of seriesCount series without touching any chart, so that the
-// caller can keep the log on display until it knows what the file holds.
+// caller can keep the log on display until it knows what the file holds. The numbers go
+// straight into the columns the chart will draw from: each is sized once from the file's
+// length (room is reserved, not touched) and trimmed to what the file held. Memory that runs
+// out refuses the file like a failed read.
 LogLoadResult ParseLogFile(const QString& path, int seriesCount);
 
-// Appends the samples to the store's series, one bulk append per series.
-void AppendSamples(LogStore& store, const LogSamples& samples);
+// Hands the samples over to the store's series, one per series.
+void AppendSamples(LogStore& store, LogSamples&& samples);
 
 // ParseLogFile then AppendSamples: appends the file's samples to the store (it does not empty
 // the store). When the file is refused the store is untouched, and error (when given) receives

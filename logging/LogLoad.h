@@ -8,12 +8,15 @@
 
 #include <vector>
 
+#include "ui/SampleColumn.h"
+
 namespace logging {
 
-// Complete samples read from a file, one vector per series, all of the same length.
+// Complete samples read from a file, one column per series, all of the same length, held the
+// way the log chart holds them, so that the chart takes them over without a copy.
 struct LogSamples {
-    std::vector<std::vector<double>> series;
-    int SampleCount() const { return series.empty() ? 0 : int(series.front().size()); }
+    std::vector<ui::SampleColumn> series;
+    int SampleCount() const { return series.empty() ? 0 : series.front().Count(); }
 };
 
 struct LogLoadResult {

@@ -1,6 +1,7 @@
 #include "logging/LogViewer.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "ui/LogChart.h"
 
@@ -26,6 +27,14 @@ void ChartLogStore::Append(int series, const double* values, int n)
     chart_.AppendBulk(series, values, n);
 }
 
+void ChartLogStore::Take(int series, ui::SampleColumn&& column)
+{
+    if (chart_.Count(series) == 0)
+        chart_.TakeColumn(series, std::move(column));
+    else
+        LogStore::Take(series, std::move(column));
+}
+
 int SampleCount(const LogChart& chart)
 {
     const int series = chart.SeriesCount();
@@ -44,6 +53,10 @@ bool AppendSample(LogChart& chart, const std::array<QString, kLogChannelCount>& 
 {
     const auto sample = SampleFromTexts(texts);
     if (!sample) return false;
+    // The chart holds 32-bit floats: a value beyond their range (1e39 typed into a box) would
+    // be held as infinity, which no log file can carry back.
+    for (double v : *sample)
+        if (!std::isfinite(float(v))) return false;
     for (int k = 0; k < kLogChannelCount; ++k) chart.AppendY(k, (*sample)[size_t(k)]);
     return true;
 }

@@ -27,6 +27,8 @@ public:
     int Count(int series) const override;
     double YValue(int series, int index) const override;
     void Append(int series, const double* values, int n) override;
+    // An empty series adopts the column as it is.
+    void Take(int series, ui::SampleColumn&& column) override;
 
 private:
     LogChart& chart_;
@@ -39,7 +41,8 @@ int SampleCount(const LogChart& chart);
 void ClearLog(LogChart& chart);
 
 // Converts the fourteen live texts and appends one point to every series, hidden ones too.
-// A sample whose texts do not all convert appends nothing, so the series stay of equal length.
+// A sample whose texts do not all convert, or whose values a 32-bit float cannot hold, appends
+// nothing, so the series stay of equal length.
 bool AppendSample(LogChart& chart, const std::array<QString, kLogChannelCount>& texts);
 
 // The readout row for sample `index`, in channel order; nullopt for an index the log lacks.

@@ -6,27 +6,102 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/LogLine.h"
+
 namespace {
 
-constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kHitTolerance = 4;   // pixels between the mouse and a line that still count as on it
 constexpr int kClickSlack = 3;        // pixels a click may move between press and release
 constexpr int kMinZoomPixels = 4;     // a smaller rectangle is a slip of the hand, not a zoom
-constexpr double kSmoothDensity = 2;  // samples per pixel column up to which lines are antialiased
+constexpr double kMinSpan = 8;        // the fewest samples the wheel zooms in to
+constexpr double kWheelZoom = 0.8;    // the share of the samples one wheel step keeps in view
+constexpr double kWheelPan = 0.1;     // the share of the view one wheel step moves it
 // The value axis spans 2 % to 98 % of the plot's height: the data fills the middle 96 %.
 constexpr double kValueMargin = 0.02 / 0.96;
 
-double SegmentDistance(const QPointF& p, const QPointF& a, const QPointF& b)
+// A dark, muted plum: dark enough for the white and yellow lines, light enough for the black,
+// navy and maroon ones, and of a hue none of the fourteen lines has.
+const QColor kBackground(88, 64, 80);
+const QColor kGridColour(255, 255, 255, 48);
+const QColor kInkColour(232, 232, 240);   // axis, ticks, labels, legend text
+const QColor kCursorColour(255, 255, 255);
+
+ui::LinearMap MapOf(const QCPAxis* axis)
 {
-    const QPointF ab = b - a;
-    const double length2 = QPointF::dotProduct(ab, ab);
-    double t = length2 > 0 ? QPointF::dotProduct(p - a, ab) / length2 : 0;
-    t = std::clamp(t, 0.0, 1.0);
-    const QPointF d = p - (a + t * ab);
-    return std::hypot(d.x(), d.y());
+    const double origin = axis->coordToPixel(0);
+    return {origin, axis->coordToPixel(1) - origin};
 }
 
 }  // namespace
+
+// A series: the chart's QCPGraph (name, pen, visibility, legend entry) with its values held in
+// a SampleColumn instead of QCPGraph's own points, and drawn from it.
+class LogGraph : public QCPGraph {
+public:
+    LogGraph(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPGraph(keyAxis, valueAxis) {}
+
+    ui::SampleColumn values;
+
+    // The segments of the line between the pixel columns from and to, as drawn; true when they
+    // are the vertical strokes of pixel columns.
+    bool Segments(double from, double to, std::vector<QLineF>* out) const
+    {
+        const ui::LinearMap x = MapOf(mKeyAxis.data());
+        const bool columnwise = x.scale > 0 && 1 / x.scale > ui::kColumnwiseDensity;
+        ui::LineSegments(values, x, MapOf(mValueAxis.data()), from, to, columnwise, out);
+        return columnwise;
+    }
+
+    // QCustomPlot's own hit test would look into the empty container; the chart does its own.
+    double selectTest(const QPointF&, bool, QVariant*) const override { return -1; }
+
+    QCPRange getKeyRange(bool& foundRange, QCP::SignDomain) const override
+    {
+        foundRange = values.Count() > 0;
+        return QCPRange(0, std::max(values.Count() - 1, 0));
+    }
+
+    QCPRange getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const override
+    {
+        const ui::ValueRange r = values.Range();
+        foundRange = !r.Empty();
+        return foundRange ? QCPRange(r.low, r.high) : QCPRange();
+    }
+
+protected:
+    void draw(QCPPainter* painter) override
+    {
+        if (!mKeyAxis || !mValueAxis || values.Count() == 0) return;
+        const QRect rect = clipRect();
+        mSegments.clear();
+        const bool columnwise = Segments(rect.left(), rect.right() + 1, &mSegments);
+        applyDefaultAntialiasingHint(painter);
+        if (!columnwise) {
+            painter->setPen(mPen);
+            painter->setBrush(Qt::NoBrush);
+            painter->drawLines(mSegments.data(), int(mSegments.size()));
+            return;
+        }
+        // A vertical stroke of the pen's width is a rectangle; filling whole pixels is many
+        // times cheaper than stroking a wide line.
+        const double w = std::max(mPen.widthF(), 1.0);
+        mRects.clear();
+        for (const QLineF& s : mSegments) {
+            const int left = int(std::lround(s.x1() - w / 2));
+            const int top = int(std::lround(s.y1() - w / 2));
+            const int bottom = int(std::lround(s.y2() + w / 2));
+            mRects.emplace_back(left, top, int(w), std::max(bottom - top, 1));
+        }
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(mPen.color());
+        painter->drawRects(mRects.data(), int(mRects.size()));
+    }
+
+private:
+    // Kept between replots: the room is reused.
+    std::vector<QLineF> mSegments;
+    std::vector<QRect> mRects;
+};
 
 LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
 {
@@ -51,9 +126,34 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     legend->setSelectableParts(QCPLegend::spNone);
     legend->setVisible(true);
 
-    // Hours of samples reduce to a few points per pixel column (adaptive sampling), drawn as
-    // separate segments: stroking them as one long wide polyline costs ten times as much.
+    // One background under the plot and the legend, on which every line colour stands out.
+    setBackground(kBackground);
+    legend->setBrush(kBackground);
+    legend->setBorderPen(QPen(kInkColour));
+    legend->setTextColor(kInkColour);
+    yAxis->setBasePen(QPen(kInkColour));
+    yAxis->setTickPen(QPen(kInkColour));
+    yAxis->setSubTickPen(QPen(kInkColour));
+    yAxis->setTickLabelColor(kInkColour);
+    yAxis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
+    xAxis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
+    selectionRect()->setPen(QPen(kInkColour, 1, Qt::DashLine));
+    selectionRect()->setBrush(QColor(255, 255, 255, 40));
+
+    // Samples reduce to a few segments per pixel column, drawn as separate segments: stroking
+    // them as one long wide polyline costs ten times as much.
     setPlottingHint(QCP::phFastPolylines, true);
+
+    // The cursor has a layer of its own, so that moving it repaints no line.
+    addLayer(QStringLiteral("cursor"), layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    mCursorLayer = layer(QStringLiteral("cursor"));
+    mCursorLayer->setMode(QCPLayer::lmBuffered);
+    mCursor = new QCPItemStraightLine(this);
+    mCursor->setLayer(mCursorLayer);
+    mCursor->setSelectable(false);
+    mCursor->setAntialiased(false);   // a crisp line, not a smudge across two pixel columns
+    mCursor->setPen(QPen(kCursorColour, 1, Qt::DashLine));
+    mCursor->setVisible(mCursorIndex >= 0);
 
     setSelectionRectMode(QCP::srmZoom);
     setMouseTracking(true);   // the cursor shape follows the lines without a button held
@@ -62,16 +162,20 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     RescaleAxes();
 }
 
+QColor LogChart::Background()
+{
+    return kBackground;
+}
+
 int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
 {
-    QCPGraph* graph = addGraph(xAxis, yAxis);
+    auto* graph = new LogGraph(xAxis, yAxis);
     graph->setName(title);
     graph->setPen(QPen(color, penWidth));
     graph->setLineStyle(QCPGraph::lsLine);
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
-    graph->setAdaptiveSampling(true);
     graph->setSelectable(QCP::stNone);   // a click reads a value; it must not restyle the line
-    mSeries.push_back({graph, kInf, -kInf});
+    mSeries.push_back(graph);
     RebuildLegend();
     Changed();
     return static_cast<int>(mSeries.size()) - 1;
@@ -84,69 +188,79 @@ int LogChart::SeriesCount() const
 
 int LogChart::Count(int series) const
 {
-    return Valid(series) ? mSeries[series].graph->dataCount() : 0;
+    return Valid(series) ? mSeries[series]->values.Count() : 0;
 }
 
 double LogChart::YValue(int series, int index) const
 {
     if (!Valid(series) || index < 0 || index >= Count(series)) return std::numeric_limits<double>::quiet_NaN();
-    return mSeries[series].graph->data()->at(index)->value;
+    const float v = mSeries[series]->values.At(index);
+    // A value with two decimals comes back as the double nearest those decimals: the float
+    // nearest 65.43 gives 65.43, as it was recorded and as the file writes it.
+    const double hundredths = std::nearbyint(double(v) * 100);
+    const double decimal = hundredths / 100;
+    return float(decimal) == v ? decimal : double(v);
 }
 
 void LogChart::AppendY(int series, double y)
 {
     if (!Valid(series)) return;
-    Series& s = mSeries[series];
-    s.graph->addData(s.graph->dataCount(), y);
-    if (!std::isnan(y)) {
-        s.min = std::min(s.min, y);
-        s.max = std::max(s.max, y);
-    }
+    mSeries[series]->values.Append(float(y));
     Changed();
 }
 
 void LogChart::AppendBulk(int series, const double* ys, int n)
 {
     if (!Valid(series) || !ys || n <= 0) return;
-    Series& s = mSeries[series];
-    const double first = s.graph->dataCount();
-    // One allocation and one hand-over: into an empty series the vector becomes its storage.
-    QVector<QCPGraphData> points(n);
-    QCPGraphData* out = points.data();
-    for (int i = 0; i < n; ++i) {
-        const double y = ys[i];
-        out[i].key = first + i;
-        out[i].value = y;
-        if (!std::isnan(y)) {
-            s.min = std::min(s.min, y);
-            s.max = std::max(s.max, y);
-        }
-    }
-    s.graph->data()->add(points, true);
+    ui::SampleColumn& column = mSeries[series]->values;
+    float* room = column.Room(size_t(n));
+    if (!room) return;
+    for (int i = 0; i < n; ++i) room[i] = float(ys[i]);
+    column.Grow(size_t(n));
     Changed();
 }
 
 void LogChart::ClearSeries(int series)
 {
     if (!Valid(series)) return;
-    Series& s = mSeries[series];
-    s.graph->data()->clear();
-    s.min = kInf;
-    s.max = -kInf;
+    mSeries[series]->values.Clear();
+    if (mCursorIndex >= LongestCount()) SetCursorIndex(-1);
     Changed();
+}
+
+const ui::SampleColumn& LogChart::Column(int series) const
+{
+    static const ui::SampleColumn none;
+    return Valid(series) ? mSeries[series]->values : none;
+}
+
+bool LogChart::TakeColumn(int series, ui::SampleColumn&& column)
+{
+    if (!Valid(series)) return false;
+    mSeries[series]->values = std::move(column);
+    if (mCursorIndex >= LongestCount()) SetCursorIndex(-1);
+    Changed();
+    return true;
 }
 
 void LogChart::SetSeriesVisible(int series, bool visible)
 {
-    if (!Valid(series) || mSeries[series].graph->visible() == visible) return;
-    mSeries[series].graph->setVisible(visible);
+    if (!Valid(series) || mSeries[series]->visible() == visible) return;
+    mSeries[series]->setVisible(visible);
     RebuildLegend();
     Changed();
 }
 
 bool LogChart::SeriesVisible(int series) const
 {
-    return Valid(series) && mSeries[series].graph->visible();
+    return Valid(series) && mSeries[series]->visible();
+}
+
+int LogChart::LongestCount() const
+{
+    int count = 0;
+    for (const LogGraph* s : mSeries) count = std::max(count, s->values.Count());
+    return count;
 }
 
 // Appending while the chart is not shown must stay a matter of microseconds: no rescale and no
@@ -164,49 +278,46 @@ void LogChart::RequestReplot()
 
 void LogChart::UndoZoom()
 {
-    mZoomed = false;
+    mZoomedX = false;
+    mZoomedY = false;
     RescaleAxes();
     Changed();
 }
 
 void LogChart::RescaleAxes()
 {
-    int count = 0;
-    double low = kInf;
-    double high = -kInf;
-    for (const Series& s : mSeries) {
-        count = std::max(count, s.graph->dataCount());
-        if (s.graph->visible() && s.min <= s.max) {
-            low = std::min(low, s.min);
-            high = std::max(high, s.max);
-        }
+    if (!mZoomedX) {
+        const int count = LongestCount();
+        if (count == 0)
+            xAxis->setRange(0, 1);
+        else if (count == 1)
+            xAxis->setRange(-1, 1);
+        else
+            xAxis->setRange(0, count - 1);
     }
-    if (count == 0)
-        xAxis->setRange(0, 1);
-    else if (count == 1)
-        xAxis->setRange(-1, 1);
-    else
-        xAxis->setRange(0, count - 1);
-
-    if (low > high)
+    if (mZoomedY) return;
+    ui::ValueRange range;
+    for (const LogGraph* s : mSeries)
+        if (s->visible()) range.Add(s->values.Range());
+    if (range.Empty())
         yAxis->setRange(0, 1);
-    else if (low == high)
-        yAxis->setRange(low - 1, high + 1);
+    else if (range.low == range.high)
+        yAxis->setRange(range.low - 1.0, range.high + 1.0);
     else {
-        const double margin = (high - low) * kValueMargin;
-        yAxis->setRange(low - margin, high + margin);
+        const double margin = (double(range.high) - range.low) * kValueMargin;
+        yAxis->setRange(range.low - margin, range.high + margin);
     }
 }
 
 void LogChart::BeforeReplot()
 {
-    if (mStale && !mZoomed) RescaleAxes();
+    if (mStale) RescaleAxes();
     mStale = false;
-    // Where several samples share a pixel column the lines merge into a band that smoothing
-    // cannot improve, and smoothing wide lines there costs more than the rest of the replot.
-    // A zoom into a few samples gets smooth lines back.
+    PlaceCursor();
+    // Where samples share pixel columns the lines are strokes of whole pixels that smoothing
+    // cannot improve. A zoom into fewer samples than pixels gets smooth lines back.
     const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
-    setNotAntialiasedElements(perPixel > kSmoothDensity ? QCP::aePlottables : QCP::aeNone);
+    setNotAntialiasedElements(perPixel > ui::kColumnwiseDensity ? QCP::aePlottables : QCP::aeNone);
 }
 
 void LogChart::showEvent(QShowEvent* event)
@@ -220,8 +331,8 @@ int LogChart::LegendColumns() const
     // An item is the line sample, a gap and the title; the legend adds its margins around them.
     const QFontMetrics metrics(legend->font());
     int widest = 0;
-    for (const Series& s : mSeries)
-        if (s.graph->visible()) widest = std::max(widest, metrics.horizontalAdvance(s.graph->name()));
+    for (const LogGraph* s : mSeries)
+        if (s->visible()) widest = std::max(widest, metrics.horizontalAdvance(s->name()));
     const int item = legend->iconSize().width() + legend->iconTextPadding() + widest;
     const int spacing = legend->columnSpacing();
     const QMargins m = legend->margins();
@@ -234,8 +345,8 @@ void LogChart::RebuildLegend()
     legend->clearItems();
     mLegendColumns = LegendColumns();
     legend->setWrap(mLegendColumns);
-    for (const Series& s : mSeries)
-        if (s.graph->visible()) s.graph->addToLegend(legend);
+    for (LogGraph* s : mSeries)
+        if (s->visible()) s->addToLegend(legend);
     legend->setVisible(legend->itemCount() > 0);
 }
 
@@ -245,56 +356,53 @@ void LogChart::resizeEvent(QResizeEvent* event)
     QCustomPlot::resizeEvent(event);
 }
 
-double LogChart::LineDistance(const QCPGraph* graph, const QPointF& pos) const
+// ---- cursor ----------------------------------------------------------------------------------
+
+void LogChart::SetCursorIndex(int index)
 {
-    const auto data = graph->data();
-    if (data->isEmpty()) return kInf;
-    double from = xAxis->pixelToCoord(pos.x() - kHitTolerance);
-    double to = xAxis->pixelToCoord(pos.x() + kHitTolerance);
-    if (from > to) std::swap(from, to);
-    // One point beyond each end, so that a long segment crossing the window counts too.
-    const auto begin = data->findBegin(from, true);
-    const auto end = data->findEnd(to, true);
-    double best = kInf;
-    QPointF previous;
-    bool havePrevious = false;
-    for (auto it = begin; it != end; ++it) {
-        if (std::isnan(it->value)) {   // a gap in the line
-            havePrevious = false;
-            continue;
-        }
-        const QPointF p(xAxis->coordToPixel(it->key), yAxis->coordToPixel(it->value));
-        const double d = havePrevious ? SegmentDistance(pos, previous, p) : std::hypot(pos.x() - p.x(), pos.y() - p.y());
-        best = std::min(best, d);
-        previous = p;
-        havePrevious = true;
-    }
-    return best;
+    if (index < 0 || index >= LongestCount()) index = -1;
+    if (index == mCursorIndex) return;
+    mCursorIndex = index;
+    PlaceCursor();
+    // A replot that is due draws the cursor anyway; else only the cursor's layer is redrawn.
+    if (!isVisible()) return;
+    if (mStale)
+        replot(rpQueuedReplot);
+    else
+        mCursorLayer->replot();
 }
+
+void LogChart::PlaceCursor()
+{
+    mCursor->setVisible(mCursorIndex >= 0);
+    if (mCursorIndex < 0) return;
+    mCursor->point1->setCoords(mCursorIndex, 0);
+    mCursor->point2->setCoords(mCursorIndex, 1);
+}
+
+// ---- pointer ---------------------------------------------------------------------------------
 
 int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
 {
     if (!axisRect()->rect().contains(pos)) return -1;
     int found = -1;
     double nearest = kHitTolerance;
+    std::vector<QLineF> segments;
     // From the last series down: on a tie the line drawn on top wins.
     for (int i = SeriesCount() - 1; i >= 0; --i) {
-        const QCPGraph* graph = mSeries[i].graph;
+        const LogGraph* graph = mSeries[i];
         if (!graph->visible()) continue;
-        const double d = LineDistance(graph, pos);
+        segments.clear();
+        graph->Segments(pos.x() - kHitTolerance - 1, pos.x() + kHitTolerance + 1, &segments);
+        const double d = ui::DistanceToSegments(pos, segments);
         if (d < nearest || (found < 0 && d <= nearest)) {
             nearest = d;
             found = i;
         }
     }
     if (found >= 0 && valueIndex) {
-        const auto data = mSeries[found].graph->data();
-        const double key = xAxis->pixelToCoord(pos.x());
-        const auto begin = data->constBegin();
-        const auto end = data->constEnd();
-        auto it = std::lower_bound(begin, end, key, [](const QCPGraphData& d, double k) { return d.key < k; });
-        if (it == end || (it != begin && key - (it - 1)->key <= it->key - key)) --it;
-        *valueIndex = static_cast<int>(it - begin);
+        const double key = std::nearbyint(xAxis->pixelToCoord(pos.x()));
+        *valueIndex = int(std::clamp(key, 0.0, double(Count(found) - 1)));
     }
     return found;
 }
@@ -302,20 +410,38 @@ int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
 void LogChart::mousePressEvent(QMouseEvent* event)
 {
     mPressPos = event->position().toPoint();
+    // The left button keeps the rectangle zoom; the others pan along the samples.
+    if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
+        mPanning = true;
+        mPanFromX = mPressPos.x();
+        event->accept();
+        return;
+    }
     QCustomPlot::mousePressEvent(event);
 }
 
 void LogChart::mouseMoveEvent(QMouseEvent* event)
 {
+    const QPoint pos = event->position().toPoint();
+    if (mPanning) {
+        const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
+        PanSamples((mPanFromX - pos.x()) * perPixel);
+        mPanFromX = pos.x();
+        return;
+    }
     QCustomPlot::mouseMoveEvent(event);
     if (event->buttons() == Qt::NoButton) {
-        const bool over = SeriesAt(event->position().toPoint()) >= 0;
+        const bool over = SeriesAt(pos) >= 0;
         setCursor(over ? Qt::CrossCursor : Qt::ArrowCursor);
     }
 }
 
 void LogChart::mouseReleaseEvent(QMouseEvent* event)
 {
+    if (mPanning) {
+        mPanning = false;
+        return;
+    }
     QCustomPlot::mouseReleaseEvent(event);
     const QPoint pos = event->position().toPoint();
     if (event->button() != Qt::LeftButton || (pos - mPressPos).manhattanLength() > kClickSlack) return;
@@ -331,12 +457,63 @@ void LogChart::mouseDoubleClickEvent(QMouseEvent* event)
     if (OnDblClick) OnDblClick();
 }
 
+void LogChart::wheelEvent(QWheelEvent* event)
+{
+    const QPoint delta = event->angleDelta();
+    if (!axisRect()->rect().contains(event->position().toPoint()) || delta.isNull()) {
+        QCustomPlot::wheelEvent(event);
+        return;
+    }
+    event->accept();
+    // Some desktops turn Shift and the wheel into a sideways wheel themselves.
+    const bool sideways = delta.x() != 0 || event->modifiers().testFlag(Qt::ShiftModifier);
+    const double steps = (delta.x() != 0 ? delta.x() : delta.y()) / 120.0;
+    if (sideways)
+        PanSamples(-steps * kWheelPan * xAxis->range().size());
+    else
+        ZoomSamples(xAxis->pixelToCoord(event->position().x()), std::pow(kWheelZoom, steps));
+}
+
+void LogChart::ZoomSamples(double centreKey, double factor)
+{
+    if (LongestCount() < 2 || !(factor > 0)) return;
+    const QCPRange range = xAxis->range();
+    const double full = LongestCount() - 1;
+    const double span = std::clamp(range.size() * factor, std::min(kMinSpan, full), full);
+    const double share = range.size() > 0 ? (centreKey - range.lower) / range.size() : 0.5;
+    const double lower = centreKey - std::clamp(share, 0.0, 1.0) * span;
+    SetSampleRange(lower, lower + span);
+}
+
+void LogChart::PanSamples(double samples)
+{
+    if (LongestCount() < 2) return;
+    const QCPRange range = xAxis->range();
+    SetSampleRange(range.lower + samples, range.upper + samples);
+}
+
+// Holds a range of the sample axis, shifted back inside the log where it reaches beyond it. The
+// whole log again is no zoom: the axis then follows the log as it grows.
+void LogChart::SetSampleRange(double lower, double upper)
+{
+    const double full = LongestCount() - 1;
+    const double span = std::min(upper - lower, full);
+    lower = std::clamp(lower, 0.0, full - span);
+    mZoomedX = span < full;
+    if (mZoomedX)
+        xAxis->setRange(lower, lower + span);
+    else
+        RescaleAxes();
+    if (isVisible()) replot(rpQueuedReplot);
+}
+
 void LogChart::processRectZoom(QRect rect, QMouseEvent* event)
 {
     if (rect.width() < kMinZoomPixels || rect.height() < kMinZoomPixels) {
         replot(rpQueuedReplot);   // only wipe the rectangle
         return;
     }
-    mZoomed = true;
+    mZoomedX = true;
+    mZoomedY = true;
     QCustomPlot::processRectZoom(rect, event);
 }

@@ -1,10 +1,14 @@
 // The data log chart: one line series per channel on one left value axis, the sample index on a
 // hidden x axis, a legend under the plot listing the shown series, rectangle zoom by dragging,
-// and a click on a line that reports the point under the mouse. The series are the log itself:
-// nothing else keeps a copy of the samples.
+// wheel zoom and pan along the samples, a cursor line at one sample, and a click on a line that
+// reports the point under the mouse. The series are the log itself: nothing else keeps a copy
+// of the samples.
 //
-// Hours of samples must stay cheap: appending never rescales or replots a chart that is not
-// shown; it only notes that a replot is due, which happens when the chart is shown again.
+// Hours of samples must stay cheap. Each series holds its values as 32-bit floats, and the x of
+// a point is its position, so a sample of fourteen channels takes 56 bytes. Drawing and the
+// pointer's hit test work per pixel column, from each column's lowest and highest value (see
+// SampleColumn), so they cost the same for three thousand samples and three million. Appending
+// never rescales or replots a chart that is not shown; it only notes that a replot is due.
 #pragma once
 
 #include <qcustomplot.h>
@@ -16,20 +20,33 @@
 #include <functional>
 #include <vector>
 
+#include "ui/SampleColumn.h"
+
+class LogGraph;
+
 class LogChart : public QCustomPlot {
     Q_OBJECT
 public:
     explicit LogChart(QWidget* parent = nullptr);
 
-    // Adds a line series (shown, in the legend) and returns its position.
+    // Adds a line series (shown, in the legend) and returns its position. graph(position) is
+    // the series' QCPGraph: its name, pen and visibility are the series'; its own data
+    // container stays empty.
     int AddSeries(const QString& title, const QColor& color, int penWidth);
     int SeriesCount() const;
 
     int Count(int series) const;                 // 0 for a series that does not exist
-    double YValue(int series, int index) const;  // NaN for a point that does not exist
+    // The value at an index (NaN for a point that does not exist): the two-decimal number the
+    // stored float stands for when there is one (the value a log file holds), else the float.
+    double YValue(int series, int index) const;
     void AppendY(int series, double y);          // x = the series' point count
     void AppendBulk(int series, const double* ys, int n);   // x = count .. count + n - 1
     void ClearSeries(int series);
+
+    // The values of a series as stored; and a whole series handed over at once (a loaded log
+    // becomes the chart's without a copy). False for a series that does not exist.
+    const ui::SampleColumn& Column(int series) const;
+    bool TakeColumn(int series, ui::SampleColumn&& column);
 
     // A hidden series keeps its points and still takes appends; it leaves the drawing, the
     // legend, the automatic value range and the click test.
@@ -40,11 +57,24 @@ public:
     // zoomed; a zoom holds until UndoZoom.
     void RequestReplot();
     void UndoZoom();
-    bool Zoomed() const { return mZoomed; }
+    bool Zoomed() const { return mZoomedX || mZoomedY; }
 
-    // The shown series whose line passes within a few pixels of pos (the nearest one), or -1.
-    // valueIndex receives the index of that series' point nearest to pos in x.
+    // A vertical line at one sample index; -1 (or any index the log lacks) takes it away.
+    // Moving it redraws only its own layer, not the lines.
+    void SetCursorIndex(int index);
+    int CursorIndex() const { return mCursorIndex; }
+
+    // The shown series whose line, as drawn, passes within a few pixels of pos (the nearest
+    // one), or -1. valueIndex receives the index nearest to pos in x.
     int SeriesAt(const QPoint& pos, int* valueIndex = nullptr) const;
+
+    // The wheel zooms the sample axis about the pointer (up: in); with Shift, or sideways, it
+    // pans. Dragging with the right or middle button pans too. Neither goes beyond the log.
+    void ZoomSamples(double centreKey, double factor);
+    void PanSamples(double samples);
+
+    // The colour behind the plot and the legend.
+    static QColor Background();
 
     std::function<void(int series, int valueIndex)> OnSeriesClick;
     std::function<void()> OnDblClick;
@@ -56,26 +86,29 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void processRectZoom(QRect rect, QMouseEvent* event) override;
 
 private:
-    struct Series {
-        QCPGraph* graph;
-        double min;   // of the non-NaN values, kept as points arrive so that rescaling
-        double max;   // never walks hours of samples
-    };
-
     bool Valid(int series) const { return series >= 0 && series < static_cast<int>(mSeries.size()); }
+    int LongestCount() const;
     void Changed();
     void RescaleAxes();
+    void SetSampleRange(double lower, double upper);
     void BeforeReplot();
     void RebuildLegend();
     int LegendColumns() const;
-    double LineDistance(const QCPGraph* graph, const QPointF& pos) const;
+    void PlaceCursor();
 
-    std::vector<Series> mSeries;
-    bool mStale = false;    // data or visibility changed since the last replot
-    bool mZoomed = false;
+    std::vector<LogGraph*> mSeries;
+    bool mStale = false;     // data or visibility changed since the last replot
+    bool mZoomedX = false;   // the sample axis holds the user's range
+    bool mZoomedY = false;   // the value axis holds the user's range
     int mLegendColumns = 0;
     QPoint mPressPos;
+    bool mPanning = false;
+    int mPanFromX = 0;
+    QCPItemStraightLine* mCursor = nullptr;
+    QCPLayer* mCursorLayer = nullptr;
+    int mCursorIndex = -1;
 };

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -71,6 +73,18 @@ TEST_F(LogViewerTest, RecordingAppendsToEverySeriesOrNone)
     EXPECT_FALSE(chart.SeriesVisible(4)) << "clearing keeps what is shown";
 }
 
+TEST_F(LogViewerTest, ASampleBeyondTheRangeOfTheStoredFloatsIsNotRecorded)
+{
+    auto huge = kExample;
+    huge[0] = "1e39";   // 1e37 in the chart: still a float
+    EXPECT_TRUE(logging::AppendSample(chart, huge));
+    huge[4] = "-4e38";
+    EXPECT_FALSE(logging::AppendSample(chart, huge));
+    EXPECT_EQ(logging::SampleCount(chart), 1);
+    EXPECT_EQ(chart.Count(0), 1);
+    EXPECT_FLOAT_EQ(float(chart.YValue(0, 0)), 1e37f);
+}
+
 TEST_F(LogViewerTest, DenseLinesAreDrawnWithoutSmoothing)
 {
     chart.resize(750, 377);
@@ -88,6 +102,37 @@ TEST_F(LogViewerTest, DenseLinesAreDrawnWithoutSmoothing)
     chart.UndoZoom();
     chart.replot();
     EXPECT_TRUE(chart.notAntialiasedElements().testFlag(QCP::aePlottables));
+}
+
+TEST_F(LogViewerTest, ALoadHandsItsColumnsToTheChartWithoutACopy)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("run.qxl");
+    QByteArray text;
+    for (int i = 0; i < 1000; ++i)
+        for (int k = 0; k < kLogChannelCount; ++k) text += QByteArray::number(i % 97 + k) + ".25\t";
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(text + "\r\n9.5\t");
+    f.close();
+
+    logging::LogLoadResult load = logging::ParseLogFile(path, kLogChannelCount);
+    ASSERT_FALSE(load.Refused()) << load.reason.toStdString();
+    EXPECT_EQ(load.samples.SampleCount(), 1000) << "the 9.5 of an incomplete sample is dropped";
+    std::vector<const float*> read;
+    for (const ui::SampleColumn& c : load.samples.series) read.push_back(c.Data());
+
+    logging::ChartLogStore store(chart);
+    logging::AppendSamples(store, std::move(load.samples));
+    ASSERT_EQ(logging::SampleCount(chart), 1000);
+    for (int k = 0; k < kLogChannelCount; ++k) EXPECT_EQ(chart.Column(k).Data(), read[size_t(k)]) << "copied: " << k;
+    EXPECT_EQ(chart.YValue(13, 999), 999 % 97 + 13 + 0.25);
+
+    // Onto a chart that holds samples: appended after them.
+    load = logging::ParseLogFile(path, kLogChannelCount);
+    logging::AppendSamples(store, std::move(load.samples));
+    EXPECT_EQ(logging::SampleCount(chart), 2000);
+    EXPECT_EQ(chart.YValue(0, 1000), 0.25);
 }
 
 TEST(LogSlider, AfterStopShownFromThreeSamples)

@@ -320,6 +320,18 @@ TEST_F(LinkTest, ClosingKeepsThePortClosed)
     }
 }
 
+TEST_F(LinkTest, ClosingDuringAnUploadLetsItFinishFirst)
+{
+    Start();
+    ShowPage(calibration::PageSetup);
+    const sim::Image file = OtherImage(ecu->Eeprom());
+    LoadFile(file);
+    ASSERT_TRUE(WaitFor([&] { return form->StatusBar1->PanelText(2) == QStringLiteral("Uploading eeprom - 20"); }));
+    form->close();   // a tuner closing the window with the upload half done
+    EXPECT_EQ(form->ZComm1->Connected(), 0);
+    EXPECT_EQ(ecu->Eeprom(), file);   // the ECU was not left with part of a calibration
+}
+
 TEST_F(LinkTest, AScreenReaderPressingATabChangesPagesLikeAClick)
 {
     Start();

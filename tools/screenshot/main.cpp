@@ -1,13 +1,21 @@
 // Writes a PNG of every page of the window, as a person would see it against the simulated
 // ECU: the window starts, reads the calibration, polls live values for a moment, and each
 // page is grabbed in turn. Offscreen grabs give the same pixels as a screen.
-//   quenrix-screenshot OUTDIR [--log-samples N]
+//   quenrix-screenshot OUTDIR [--log-seconds N] [--all-channels]
+// --log-seconds: how long the log is recorded (default 4); --all-channels: the Logging page with
+// all fourteen channels shown.
 #include <QApplication>
+#include <algorithm>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <QCheckBox>
+#include <QSlider>
+
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "app/Mainform.h"
@@ -32,8 +40,14 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: quenrix-screenshot OUTDIR\n");
+        std::fprintf(stderr, "usage: quenrix-screenshot OUTDIR [--log-seconds N] [--all-channels]\n");
         return 2;
+    }
+    int logSeconds = 4;
+    bool allChannels = false;
+    for (int i = 2; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--log-seconds") == 0 && i + 1 < argc) logSeconds = std::max(1, std::atoi(argv[++i]));
+        else if (std::strcmp(argv[i], "--all-channels") == 0) allChannels = true;
     }
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(out);
@@ -58,8 +72,11 @@ int main(int argc, char** argv)
         elapsed.start();
         while (form.ReadPending && elapsed.elapsed() < 10000) pump(20);
         form.Button1Click(nullptr);   // record a short log while the gauges move
-        pump(4000);
+        pump(logSeconds * 1000);
         form.Button2Click(nullptr);
+        if (allChannels)
+            for (QCheckBox* box : form.ChannelBox) box->setChecked(true);
+        form.TrackBar1->setValue(form.TrackBar1->maximum() * 2 / 3);   // a sample in the readout row
         const char* names[7] = {"temp", "fuel", "ignition", "gauges", "logging", "setup", "boost"};
         for (int page : {3, 0, 1, 2, 4, 5, 6}) {
             form.PageControl1->SetActivePageIndex(page);

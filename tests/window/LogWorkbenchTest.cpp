@@ -1,0 +1,264 @@
+// The log viewer as a tuner works with it: wheel zoom and pan, the cursor line at the sample the
+// readout shows, the time of each sample, a background every line shows on, and the CSV export.
+#include <QCheckBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QSlider>
+#include <QWheelEvent>
+
+#include <cmath>
+
+#include "ecu/Threadedtimer.h"
+#include "logging/LogViewer.h"
+#include "tests/support/CsvReader.h"
+#include "tests/window/WindowFixture.h"
+#include "ui/Dialogs.h"
+#include "ui/LogChart.h"
+#include "ui/NumberFormat.h"
+#include "ui/StringGrid.h"
+
+namespace {
+
+using logging::kLogChannelCount;
+using Texts = std::array<QString, kLogChannelCount>;
+
+class LogWorkbenchTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        ui::SetDisplayLocale(QLocale::c());
+        WindowTest::SetUp();
+        ASSERT_TRUE(WaitForReadComplete());
+        form->FormShortCut(Qt::Key_F5);   // the Logging page: polling stops, only the test records
+        Pump(30);
+        chart = form->Chart10;
+    }
+    void TearDown() override
+    {
+        WindowTest::TearDown();
+        ui::ResetDisplayLocale();
+    }
+
+    // Sample i of a made-up run, in the display locale: every channel moves.
+    static Texts Live(int i)
+    {
+        return {QString::number(800 + 37 * i),      ui::FormatFixed((i % 200) * 0.0625, 2),
+                ui::FormatFixed(1 + (i % 90) * 0.03125, 2), QString::number(i % 40 - 10),
+                QString::number(70 + i % 30),        QString::number(20 + i % 9),
+                QString::number(85 + i % 30),        QString::number(i % 1024),
+                ui::FormatFixed(12 + (i % 30) * 0.1, 2), QString::number(i % 7),
+                QString::number(30 + i % 200),       QString::number(300 + i % 600),
+                ui::FormatGeneral((i % 60) * 0.1),   QString::number(i % 101)};
+    }
+    void RecordSamples(int from, int to)
+    {
+        for (int i = from; i < to; ++i) {
+            for (int k = 0; k < kLogChannelCount; ++k) form->LogSourceEdit[k]->setText(Live(i)[k]);
+            form->AddLogSample();
+        }
+    }
+    void Wheel(QPoint pos, QPoint angle, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWheelEvent e(pos, chart->mapToGlobal(pos), QPoint(), angle, Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(chart, &e);
+    }
+    void Mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons)
+    {
+        QMouseEvent e(type, pos, chart->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(chart, &e);
+    }
+    QCPRange Samples() const { return chart->xAxis->range(); }
+
+    LogChart* chart = nullptr;
+};
+
+TEST_F(LogWorkbenchTest, WheelZoomsAndPansTheSamplesDoubleClickRestoresTheWholeLog)
+{
+    RecordSamples(0, 400);
+    form->Button2Click(nullptr);
+    chart->replot();
+    ASSERT_EQ(Samples(), QCPRange(0, 399));
+    const QCPRange values = chart->yAxis->range();
+    const QRect plot = chart->axisRect()->rect();
+    const QPoint at(plot.left() + plot.width() / 4, plot.center().y());
+    const double keyAt = chart->xAxis->pixelToCoord(at.x());
+
+    // Up zooms in about the pointer: the sample under it stays under it; values keep their scale.
+    Wheel(at, {0, 120});
+    Wheel(at, {0, 120});
+    EXPECT_TRUE(chart->Zoomed());
+    EXPECT_NEAR(Samples().size(), 399 * 0.64, 1);
+    EXPECT_NEAR(chart->xAxis->pixelToCoord(at.x()), keyAt, 1e-6);
+    EXPECT_EQ(chart->yAxis->range(), values);
+
+    // With Shift, or sideways, the wheel pans; never past the log's ends.
+    const QCPRange zoomed = Samples();
+    Wheel(at, {0, -120}, Qt::ShiftModifier);
+    EXPECT_NEAR(Samples().lower, zoomed.lower + 0.1 * zoomed.size(), 1e-6);
+    EXPECT_NEAR(Samples().size(), zoomed.size(), 1e-6);
+    for (int i = 0; i < 30; ++i) Wheel(at, {-120, 0});
+    EXPECT_NEAR(Samples().upper, 399, 1e-6);
+    EXPECT_NEAR(Samples().size(), zoomed.size(), 1e-6);
+
+    // The right button drags the samples along: 100 pixels to the right shows earlier ones.
+    const double perPixel = Samples().size() / plot.width();
+    const QCPRange before = Samples();
+    Mouse(QEvent::MouseButtonPress, at, Qt::RightButton, Qt::RightButton);
+    Mouse(QEvent::MouseMove, at + QPoint(100, 0), Qt::NoButton, Qt::RightButton);
+    Mouse(QEvent::MouseButtonRelease, at + QPoint(100, 0), Qt::RightButton, Qt::NoButton);
+    EXPECT_NEAR(Samples().lower, before.lower - 100 * perPixel, 1e-6);
+    EXPECT_FALSE(chart->selectionRect()->isActive()) << "a pan is no rectangle zoom";
+
+    // Zooming in stops at a few samples; a double click shows the whole log again.
+    for (int i = 0; i < 40; ++i) Wheel(at, {0, 120});
+    EXPECT_NEAR(Samples().size(), 8, 1e-6);
+    QTest::mouseDClick(chart, Qt::LeftButton, {}, plot.center());
+    chart->replot();
+    EXPECT_FALSE(chart->Zoomed());
+    EXPECT_EQ(Samples(), QCPRange(0, 399));
+
+    // Zooming out as far as the wheel goes is the whole log, which then follows new samples.
+    Wheel(at, {0, 120});
+    for (int i = 0; i < 10; ++i) Wheel(at, {0, -120});
+    EXPECT_FALSE(chart->Zoomed());
+    RecordSamples(400, 410);
+    chart->replot();
+    EXPECT_EQ(Samples(), QCPRange(0, 409));
+}
+
+TEST_F(LogWorkbenchTest, CursorStandsAtTheSampleTheReadoutShows)
+{
+    EXPECT_EQ(chart->CursorIndex(), -1);
+    RecordSamples(0, 60);
+    EXPECT_EQ(chart->CursorIndex(), 59) << "while recording: the newest sample";
+    EXPECT_TRUE(form->lblSampleTime->text().startsWith("Sample 59 at 0:00:0")) << form->lblSampleTime->text().toStdString();
+    form->Button2Click(nullptr);
+
+    // The slider moves the cursor along, and the cursor is drawn where the sample is.
+    form->TrackBar1->setValue(20);
+    EXPECT_EQ(chart->CursorIndex(), 20);
+    EXPECT_TRUE(form->lblSampleTime->text().startsWith("Sample 20 at ")) << form->lblSampleTime->text().toStdString();
+    chart->replot();
+    const QImage image = chart->grab().toImage();
+    const int x = qRound(chart->xAxis->coordToPixel(20));
+    int cursorPixels = 0;   // in the pixel column with the most white: a dashed line, top to bottom
+    for (int column = x - 1; column <= x + 1; ++column) {
+        int white = 0;
+        for (int y = chart->axisRect()->top(); y < chart->axisRect()->bottom(); ++y)
+            if (image.pixelColor(column, y) == QColor(Qt::white)) ++white;
+        cursorPixels = std::max(cursorPixels, white);
+    }
+    EXPECT_GT(cursorPixels, chart->axisRect()->height() / 3);
+
+    // A click on a line moves the cursor and the readout to the sample clicked; the slider stays.
+    const int clicked = 41;
+    const QPoint onRpm(qRound(chart->xAxis->coordToPixel(clicked)), qRound(chart->yAxis->coordToPixel(chart->YValue(0, clicked))));
+    QTest::mouseClick(chart, Qt::LeftButton, {}, onRpm);
+    EXPECT_EQ(chart->CursorIndex(), clicked);
+    EXPECT_EQ(form->gridLog->Cells(0, 1), Live(clicked)[0]);
+    EXPECT_EQ(form->TrackBar1->value(), 20);
+
+    // A new log has no sample to stand at.
+    ui::SetQuestionHook([](const QString&, const QString&, const QString&) { return true; });   // discard
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    EXPECT_EQ(chart->CursorIndex(), -1);
+    EXPECT_EQ(form->lblSampleTime->text(), "");
+}
+
+TEST_F(LogWorkbenchTest, RecordedSamplesKeepTheirTimesALoadedLogRunsOnTheNominalCycle)
+{
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    RecordSamples(0, 2);
+    Pump(600);   // the user looks at another page for a while: the gap is in the times
+    RecordSamples(2, 4);
+    form->Button2Click(nullptr);
+    EXPECT_FALSE(form->LogTimes.Nominal());
+    EXPECT_LT(form->LogTimes.Milliseconds(1), 300);
+    EXPECT_GE(form->LogTimes.Milliseconds(2), 600);
+    form->TrackBar1->setValue(3);
+    const QString recorded = form->lblSampleTime->text();
+    EXPECT_TRUE(recorded.startsWith("Sample 3 at 0:00:00.")) << recorded.toStdString();
+    EXPECT_FALSE(recorded.contains("nominal"));
+
+    ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("four.qxl")); });
+    form->Button3->click();
+    form->TrackBar1->setValue(0);
+    form->Button4->click();
+    EXPECT_TRUE(form->LogTimes.Nominal());
+    EXPECT_EQ(form->lblSampleTime->text(), "") << "the row still shows the old log's sample";
+    form->TrackBar1->setValue(3);
+    EXPECT_EQ(form->lblSampleTime->text(),
+              "Sample 3 at 0:00:00.324 (nominal: the file holds no times, so each sample counts as 108 ms)");
+}
+
+TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
+{
+    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // the edits write 12,50
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    RecordSamples(0, 250);
+    form->Button2Click(nullptr);
+    EXPECT_EQ(form->Button14->text(), "Export CSV…");
+    EXPECT_EQ(form->Button14->accessibleName(), "Export CSV…");
+    ui::SetFileDialogHook([this](ui::FileDialog& d) {
+        EXPECT_EQ(d.Filter, "CSV (comma-separated values)|*.csv");
+        return std::optional<QString>(Path("run"));
+    });
+    form->Button14->click();
+
+    QFile file(Path("run.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const testsupport::CsvRows rows = testsupport::ReadCsv(file.readAll().toStdString());
+    ASSERT_EQ(rows.size(), 251u);
+    EXPECT_EQ(rows[0][0], "Time (s)");
+    EXPECT_EQ(rows[0][1], "RPM (rpm)");
+    EXPECT_EQ(rows[0][11], "Map (kPa)");
+    double previous = -1;
+    for (int i = 0; i < 250; ++i) {
+        const std::vector<std::string>& row = rows[size_t(i + 1)];
+        ASSERT_EQ(row.size(), size_t(kLogChannelCount + 1));
+        const double time = testsupport::CsvNumber(row[0]);
+        EXPECT_GE(time, previous);
+        previous = time;
+        const Texts live = Live(i);
+        for (int k = 0; k < kLogChannelCount; ++k) {
+            // What the Gauges page showed; lambda as the ratio txtLambdaFloat shows.
+            double shown = 0;
+            ASSERT_TRUE(ui::ParseFloat(live[k], &shown));
+            if (k == 6) shown /= 100;
+            ASSERT_NEAR(testsupport::CsvNumber(row[size_t(k + 1)]), shown, 1e-9 * std::max(1.0, shown))
+                << "sample " << i << " channel " << k << ": " << row[size_t(k + 1)];
+        }
+    }
+    EXPECT_EQ(rows[1][0], "0.000");
+    EXPECT_EQ(rows[4][1], "911") << "RPM as the Gauges page shows it, not 9.11";
+}
+
+TEST_F(LogWorkbenchTest, EveryLineColourStandsOutFromTheBackground)
+{
+    // CIE L*a*b* distance between each series' colour and the background: about 10 is where
+    // lines start to be hard to tell from the ground; white on white is 0.
+    auto lab = [](const QColor& c) {
+        auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        const double r = linear(c.redF()), g = linear(c.greenF()), b = linear(c.blueF());
+        auto f = [](double t) { return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116; };
+        const double x = f((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047);
+        const double y = f(0.2126 * r + 0.7152 * g + 0.0722 * b);
+        const double z = f((0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883);
+        return std::array<double, 3>{116 * y - 16, 500 * (x - y), 200 * (y - z)};
+    };
+    const auto ground = lab(LogChart::Background());
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        const auto line = lab(chart->graph(k)->pen().color());
+        const double distance = std::hypot(line[0] - ground[0], line[1] - ground[1], line[2] - ground[2]);
+        EXPECT_GT(distance, 25) << chart->graph(k)->name().toStdString();
+    }
+    EXPECT_EQ(chart->grab().toImage().pixelColor(1, 1), LogChart::Background());
+}
+
+}  // namespace
