@@ -113,16 +113,17 @@ void TForm1::StartRead(uint16_t from, uint8_t firstData)
 void TForm1::StartUpload()
 {
     UploadActive = 1;
-    Line->Submit(exchange::JobKind::Upload, transfer::UploadSteps(EepromImage.data()));
+    SubmitWrites(exchange::JobKind::Upload, transfer::UploadSteps(EepromImage.data()));
 }
 
 void TForm1::WriteByte(uint16_t address, uint8_t data)
 {
-    Line->Submit(exchange::JobKind::Writes, {{'W', address, data}});
+    SubmitWrites(exchange::JobKind::Writes, {{'W', address, data}});
 }
 
 void TForm1::LineEvent(const exchange::Event& e)
 {
+    TrackWrites(e);
     const uint16_t address = e.step.address;
     auto panel2 = [this](const std::string& text) { StatusBar1->SetPanelText(2, QString::fromStdString(text)); };
     switch (e.type) {

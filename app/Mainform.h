@@ -13,10 +13,13 @@
 #include <string>
 
 #include "calibration/ImageLayout.h"
+#include "calibration/MapEditing.h"
+#include "calibration/WriteMarks.h"
 #include "ecu/Exchanges.h"
 #include "ecu/Protocol.h"
 #include "logging/LogTimes.h"
 #include "ui/Dialogs.h"
+#include "ui/StringGrid.h"
 #include "ui/UpDown.h"
 
 class QCheckBox;
@@ -31,7 +34,6 @@ class LogChart;
 class MapChart;
 class PageControl;
 class StatusBar;
-class StringGrid;
 class TCGauge;
 class TThreadedTimer;
 class TZComm;
@@ -132,6 +134,8 @@ public:
     uint32_t ReadStallTicks = 0;
     uint16_t ReadResumeAddress = 0;             // where a read that stalled goes on
     std::size_t UploadDiffering = 0;            // echoes of this upload unlike the file's byte
+    calibration::WriteMarks Marks;              // bytes sent and not (yet) confirmed by the ECU
+    std::array<calibration::EditHistory, 14> MapEdits;   // undo and redo, by map number
 
     // ---- shell (Mainform.cpp) ---------------------------------------------------------------
     bool FormShortCut(int key);                 // true when the key was handled
@@ -156,6 +160,9 @@ public:
     void StartRead(uint16_t from, uint8_t firstData = 0);
     void StartUpload();                         // sends the whole of EepromImage
     void WriteByte(uint16_t address, uint8_t data);   // one edited byte
+    // Queues a job of writes (an edit, an upload) and marks its bytes as sent (MapEditing.cpp).
+    uint32_t SubmitWrites(exchange::JobKind kind, std::vector<exchange::Step> steps);
+    void TrackWrites(const exchange::Event& event);   // what the line's events say of the marks
     void LineEvent(const exchange::Event& event);
     void LinkLost();                            // the device went away: look for it again
     void CountBadReply();
@@ -167,6 +174,11 @@ public:
     // ---- calibration pages (MapPages.cpp, SettingsEditors.cpp) -------------------------------
     void Button10Click(QObject* Sender);
     void StringGrid1KeyUp(QObject* Sender, int Key);
+    // Steps, interpolation, undo and redo, copy and paste in every map grid (MapEditing.cpp).
+    void StringGrid1Command(QObject* Sender, StringGrid::Command Command);
+    // What the ECU holds at an address as far as anyone knows: the byte of a write on its way,
+    // nothing after a write that was never confirmed or before the calibration has been read.
+    std::optional<uint8_t> EcuByte(uint16_t address) const;
     void txtIdleFuelExit(QObject* Sender);
     void updownBaseFuelClick(QObject* Sender, UpDown::TUDBtnType Button);
 
@@ -210,6 +222,16 @@ private:
     QLineEdit* BuildSettingRow(int address, QWidget* parent, QPoint at, SettingLabels labels,
                                int labelWidth = 0);
     bool LockEditRed() const;
+    // A whole edit of a map: its cells show the new bytes, the ECU gets those it does not hold.
+    // A cell confirmed with Enter keeps the text typed and is sent whatever the ECU holds.
+    enum class EditOrigin { Confirmed, New, Undo, Redo };
+    void EditMapCells(const calibration::MapLayout& map, StringGrid& grid, const calibration::CellBytes& cells,
+                      EditOrigin origin);
+    void RedrawMapChart(const calibration::MapLayout& map, bool beepOnBadCell);
+    void ShowMarks(const std::vector<calibration::MarkChange>& changes);
+    void ShowEchoedValue(const calibration::MarkChange& change);   // the cell or edit shows the ECU's byte
+    void ShowSettingMark(int address);
+    QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;
     void ShowInvalidLock(uint8_t byte);         // the decode's lock check found neither 0 nor 20
     void BuildGaugesPage();
     void BuildLoggingPage();

@@ -50,16 +50,39 @@ int ColumnWidth(const MapLayout& map)
 
 MapChart::AxisSetup Setup(const calibration::ChartAxis& axis) { return calibration::AxisSetupOf(axis); }
 
-void RedrawFromGrid(MapChart& chart, const StringGrid& grid)
+// What the grid's tooltip tells of its keys; the step is the map's display unit.
+QString KeysHelp(const MapLayout& map)
 {
-    chart.Clear();
-    const calibration::ChartPoints drawn = calibration::PointsFromCells(
-        grid.ColCount(), [&grid](int col, int row) { return grid.Cells(col, row).toStdString(); });
-    for (const auto& [x, y] : drawn.points) chart.AddXY(x, y);
-    if (!drawn.complete) ui::Beep();
+    using Command = StringGrid::Command;
+    const auto keys = [](Command a, Command b) {
+        return StringGrid::CommandKeys(a) + QStringLiteral(" / ") + StringGrid::CommandKeys(b);
+    };
+    const int step = calibration::ShownStep(map.encoding);
+    return QStringLiteral("Type a value and press Enter: every selected cell gets it.\n")
+           + keys(Command::StepUp, Command::StepDown) + QStringLiteral(": one step up / down (%1)\n").arg(step)
+           + keys(Command::TenStepsUp, Command::TenStepsDown)
+           + QStringLiteral(": ten steps up / down (%1)\n").arg(10 * step)
+           + StringGrid::CommandKeys(Command::Interpolate)
+           + QStringLiteral(": fill the selection on a straight line from its first to its last cell\n")
+           + keys(Command::Undo, Command::Redo) + QStringLiteral(": undo / redo an edit of this map\n")
+           + keys(Command::Copy, Command::Paste) + QStringLiteral(": copy / paste cells as tab-separated text\n")
+           + QStringLiteral("Italic on yellow: sent, waiting for the ECU's echo. "
+                            "Dark red on pink: the ECU never confirmed it.");
 }
 
 }  // namespace
+
+void TForm1::RedrawMapChart(const MapLayout& map, bool beepOnBadCell)
+{
+    MapChart* chart = MapChartOf[std::size_t(map.number)];
+    const StringGrid* grid = MapGrid[std::size_t(map.number)];
+    if (!chart || !grid) return;
+    chart->Clear();
+    const calibration::ChartPoints drawn = calibration::PointsFromCells(
+        grid->ColCount(), [grid](int col, int row) { return grid->Cells(col, row).toStdString(); });
+    for (const auto& [x, y] : drawn.points) chart->AddXY(x, y);
+    if (!drawn.complete && beepOnBadCell) ui::Beep();
+}
 
 void TForm1::BuildMapPage(int page)
 {
@@ -92,6 +115,9 @@ void TForm1::BuildMapPage(int page)
         if (map.number == 7) grid->SetDrawFocusSelected(true);
         grid->setFixedSize(map.columns * width + 2 * grid->frameWidth(), 2 * RowHeight + 2 * grid->frameWidth());
         grid->OnKeyUp = [this](QObject* sender, int key) { StringGrid1KeyUp(sender, key); };
+        grid->OnCommand = [this](QObject* sender, StringGrid::Command command) { StringGrid1Command(sender, command); };
+        grid->setToolTip(KeysHelp(map));
+        grid->setAccessibleDescription(grid->toolTip());
 
         auto* chart = new MapChart(sheet);
         chart->setObjectName(QLatin1String(map.chart));
@@ -202,6 +228,11 @@ void TForm1::Button10Click(QObject*)
 
     UpDown7->SetPosition(calibration::SettingShownValue(
         *calibration::SettingByAddress(calibration::PrimingAddress), EepromImage));
+
+    // The pages now show the image: bytes the ECU has reported since their write failed are
+    // true again. Undo starts afresh from the calibration on screen.
+    ShowMarks(Marks.Decoded());
+    for (calibration::EditHistory& history : MapEdits) history.Clear();
 }
 
 void TForm1::StringGrid1KeyUp(QObject* Sender, int Key)
@@ -212,16 +243,27 @@ void TForm1::StringGrid1KeyUp(QObject* Sender, int Key)
     const MapLayout* map = calibration::MapByNumber(grid->Tag());
     if (!map) return;
 
-    // The focused cell only, also when a range is selected.
     const int col = grid->Col();
-    const std::optional<calibration::CellWrite> write =
-        calibration::ConfirmCell(*map, col, grid->Cells(col, 1).toStdString());
+    const std::string typed = grid->Cells(col, 1).toStdString();
+    // A value typed into a cell of a selected range goes to the whole range. Enter on a range
+    // without typing sends the focused cell alone, as it always has.
+    const std::vector<int> selected = grid->SelectedCols();
+    if (grid->EnterClosedEditor() && selected.size() > 1
+        && std::find(selected.begin(), selected.end(), col) != selected.end()) {
+        const std::optional<calibration::CellBytes> cells = calibration::SetColumns(*map, selected, typed);
+        if (!cells) {
+            ui::Beep();
+            return;
+        }
+        EditMapCells(*map, *grid, *cells, EditOrigin::New);
+        return;
+    }
+
+    const std::optional<calibration::CellWrite> write = calibration::ConfirmCell(*map, col, typed);
     if (!write) {
         ui::Beep();   // not a number, or not one the map's byte can hold: nothing is sent
         return;
     }
-    WriteByte(write->address, write->data);
+    EditMapCells(*map, *grid, {{col, write->data}}, EditOrigin::Confirmed);
     grid->SetCol(calibration::NextColumn(*map, col));
-
-    if (MapChart* chart = MapChartOf[map->number]) RedrawFromGrid(*chart, *grid);
 }

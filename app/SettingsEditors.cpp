@@ -1,5 +1,6 @@
 // The scalar settings' editors: leaving an edit or clicking its spin arrows sends the setting.
 // Also the one place that builds a setting's row of controls, for every page that holds one.
+#include <QApplication>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLabel>
@@ -27,6 +28,13 @@ void SetEditColor(QLineEdit* edit, const QColor& color)
 {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Base, color);
+    edit->setPalette(palette);
+}
+
+void SetTextColor(QLineEdit* edit, const QColor& color)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text, color.isValid() ? color : QApplication::palette(edit).color(QPalette::Text));
     edit->setPalette(palette);
 }
 
@@ -169,7 +177,32 @@ void TForm1::updownBaseFuelClick(QObject* Sender, UpDown::TUDBtnType)
     auto* spin = qobject_cast<UpDown*>(Sender);
     if (!spin) return;
     txtIdleFuelExit(spin->Associate());
-    if (spin->Tag() == calibration::LockSpinTag && LockEditRed()) SetEditColor(txtTPSDwell, SettingEditColor);
+    if (spin->Tag() == calibration::LockSpinTag && LockEditRed()) {
+        SetEditColor(txtTPSDwell, SettingEditColor);
+        ShowSettingMark(calibration::LockAddress);   // the write just sent shows under the red
+    }
+}
+
+void TForm1::ShowSettingMark(int address)
+{
+    const auto found = SettingEdit.find(address);
+    const calibration::SettingLayout* setting = calibration::SettingByAddress(address);
+    if (found == SettingEdit.end() || !setting) return;
+    QLineEdit* edit = found->second;
+    const calibration::WriteMark mark = Marks.Mark(static_cast<uint16_t>(address));
+    StringGrid::CellMark look = StringGrid::CellMark::None;
+    if (mark == calibration::WriteMark::Pending) look = StringGrid::CellMark::Pending;
+    if (mark == calibration::WriteMark::Failed) look = StringGrid::CellMark::Failed;
+    // The lock's warning red says more than a mark: it stays until its spin control is used.
+    if (!(address == calibration::LockAddress && LockEditRed()))
+        SetEditColor(edit, look == StringGrid::CellMark::None ? SettingEditColor : StringGrid::MarkBackground(look));
+    SetTextColor(edit, StringGrid::MarkForeground(look));
+    QFont font = edit->font();
+    font.setItalic(look == StringGrid::CellMark::Pending);
+    edit->setFont(font);
+    const QString tip = MarkToolTip(static_cast<uint16_t>(address), setting->encoding);
+    edit->setToolTip(tip);
+    edit->setAccessibleDescription(tip);
 }
 
 void TForm1::ShowInvalidLock(uint8_t byte)

@@ -1,10 +1,52 @@
 #include "ui/StringGrid.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QPainter>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
+#include <QToolTip>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int MarkRole = Qt::UserRole + 1;
+
+struct Binding {
+    StringGrid::Command command;
+    QKeyCombination keys;
+};
+
+// Keys that never open a cell editor, so they cannot collide with typing a number. The first
+// binding of a command is the one the tooltip names.
+const Binding Bindings[] = {
+    {StringGrid::Command::StepUp, Qt::ControlModifier | Qt::Key_Up},
+    {StringGrid::Command::StepDown, Qt::ControlModifier | Qt::Key_Down},
+    {StringGrid::Command::TenStepsUp, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Up},
+    {StringGrid::Command::TenStepsDown, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Down},
+    {StringGrid::Command::Interpolate, Qt::ControlModifier | Qt::Key_I},
+    {StringGrid::Command::Undo, Qt::ControlModifier | Qt::Key_Z},
+    {StringGrid::Command::Redo, Qt::ControlModifier | Qt::Key_Y},
+    {StringGrid::Command::Redo, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Z},
+    {StringGrid::Command::Copy, Qt::ControlModifier | Qt::Key_C},
+    {StringGrid::Command::Copy, Qt::ControlModifier | Qt::Key_Insert},
+    {StringGrid::Command::Paste, Qt::ControlModifier | Qt::Key_V},
+    {StringGrid::Command::Paste, Qt::ShiftModifier | Qt::Key_Insert},
+};
+
+std::optional<StringGrid::Command> CommandOf(const QKeyEvent* event)
+{
+    const QKeyCombination pressed(event->modifiers() & ~Qt::KeypadModifier, Qt::Key(event->key()));
+    for (const Binding& b : Bindings)
+        if (b.keys == pressed) return b.command;
+    return std::nullopt;
+}
+
+}  // namespace
 
 // Qt's own delegate commits an editor through a queued call after Enter, so a handler running
 // on the key's release could still read the cell's old text. This delegate commits at once,
@@ -24,19 +66,45 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override
     {
-        if (!grid_->DrawFocusSelected() && index == grid_->currentIndex()
-            && (option.state & QStyle::State_Selected)) {
-            // The view has already laid the selection colour under the cell; cover it.
-            QStyleOptionViewItem plain(option);
-            plain.state &= ~QStyle::State_Selected;
-            const QVariant background = index.data(Qt::BackgroundRole);
-            painter->fillRect(option.rect, background.canConvert<QBrush>()
-                                               ? background.value<QBrush>()
-                                               : option.palette.brush(QPalette::Base));
-            QStyledItemDelegate::paint(painter, plain, index);
+        const bool selected = option.state & QStyle::State_Selected;
+        const bool plainFocus = !grid_->DrawFocusSelected() && index == grid_->currentIndex();
+        const bool marked = index.data(MarkRole).toInt() != 0;
+        if (!selected || (!plainFocus && !marked)) {
+            QStyledItemDelegate::paint(painter, option, index);
             return;
         }
-        QStyledItemDelegate::paint(painter, option, index);
+        // The focused cell is not drawn selected. A marked cell in a selection keeps its mark's
+        // colours and shows the selection as a frame, so that a range just sent still tells
+        // which of its cells the ECU has confirmed.
+        QStyleOptionViewItem plain(option);
+        initStyleOption(&plain, index);
+        plain.state &= ~QStyle::State_Selected;
+        // The view may have laid the selection colour under the cell already; cover it.
+        painter->fillRect(option.rect, plain.backgroundBrush.style() != Qt::NoBrush
+                                           ? plain.backgroundBrush
+                                           : option.palette.brush(QPalette::Base));
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &plain, painter, widget);
+        if (!plainFocus) {
+            painter->save();
+            painter->setPen(QPen(option.palette.color(QPalette::Highlight), 1));
+            painter->setBrush(Qt::NoBrush);
+            painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
+            painter->restore();
+        }
+    }
+
+    // A cell without a tooltip of its own shows the grid's.
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override
+    {
+        if (event->type() == QEvent::ToolTip && index.data(Qt::ToolTipRole).toString().isEmpty()
+            && !grid_->toolTip().isEmpty()) {
+            QToolTip::showText(event->globalPos(), grid_->toolTip(), view->viewport(), option.rect);
+            return true;
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
     }
 
 protected:
@@ -47,6 +115,7 @@ protected:
             if (key == Qt::Key_Return || key == Qt::Key_Enter) {
                 auto* editor = qobject_cast<QWidget*>(object);
                 if (editor) {
+                    grid_->enterClosedEditor_ = true;
                     emit commitData(editor);
                     emit closeEditor(editor, QAbstractItemDelegate::SubmitModelCache);
                     return true;
@@ -184,13 +253,95 @@ void StringGrid::raiseKeyUp(QKeyEvent* event)
 
 void StringGrid::keyPressEvent(QKeyEvent* event)
 {
+    enterClosedEditor_ = false;
     // Enter on a cell that is not being edited belongs to the OnKeyUp handler, which moves the
     // cursor itself; it must not reach a dialog's default button either.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
         event->accept();
         return;
     }
+    if (OnCommand && !EditorMode()) {
+        if (const std::optional<Command> command = CommandOf(event)) {
+            event->accept();
+            OnCommand(this, *command);
+            return;
+        }
+    }
     QTableWidget::keyPressEvent(event);
+}
+
+QString StringGrid::CommandKeys(Command command)
+{
+    for (const Binding& b : Bindings)
+        if (b.command == command) return QKeySequence(b.keys).toString(QKeySequence::NativeText);
+    return QString();
+}
+
+std::vector<int> StringGrid::SelectedCols(int row) const
+{
+    std::vector<int> cols;
+    for (const QModelIndex& index : selectedIndexes())
+        if (index.row() == row) cols.push_back(index.column());
+    std::sort(cols.begin(), cols.end());
+    cols.erase(std::unique(cols.begin(), cols.end()), cols.end());
+    return cols;
+}
+
+void StringGrid::SelectCols(int first, int last, int row)
+{
+    if (first > last) std::swap(first, last);
+    first = std::max(first, 0);
+    last = std::min(last, columnCount() - 1);
+    if (row < 1 || row >= rowCount() || first > last) return;
+    clearSelection();
+    setRangeSelected(QTableWidgetSelectionRange(row, first, row, last), true);
+}
+
+QColor StringGrid::MarkBackground(CellMark mark)
+{
+    switch (mark) {
+    case CellMark::Pending: return {255, 244, 176};
+    case CellMark::Failed: return {255, 204, 204};
+    case CellMark::None: break;
+    }
+    return {};
+}
+
+QColor StringGrid::MarkForeground(CellMark mark)
+{
+    return mark == CellMark::Failed ? QColor(150, 0, 0) : QColor();
+}
+
+void StringGrid::SetCellMark(int col, int row, CellMark mark, const QString& toolTip)
+{
+    if (col < 0 || col >= columnCount() || row < 1 || row >= rowCount()) return;
+    QTableWidgetItem* it = ensureItem(col, row);
+    it->setData(MarkRole, static_cast<int>(mark));
+    const QColor background = MarkBackground(mark);
+    const QColor foreground = MarkForeground(mark);
+    it->setData(Qt::BackgroundRole, background.isValid() ? QVariant(QBrush(background)) : QVariant());
+    it->setData(Qt::ForegroundRole, foreground.isValid() ? QVariant(QBrush(foreground)) : QVariant());
+    if (mark == CellMark::Pending) {
+        QFont italic = font();
+        italic.setItalic(true);
+        it->setData(Qt::FontRole, italic);
+    } else {
+        it->setData(Qt::FontRole, QVariant());
+    }
+    it->setData(Qt::ToolTipRole, toolTip.isEmpty() ? QVariant() : QVariant(toolTip));
+    it->setData(Qt::AccessibleDescriptionRole, toolTip.isEmpty() ? QVariant() : QVariant(toolTip));
+}
+
+StringGrid::CellMark StringGrid::CellMarkAt(int col, int row) const
+{
+    const QTableWidgetItem* it = item(row, col);
+    return it ? static_cast<CellMark>(it->data(MarkRole).toInt()) : CellMark::None;
+}
+
+QString StringGrid::CellToolTip(int col, int row) const
+{
+    const QTableWidgetItem* it = item(row, col);
+    return it ? it->toolTip() : QString();
 }
 
 void StringGrid::keyReleaseEvent(QKeyEvent* event)

@@ -1,13 +1,18 @@
 // StringGrid: a table of texts with one fixed header row (row 0) and editable rows below it,
 // edited like a spreadsheet: typing on a cell opens its editor with the typed character, Enter
 // confirms. Handlers learn of keys through OnKeyUp, raised when a key is released, and by then
-// the cell already holds what the user sees in it.
+// the cell already holds what the user sees in it. Editing commands (steps, interpolation, undo,
+// copy and paste) arrive through OnCommand; a cell can be marked (its value waits for, or never
+// got, a confirmation), and the grid draws the mark whatever else it draws.
 #pragma once
 
+#include <QColor>
 #include <QPointer>
 #include <QTableWidget>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 class QLineEdit;
 class StringGridDelegate;
@@ -15,6 +20,9 @@ class StringGridDelegate;
 class StringGrid : public QTableWidget {
     Q_OBJECT
 public:
+    enum class CellMark { None, Pending, Failed };
+    enum class Command { StepUp, StepDown, TenStepsUp, TenStepsDown, Interpolate, Undo, Redo, Copy, Paste };
+
     explicit StringGrid(int colCount, int rowCount = 2, QWidget* parent = nullptr);
 
     int Tag() const { return tag_; }
@@ -45,10 +53,31 @@ public:
     // True while a cell editor is open; the open editor, or nullptr.
     bool EditorMode() const;
     QLineEdit* InplaceEditor() const;
+    // True when the last Enter confirmed a cell editor (a value was typed), false when it came
+    // on a cell that was not being edited.
+    bool EnterClosedEditor() const { return enterClosedEditor_; }
+
+    // The selected columns of a row, in column order; and a range of that row selected.
+    std::vector<int> SelectedCols(int row = 1) const;
+    void SelectCols(int first, int last, int row = 1);
+
+    // A cell drawn as holding a value not yet confirmed (italic on pale yellow) or never
+    // confirmed (dark red on pale red), with the tooltip saying so; None draws it plainly.
+    void SetCellMark(int col, int row, CellMark mark, const QString& toolTip = QString());
+    CellMark CellMarkAt(int col, int row) const;
+    QString CellToolTip(int col, int row) const;
+    static QColor MarkBackground(CellMark mark);
+    static QColor MarkForeground(CellMark mark);
+
+    // The keys of a command as the tooltip names them ("Ctrl+Up").
+    static QString CommandKeys(Command command);
 
     // Raised on the release of a key in the grid or in its open cell editor, with Qt key codes;
     // both Enter keys arrive as Qt::Key_Return.
     std::function<void(QObject* Sender, int Key)> OnKeyUp;
+    // Raised when a command's keys are pressed on a cell that is not being edited. Unassigned,
+    // the keys do what the table does by default.
+    std::function<void(QObject* Sender, Command command)> OnCommand;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -65,4 +94,5 @@ private:
     QPointer<QLineEdit> editor_;   // the last editor opened
     int tag_ = 0;
     bool drawFocusSelected_ = false;
+    bool enterClosedEditor_ = false;
 };

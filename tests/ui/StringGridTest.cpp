@@ -196,6 +196,55 @@ TEST_F(StringGridTest, FocusedCellIsDrawnSelectedOnlyWhenAskedTo)
     EXPECT_TRUE(nearHighlight());
 }
 
+TEST_F(StringGridTest, EditingCommandsNeverTakeTheKeysOfACellBeingTyped)
+{
+    std::vector<StringGrid::Command> commands;
+    grid.OnCommand = [&](QObject*, StringGrid::Command command) { commands.push_back(command); };
+    grid.SetCol(4);
+    QTest::keyClick(&grid, Qt::Key_Down, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(commands, (std::vector<StringGrid::Command>{StringGrid::Command::TenStepsDown}));
+    EXPECT_FALSE(grid.EditorMode());
+
+    // While a number is being typed the keys belong to the cell's editor.
+    commands.clear();
+    type("7");
+    QTest::keyClick(focused(), Qt::Key_Up, Qt::ControlModifier);
+    QTest::keyClick(focused(), Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_TRUE(commands.empty());
+    EXPECT_EQ(StringGrid::CommandKeys(StringGrid::Command::TenStepsUp), "Ctrl+Shift+Up");
+    EXPECT_EQ(StringGrid::CommandKeys(StringGrid::Command::Redo), "Ctrl+Y");
+}
+
+TEST_F(StringGridTest, AMarkedCellKeepsItsColoursInsideASelectionAndSaysWhy)
+{
+    grid.SelectCols(5, 2);
+    EXPECT_EQ(grid.SelectedCols(), (std::vector<int>{2, 3, 4, 5}));
+    grid.SetCellMark(3, 1, StringGrid::CellMark::Pending, "waiting");
+    grid.SetCellMark(4, 1, StringGrid::CellMark::Failed, "not confirmed");
+    EXPECT_EQ(grid.CellMarkAt(3, 1), StringGrid::CellMark::Pending);
+    EXPECT_EQ(grid.CellToolTip(4, 1), "not confirmed");
+    EXPECT_TRUE(grid.item(1, 3)->font().italic());
+    EXPECT_FALSE(grid.item(1, 4)->font().italic());
+
+    const QImage shot = grid.viewport()->grab().toImage();
+    // Inside the cell, clear of its text on the left and of the selection frame at its edge.
+    const auto inside = [&](int col) {
+        const QRect r = grid.visualItemRect(grid.item(1, col));
+        return shot.pixelColor(r.right() - 4, r.top() + 4);
+    };
+    EXPECT_EQ(inside(3), StringGrid::MarkBackground(StringGrid::CellMark::Pending));
+    EXPECT_EQ(inside(4), StringGrid::MarkBackground(StringGrid::CellMark::Failed));
+    EXPECT_NE(inside(2), StringGrid::MarkBackground(StringGrid::CellMark::Pending));   // drawn selected
+
+    grid.SetCellMark(3, 1, StringGrid::CellMark::None);
+    EXPECT_EQ(grid.CellMarkAt(3, 1), StringGrid::CellMark::None);
+    EXPECT_TRUE(grid.CellToolTip(3, 1).isEmpty());
+    EXPECT_FALSE(grid.item(1, 3)->font().italic());
+    EXPECT_FALSE(grid.item(1, 3)->data(Qt::BackgroundRole).isValid());
+    grid.SetCellMark(3, 0, StringGrid::CellMark::Failed);   // the header is never marked
+    EXPECT_EQ(grid.CellMarkAt(3, 0), StringGrid::CellMark::None);
+}
+
 TEST(StringGrid, StartsOnTheFirstEditableCellAndKeepsTheCursorInside)
 {
     StringGrid grid(3, 2);

@@ -195,7 +195,7 @@ TEST_F(CalibrationFilesTest, AMissingDescriptionIsAskedAboutBeforeAnythingChange
     EXPECT_EQ(form->MapGrid[7]->Cells(5, 1), QString::number(other[25]));
     EXPECT_EQ(form->Memo1->toPlainText(), QString());
     ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
-    EXPECT_EQ(ReceivedSince(mark).size(), 500u);
+    EXPECT_EQ(Distinct(ReceivedSince(mark)).size(), 500u);   // a step sent again on a slow echo counts once
     EXPECT_EQ(ecu->Eeprom(), other);
 
     // tune.bin finds tune.qxc too, and then nothing is asked.

@@ -1,0 +1,77 @@
+// What the screen may claim the ECU holds. A byte the tuner changed is pending from the moment
+// its write is queued until the ECU echoes it, and failed when its job gave up (or was broken
+// off) before the echo came: the ECU may or may not have stored it. The marks follow the line's
+// events alone, so they are as true as the echoes; the pages only draw them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ecu/Exchanges.h"
+
+namespace calibration {
+
+enum class WriteMark { None, Pending, Failed };
+
+// An address whose mark changed, with what the screen needs to show it.
+struct MarkChange {
+    uint16_t address;
+    WriteMark mark;                  // the mark now
+    uint8_t sent;                    // the byte of the write this is about
+    std::optional<uint8_t> stored;   // its echo: the byte the ECU reports it stored
+    bool decodedSince = false;       // a decode has rewritten the pages since the write was queued
+};
+
+// What a marked cell or setting says of itself (its tooltip); shownSent is the value of the
+// write as the screen shows values. Empty for no mark.
+std::string MarkText(WriteMark mark, int shownSent);
+
+class WriteMarks {
+public:
+    // A job of writes about to go to the line. The line may report on it before its Submit
+    // returns (a device found gone cancels it at once), so its steps are known first and its
+    // number once Submit has given it.
+    void Submitting(exchange::JobKind kind, std::vector<exchange::Step> steps);
+    std::vector<MarkChange> Submitted(uint32_t job);
+
+    // Every event of the line, of every job: echoes clear marks, jobs that give up fail the
+    // step they gave up at and every write after it, reads tell what the ECU holds.
+    std::vector<MarkChange> Apply(const exchange::Event& event);
+
+    // The image has been decoded onto the pages. A failed byte the ECU has reported since (read
+    // or echoed) is on screen as the ECU holds it now, and is no longer marked.
+    std::vector<MarkChange> Decoded();
+
+    WriteMark Mark(uint16_t address) const;
+    // The byte of the write pending or failed at the address.
+    std::optional<uint8_t> Sent(uint16_t address) const;
+    std::size_t Count(WriteMark mark) const;
+
+private:
+    struct Entry {
+        WriteMark mark;
+        uint32_t job;           // the latest job writing the address
+        uint8_t sent;
+        bool reported = false;  // failed, and the ECU has told its byte since
+        bool decodedSince = false;
+    };
+    struct Incoming {
+        exchange::JobKind kind;
+        std::vector<exchange::Step> steps;
+        bool adopted = false;
+    };
+
+    void Track(uint32_t job, const std::vector<exchange::Step>& steps, std::vector<MarkChange>& changes);
+    void StepDone(const exchange::Event& e, std::vector<MarkChange>& changes);
+    void JobFailed(const exchange::Event& e, std::vector<MarkChange>& changes);
+
+    std::map<uint16_t, Entry> entries_;                       // marked addresses only
+    std::map<uint32_t, std::vector<exchange::Step>> jobs_;    // tracked jobs still running
+    std::optional<Incoming> incoming_;
+};
+
+}  // namespace calibration
