@@ -309,9 +309,12 @@ TEST_F(LinkTest, ClosingKeepsThePortClosed)
     for (int i = 0; i < 5; ++i) {
         Pump(7 + 3 * i);
         form->close();
+        const uint64_t sent = form->Line->FramesSent();
+        Pump(30);   // a frame written just before the close is still let arrive
         const size_t mark = Mark();
         Pump(100);
         EXPECT_EQ(form->ZComm1->Connected(), 0) << "close " << i;
+        EXPECT_EQ(form->Line->FramesSent(), sent) << "close " << i;
         EXPECT_EQ(ecu->ReceivedCount(), mark) << "close " << i;
         form.reset();
         StartWindow();
