@@ -2,7 +2,6 @@
 // ECU: the window starts, reads the calibration, polls live values for a moment, and each
 // page is grabbed in turn. Offscreen grabs give the same pixels as a screen.
 //   quenrix-screenshot OUTDIR [--log-samples N]
-#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
@@ -10,6 +9,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/Application.h"
 #include "app/Mainform.h"
 #include "tools/ecu-sim/EcuSim.h"
 #include "ui/PageControl.h"
@@ -30,7 +30,7 @@ void pump(int ms)
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QuenrixApplication app(argc, argv);   // the program's own, so the window gets its font
     if (argc < 2) {
         std::fprintf(stderr, "usage: quenrix-screenshot OUTDIR\n");
         return 2;
