@@ -10,6 +10,9 @@ public:
     QuenrixApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 
+    // The font every control uses unless it sets its own.
+    static QFont WindowFont();
+
     // Shows an exception's message the way the default handler does (a message box).
     static void ShowException(const QString& message);
 };

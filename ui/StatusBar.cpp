@@ -58,6 +58,21 @@ void StatusBar::SetPanelText(int i, const QString& text)
     panel->setText(text);
     // The name says which panel it is; the description carries what it says.
     panel->setAccessibleDescription(text);
+    if (PanelWidth(size_t(i)) != panel->width()) PlacePanels();
+}
+
+int StatusBar::PanelWidth(size_t i) const
+{
+    // A text wider than its panel (a long error in a narrow panel, a large font) widens the
+    // panel while it is shown, so that nothing the program reports is cut; the panels right
+    // of it move along. A panel is never narrower than the width it was given.
+    // The label's own size hint cannot say it: a fixed-width label reports its width.
+    const QLabel* panel = panels_[i];
+    const int given = qMax(widths_[i], 0);
+    if (panel->text().isEmpty()) return given;
+    const QMargins frame = panel->contentsMargins();
+    const int text = panel->fontMetrics().boundingRect(QRect(), Qt::TextSingleLine, panel->text()).width();
+    return qMax(given, text + frame.left() + frame.right() + panel->indent() + 2 * panel->margin());
 }
 
 void StatusBar::SetColor(const QColor& color)
@@ -88,7 +103,7 @@ void StatusBar::PlacePanels()
     int x = 0;
     for (size_t i = 0; i < panels_.size(); ++i) {
         QLabel* panel = panels_[i];
-        int w = qMax(widths_[i], 0);
+        int w = PanelWidth(i);
         if (stretchLast_ && i + 1 == panels_.size()) w = qMax(w, width() - x);
         panel->setGeometry(x, 2, w, panel->height());
         panel->setFixedWidth(w);

@@ -1,5 +1,6 @@
 // StatusBar: a row of fixed-width sunken text panels along the bottom of a window, with a
 // background colour of its own (turned red by the program when the link to the ECU is lost).
+// A text too wide for its panel widens that panel while it is shown.
 // Texts change many times a second while the ECU is polled, so a write of the same text or
 // colour costs nothing.
 #pragma once
@@ -34,6 +35,7 @@ protected:
 
 private:
     void PlacePanels();
+    int PanelWidth(size_t i) const;   // its given width, or its text's if that is wider
 
     std::vector<QLabel*> panels_;
     std::vector<int> widths_;

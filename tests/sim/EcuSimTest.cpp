@@ -496,6 +496,8 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
     EXPECT_EQ(defaults.options.baud, 0u);
     EXPECT_FALSE(defaults.options.silentAfter);
     EXPECT_TRUE(sim::ParseOptions({"--help"}).help);
+    EXPECT_TRUE(sim::ParseOptions({"--version"}).version);
+    EXPECT_FALSE(sim::ParseOptions({"--help"}).version);
 
     const std::vector<std::vector<std::string>> bad = {
         {"--bogus"}, {"COM1"}, {"--baud"}, {"--baud", "fast"}, {"--baud", "-1"}, {"--baud", "96OO"},

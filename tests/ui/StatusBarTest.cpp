@@ -39,6 +39,25 @@ TEST(StatusBar, PanelsKeepTheirWidthsInOrder)
     }
 }
 
+TEST(StatusBar, ATextTooWideForItsPanelWidensItWhileShown)
+{
+    StatusBar bar(kWidths);
+    bar.resize(1200, bar.height());
+    QLabel* narrow = bar.Panel(3);
+    const int nextLeft = bar.Panel(4)->x();
+    const QString error = "Status- error opening file";
+    bar.SetPanelText(3, error);
+    EXPECT_GT(narrow->width(), 60);
+    EXPECT_LE(narrow->fontMetrics().horizontalAdvance(error), narrow->contentsRect().width() - narrow->indent());
+    // The panels right of it move along rather than cover its end.
+    EXPECT_EQ(bar.Panel(4)->x() - nextLeft, narrow->width() - 60);
+    EXPECT_EQ(bar.Panel(4)->width(), 60);
+
+    bar.SetPanelText(3, "7");
+    EXPECT_EQ(narrow->width(), 60);
+    EXPECT_EQ(bar.Panel(4)->x(), nextLeft);
+}
+
 TEST(StatusBar, TextsArePlainAndRewritingTheSameTextPaintsNothing)
 {
     StatusBar bar(kWidths);

@@ -325,11 +325,17 @@ TEST_F(LinkTest, ClosingKeepsThePortClosed)
 
 TEST_F(LinkTest, ClosingDuringAnUploadLetsItFinishFirst)
 {
-    Start();
+    sim::SimOptions options;
+    options.latencyMs = 2;   // an upload of a second or so, to close the window in the middle of
+    Start(options);
     ShowPage(calibration::PageSetup);
     const sim::Image file = OtherImage(ecu->Eeprom());
     LoadFile(file);
-    ASSERT_TRUE(WaitFor([&] { return form->StatusBar1->PanelText(2) == QStringLiteral("Uploading eeprom - 20"); }));
+    ASSERT_TRUE(WaitFor([&] {
+        const auto frames = ecu->Received();
+        return !frames.empty() && frames.back().letter == 'W' && frames.back().address >= 20;
+    }));
+    ASSERT_EQ(form->UploadActive, 1);
     form->close();   // a tuner closing the window with the upload half done
     EXPECT_EQ(form->ZComm1->Connected(), 0);
     EXPECT_EQ(ecu->Eeprom(), file);   // the ECU was not left with part of a calibration

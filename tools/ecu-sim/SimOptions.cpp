@@ -46,6 +46,7 @@ std::string UsageText()
            "  --seed N           seed for the engine model and the faults (default 1)\n"
            "  --trace            write every frame both ways, time-stamped, to stderr\n"
            "  --help             show this text\n"
+           "  --version          show the version\n"
            "\n"
            "Exit status: 0 when stopped by Ctrl+C or a signal, 1 when it cannot start, 2 for bad options.\n";
 }
@@ -79,7 +80,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
         {"--seed", [&](const std::string& v) { return ParseNumber(v, o.seed); }},
     };
     const std::map<std::string, bool*> flags = {
-        {"--persist", &o.persist}, {"--crlf", &o.crlf}, {"--trace", &o.trace}, {"--help", &result.help}};
+        {"--persist", &o.persist}, {"--crlf", &o.crlf}, {"--trace", &o.trace}, {"--help", &result.help},
+        {"--version", &result.version}};
 
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];

@@ -32,6 +32,7 @@ struct SimOptions {
 struct ParsedOptions {
     SimOptions options;
     bool help = false;
+    bool version = false;
     std::string error;   // empty when the command line was good
 };
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "quenrix/Version.h"
 #include "tools/ecu-sim/EcuSim.h"
 
 int main(int argc, char** argv)
@@ -19,6 +20,10 @@ int main(int argc, char** argv)
     }
     if (parsed.help) {
         std::fputs(sim::UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (parsed.version) {
+        std::printf("quenrix-ecu-sim %s\n", quenrix::Version);
         return 0;
     }
     if (!parsed.options.imagePath.empty()) {

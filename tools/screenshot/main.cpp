@@ -18,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/Application.h"
 #include "app/Mainform.h"
 #include "tools/ecu-sim/EcuSim.h"
 #include "ui/PageControl.h"
@@ -38,7 +39,7 @@ void pump(int ms)
 int main(int argc, char** argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QuenrixApplication app(argc, argv);   // the program's own, so the window gets its font
     if (argc < 2) {
         std::fprintf(stderr, "usage: quenrix-screenshot OUTDIR [--log-seconds N] [--all-channels]\n");
         return 2;
