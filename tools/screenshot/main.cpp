@@ -5,14 +5,13 @@
 // --log-seconds: how long the log is recorded (default 4); --all-channels: the Logging page with
 // all fourteen channels shown.
 #include <QApplication>
-#include <algorithm>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSlider>
 #include <QTimer>
 
-#include <QCheckBox>
-#include <QSlider>
-
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,7 @@
 #include "app/Application.h"
 #include "app/Mainform.h"
 #include "tools/ecu-sim/EcuSim.h"
+#include "ui/Dialogs.h"
 #include "ui/PageControl.h"
 
 namespace {
@@ -90,6 +90,8 @@ int main(int argc, char** argv)
                 std::printf("%s\n", qPrintable(file));
             }
         }
+        // The recorded log was never saved: the tool, not a person, says it may go.
+        ui::SetQuestionHook([](const QString&, const QString&, const QString&) { return true; });
         form.close();
     }
     ecu.Stop();
