@@ -6,8 +6,9 @@
 // nothing under it. The simulated ECU runs in a child process so that its own work is not
 // counted.
 //
-// Usage: bench_PollingCost [seconds] [--frozen] [--screenshot file.png]
+// Usage: bench_PollingCost [seconds] [--frozen] [--baud N] [--screenshot file.png]
 //   --frozen      the engine holds still: every reply repeats, nothing on screen changes
+//   --baud N      the line paced like a real one: each reply arrives a character at a time
 //   --screenshot  saves the window as it looks at the end
 #include <QDir>
 #include <QTemporaryDir>
@@ -57,7 +58,7 @@ double CpuSeconds()
 
 // The simulated ECU in a child process; returns its pid once its link exists. The child
 // runs until *stop is closed.
-pid_t StartEcu(const std::string& link, bool frozen, int* stop)
+pid_t StartEcu(const std::string& link, bool frozen, uint32_t baud, int* stop)
 {
     int ready[2];
     int hold[2];
@@ -68,6 +69,7 @@ pid_t StartEcu(const std::string& link, bool frozen, int* stop)
         close(hold[1]);
         sim::SimOptions options;
         options.link = link;
+        options.baud = baud;
         sim::EcuSim ecu(options);
         std::string error;
         if (!ecu.Start(&error)) {
@@ -99,9 +101,11 @@ int main(int argc, char** argv)
 {
     int seconds = 20;
     bool frozen = false;
+    uint32_t baud = 0;
     QString screenshot;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--frozen") == 0) frozen = true;
+        else if (std::strcmp(argv[i], "--baud") == 0 && i + 1 < argc) baud = static_cast<uint32_t>(std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) screenshot = QString::fromLocal8Bit(argv[++i]);
         else seconds = std::max(1, std::atoi(argv[i]));
     }
@@ -111,7 +115,7 @@ int main(int argc, char** argv)
     QDir::setCurrent(dir.path());
     // Before any thread of ours exists: the child then starts from a plain process.
     int stopEcu = -1;
-    const pid_t ecu = StartEcu(dir.filePath(QStringLiteral("COM1")).toStdString(), frozen, &stopEcu);
+    const pid_t ecu = StartEcu(dir.filePath(QStringLiteral("COM1")).toStdString(), frozen, baud, &stopEcu);
     if (ecu < 0) return 1;
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -143,9 +147,10 @@ int main(int argc, char** argv)
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf("polling %s engine, Gauges page shown, %.1f s: %ld ticks, CPU %.2f %% of one core, peak RSS %.1f MB"
+    const std::string line = baud ? ", line paced at " + std::to_string(baud) + " baud" : std::string(", unpaced line");
+    std::printf("polling %s engine%s, Gauges page shown, %.1f s: %ld ticks, CPU %.2f %% of one core, peak RSS %.1f MB"
                 " (machine load %.2f on 2 cores)\n",
-                frozen ? "a still" : "a running", wall, ticks - ticksStart, 100.0 * cpu / wall,
+                frozen ? "a still" : "a running", line.c_str(), wall, ticks - ticksStart, 100.0 * cpu / wall,
                 static_cast<double>(usage.ru_maxrss) / 1024.0, load);
 
     PaintCounter counter;

@@ -115,12 +115,20 @@ public:
     void setHungUp(bool value) { hungUp_.store(value); }
     bool hungUp() const { return hungUp_.load(); }
 
+    // One notification at a time: the watcher posts only when none is waiting to be handled
+    // (markNotified() true), and the window thread clears the mark before it takes the bytes,
+    // so that bytes arriving after that are told again. On a real line a reply comes a
+    // character at a time; without this every character would wake the window thread.
+    bool markNotified() { return !notified_.exchange(true); }
+    void clearNotified() { notified_.store(false); }
+
 private:
     mutable std::mutex mutex_;
     std::vector<uint8_t> buffer_;
     std::size_t head_ = 0;    // oldest byte
     std::size_t count_ = 0;
     std::atomic<bool> hungUp_{false};
+    std::atomic<bool> notified_{false};
 };
 
 // One open serial device. Move-only; closes itself when destroyed.

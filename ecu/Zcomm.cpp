@@ -107,7 +107,7 @@ private:
                     deviceGone = true;
                     queue_->setHungUp(true);
                     Post();
-                } else if (got) {
+                } else if (got && queue_->markNotified()) {
                     Post();
                 }
             }
@@ -191,6 +191,7 @@ int TZComm::OpenConnection()
         return 0;
     }
     queue_->setHungUp(false);
+    queue_->clearNotified();
     hangUpRaised_ = false;
 
     // The queue sizes have nothing to ask of the kernel (see SerialPlatform.h).
@@ -352,6 +353,7 @@ void TZComm::SetText(const QString& text)
 
 void TZComm::MessageCOMM()
 {
+    queue_->clearNotified();   // before the bytes are taken: later ones are told again
     if (connected_ == 0) return;
     if (OnDataAvailable) OnDataAvailable(this);
     // The handler may have closed the connection, or reopened it on another device.
