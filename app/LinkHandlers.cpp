@@ -187,15 +187,15 @@ void TForm1::ShowLinkLost()
 void TForm1::LinkLost()
 {
     if (Line->IsShutDown()) return;
-    // On every page at once, not only when the watchdog of the Gauges page counts it out; and
-    // the watchdog is told, so that it reports the link back only after a reply.
-    ShowLinkLost();
-    SilentTicks = polling::SilentTicksLimit + 1;
     if (ZComm1->Connected()) ZComm1->CloseConnection();
     // The same device is looked for, not whatever its name means while it is gone (a missing
     // file COM1 here would otherwise mean /dev/ttyS0).
     if (!ZComm1->OpenedPath().isEmpty()) ZComm1->SetPort(ZComm1->OpenedPath());
-    Line->CancelAll();
+    Line->CancelAll();   // an upload broken off says so in its box
+    // On every page at once, not only when the watchdog of the Gauges page counts it out; and
+    // the watchdog is told, so that it reports the link back only after a reply.
+    ShowLinkLost();
+    SilentTicks = polling::SilentTicksLimit + 1;
     // The way back is the way of a new port: the probe looks for the ECU every second (the
     // line opens the device again as it does so), and its first answer reads the calibration.
     ReadPending = 1;

@@ -255,6 +255,10 @@ void TForm1::ComboBox1Change(QObject*)
     ReadResumeAddress = 0;
     SendCommand('V', 0, 0);
     BadReplyCount = 0;
+    // The probe looks for the ECU on the new port every second until it answers, as at start:
+    // one 'V' that goes unanswered (an ECU switched on a moment later) must not leave the
+    // window waiting for ever on a read that never starts.
+    ThreadedTimer3->SetEnabled(true);
 }
 
 void TForm1::Button9Click(QObject*) { StartRead(20, 14); }

@@ -302,6 +302,22 @@ TEST_F(LinkTest, TypingADevicePathNeverTakesOverAPersonsTerminal)
     EXPECT_TRUE(form->ComboBox1->toolTip().isEmpty());
 }
 
+TEST_F(LinkTest, APortWhoseEcuAnswersOnlyLaterIsProbedUntilItDoes)
+{
+    Start();
+    ShowPage(calibration::PageSetup);
+    ecu->SetSilent(true);   // switched off while the tuner picks the port
+    QLineEdit* box = form->ComboBox1->lineEdit();
+    box->clear();
+    QTest::keyClicks(box, QStringLiteral("COM1"));
+    Pump(1500);   // the port change's 'V' and a probe or so go unanswered
+    EXPECT_EQ(form->ReadPending, 1);
+    ecu->SetSilent(false);   // switched on
+    ASSERT_TRUE(WaitForReadComplete(5000));
+    EXPECT_EQ(form->EepromImage, ecu->Eeprom());
+    EXPECT_FALSE(form->ThreadedTimer3->Enabled());   // found: the probe rests again
+}
+
 TEST_F(LinkTest, ClosingKeepsThePortClosed)
 {
     Start();
