@@ -163,6 +163,7 @@ public:
     // Queues a job of writes (an edit, an upload) and marks its bytes as sent (MapEditing.cpp).
     uint32_t SubmitWrites(exchange::JobKind kind, std::vector<exchange::Step> steps);
     void TrackWrites(const exchange::Event& event);   // what the line's events say of the marks
+    void ShowMarks(const std::vector<calibration::MarkChange>& changes);   // draws changed marks
     void LineEvent(const exchange::Event& event);
     void LinkLost();                            // the device went away: look for it again
     void CountBadReply();
@@ -228,7 +229,6 @@ private:
     void EditMapCells(const calibration::MapLayout& map, StringGrid& grid, const calibration::CellBytes& cells,
                       EditOrigin origin);
     void RedrawMapChart(const calibration::MapLayout& map, bool beepOnBadCell);
-    void ShowMarks(const std::vector<calibration::MarkChange>& changes);
     void ShowEchoedValue(const calibration::MarkChange& change);   // the cell or edit shows the ECU's byte
     void ShowSettingMark(int address);
     QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;

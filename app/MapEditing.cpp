@@ -15,10 +15,9 @@ using calibration::WriteMark;
 
 uint32_t TForm1::SubmitWrites(exchange::JobKind kind, std::vector<exchange::Step> steps)
 {
-    Marks.Submitting(kind, steps);
-    const uint32_t job = Line->Submit(kind, std::move(steps));
-    ShowMarks(Marks.Submitted(job));
-    return job;
+    // Marked pending once queued and before the first send, whose failure may end the job at once.
+    const std::vector<exchange::Step> marked = steps;
+    return Line->Submit(kind, std::move(steps), [this, &marked](uint32_t job) { ShowMarks(Marks.Track(job, marked)); });
 }
 
 void TForm1::TrackWrites(const exchange::Event& event)

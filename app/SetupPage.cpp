@@ -133,8 +133,9 @@ void TForm1::Button7Click(QObject*)
 {
     // One walk at a time: a calibration loaded while the ECU's is still being read, or while
     // another is being uploaded, would be mixed with it.
-    if (Line->Has(exchange::JobKind::Read) || Line->Has(exchange::JobKind::Upload)) {
-        ui::ShowInformation(this, Line->Has(exchange::JobKind::Read)
+    const bool reading = Line->Has(exchange::JobKind::Read);
+    if (reading || Line->Has(exchange::JobKind::Upload)) {
+        ui::ShowInformation(this, reading
                                       ? QStringLiteral("The ECU's calibration is still being read. "
                                                        "Load the file when the read has finished.")
                                       : QStringLiteral("A calibration is still being uploaded to the ECU. "

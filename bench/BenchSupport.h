@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "tools/ecu-sim/EcuSim.h"
 
 namespace bench {
@@ -58,6 +60,15 @@ inline double Percentile(std::vector<double> v, double p)
 inline double Median(std::vector<double> v)
 {
     return Percentile(std::move(v), 0.5);
+}
+
+// CPU time of the whole process so far, user and system, all threads, in seconds.
+inline double CpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    return sec(usage.ru_utime) + sec(usage.ru_stime);
 }
 
 // Wall time of f in milliseconds.

@@ -10,7 +10,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 #include <string>
 #include <vector>
 
@@ -100,13 +99,6 @@ void Xoff()
                 static_cast<unsigned long long>(dropped), flowing ? "in" : "NOT within", resumed.nsecsElapsed() / 1e6);
 }
 
-double CpuSeconds()
-{
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
 // The device unplugged for 10 s with the Gauges page shown (polling on, the probe looking for
 // it every second): what the program costs meanwhile, and how soon it reads the ECU again.
 void Unplugged()
@@ -118,11 +110,11 @@ void Unplugged()
     bench::RunFor(300);
     folder.ecu.Unplug();
     bench::RunFor(500);
-    const double cpu = CpuSeconds();
+    const double cpu = bench::CpuSeconds();
     QElapsedTimer wall;
     wall.start();
     bench::RunFor(10000);
-    const double share = (CpuSeconds() - cpu) / (wall.nsecsElapsed() / 1e9);
+    const double share = (bench::CpuSeconds() - cpu) / (wall.nsecsElapsed() / 1e9);
     QElapsedTimer back;
     back.start();
     std::string error;

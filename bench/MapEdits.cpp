@@ -33,18 +33,15 @@ void UploadEchoes(TForm1& form)
     std::vector<double> perEcho;
     const uint32_t job = 0x7fff0000;   // far from the line's own job numbers
     for (int round = 0; round < 20; ++round) {
-        // The job's steps become marks on screen with its first event, as they do for a job
-        // the line reports on while it is being submitted.
-        form.Marks.Submitting(exchange::JobKind::Upload, steps);
+        // The job's steps become marks on screen as the upload's do when it is queued.
+        form.ShowMarks(form.Marks.Track(job, steps));
         exchange::Event e{};
         e.type = exchange::Event::StepDone;
         e.job = job;
         e.kind = exchange::JobKind::Upload;
-        e.stepCount = steps.size();
         e.step = steps[0];
         e.replyData = steps[0].data;
         form.TrackWrites(e);
-        form.Marks.Submitted(job);
         QCoreApplication::processEvents();
         QElapsedTimer t;
         t.start();
@@ -112,13 +109,11 @@ void UploadMarks()
         QElapsedTimer t;
         t.start();
         calibration::WriteMarks marks;
-        marks.Submitting(exchange::JobKind::Upload, steps);
-        changes += marks.Submitted(1).size();
+        changes += marks.Track(1, steps).size();
         exchange::Event e{};
         e.type = exchange::Event::StepDone;
         e.job = 1;
         e.kind = exchange::JobKind::Upload;
-        e.stepCount = steps.size();
         for (std::size_t i = 0; i < steps.size(); ++i) {
             e.step = steps[i];
             e.stepIndex = i;

@@ -48,14 +48,6 @@ public:
     }
 };
 
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto sec = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
-    return sec(usage.ru_utime) + sec(usage.ru_stime);
-}
-
 // The simulated ECU in a child process; returns its pid once its link exists. The child
 // runs until *stop is closed.
 pid_t StartEcu(const std::string& link, bool frozen, uint32_t baud, int* stop)
@@ -138,12 +130,12 @@ int main(int argc, char** argv)
         if (std::fscanf(f, "%lf", &load) != 1) load = 0;
         std::fclose(f);
     }
-    const double cpuStart = CpuSeconds();
+    const double cpuStart = bench::CpuSeconds();
     const long ticksStart = ticks;
     const auto wallStart = std::chrono::steady_clock::now();
     RunFor(seconds * 1000);
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
-    const double cpu = CpuSeconds() - cpuStart;
+    const double cpu = bench::CpuSeconds() - cpuStart;
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);

@@ -17,37 +17,21 @@ std::string MarkText(WriteMark mark, int shownSent)
     return {};
 }
 
-void WriteMarks::Submitting(exchange::JobKind kind, std::vector<exchange::Step> steps)
-{
-    incoming_ = Incoming{kind, std::move(steps)};
-}
-
-std::vector<MarkChange> WriteMarks::Submitted(uint32_t job)
+std::vector<MarkChange> WriteMarks::Track(uint32_t job, const std::vector<exchange::Step>& steps)
 {
     std::vector<MarkChange> changes;
-    if (incoming_ && !incoming_->adopted) Track(job, incoming_->steps, changes);
-    incoming_.reset();
-    return changes;
-}
-
-void WriteMarks::Track(uint32_t job, const std::vector<exchange::Step>& steps, std::vector<MarkChange>& changes)
-{
     jobs_[job] = steps;
     for (const exchange::Step& s : steps) {
         if (s.letter != 'W') continue;
         entries_[s.address] = Entry{WriteMark::Pending, job, s.data};
         changes.push_back({s.address, WriteMark::Pending, s.data, std::nullopt});
     }
+    return changes;
 }
 
 std::vector<MarkChange> WriteMarks::Apply(const exchange::Event& e)
 {
     std::vector<MarkChange> changes;
-    // A job reported on while it is being submitted: the one whose steps are waiting.
-    if (incoming_ && !incoming_->adopted && incoming_->kind == e.kind && !jobs_.count(e.job)) {
-        incoming_->adopted = true;
-        Track(e.job, incoming_->steps, changes);
-    }
     switch (e.type) {
     case exchange::Event::StepDone: StepDone(e, changes); break;
     case exchange::Event::JobFailed: JobFailed(e, changes); break;

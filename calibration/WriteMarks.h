@@ -32,11 +32,9 @@ std::string MarkText(WriteMark mark, int shownSent);
 
 class WriteMarks {
 public:
-    // A job of writes about to go to the line. The line may report on it before its Submit
-    // returns (a device found gone cancels it at once), so its steps are known first and its
-    // number once Submit has given it.
-    void Submitting(exchange::JobKind kind, std::vector<exchange::Step> steps);
-    std::vector<MarkChange> Submitted(uint32_t job);
+    // A job of writes queued on the line, before anything of it has gone out: its bytes are
+    // pending from now on.
+    std::vector<MarkChange> Track(uint32_t job, const std::vector<exchange::Step>& steps);
 
     // Every event of the line, of every job: echoes clear marks, jobs that give up fail the
     // step they gave up at and every write after it, reads tell what the ECU holds.
@@ -59,19 +57,11 @@ private:
         bool reported = false;  // failed, and the ECU has told its byte since
         bool decodedSince = false;
     };
-    struct Incoming {
-        exchange::JobKind kind;
-        std::vector<exchange::Step> steps;
-        bool adopted = false;
-    };
-
-    void Track(uint32_t job, const std::vector<exchange::Step>& steps, std::vector<MarkChange>& changes);
     void StepDone(const exchange::Event& e, std::vector<MarkChange>& changes);
     void JobFailed(const exchange::Event& e, std::vector<MarkChange>& changes);
 
     std::map<uint16_t, Entry> entries_;                       // marked addresses only
     std::map<uint32_t, std::vector<exchange::Step>> jobs_;    // tracked jobs still running
-    std::optional<Incoming> incoming_;
 };
 
 }  // namespace calibration

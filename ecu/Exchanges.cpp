@@ -58,7 +58,6 @@ Event ExchangeQueue::MakeEvent(Event::Type type, const Job& job, uint8_t replyDa
     e.job = job.id;
     e.kind = job.kind;
     e.stepIndex = job.next;
-    e.stepCount = job.steps.size();
     if (job.next < job.steps.size()) e.step = job.steps[job.next];
     e.replyData = replyData;
     return e;

@@ -42,7 +42,6 @@ struct Event {
     JobKind kind;
     Step step;
     std::size_t stepIndex;
-    std::size_t stepCount;
     uint8_t replyData = 0;
     bool cancelled = false;   // JobFailed: cancelled by the owner, not given up on the line
 };

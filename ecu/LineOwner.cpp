@@ -1,7 +1,6 @@
 #include "ecu/LineOwner.h"
 
 #include <algorithm>
-#include <cmath>
 
 #include "ecu/Zcomm.h"
 
@@ -14,6 +13,17 @@ constexpr int StuckFrames = 8;
 constexpr std::chrono::milliseconds ReopenPace(1000);
 
 }  // namespace
+
+bool HeldOutput::Held(int queued, Clock::time_point now, Clock::duration patience)
+{
+    // Moving: empty, just filled from empty, or fewer bytes than were there after the last frame.
+    if (queued <= 0 || lastQueued_ <= 0 || queued < lastQueued_) lastMoved_ = now;
+    lastQueued_ = queued;
+    if (queued <= 0 || now - lastMoved_ <= patience) return false;
+    lastQueued_ = 0;
+    lastMoved_ = now;
+    return true;
+}
 
 LineOwner::LineOwner(TZComm& comm, protocol::ReplyAssembler& reception, QObject* parent)
     : QObject(parent), comm_(comm), reception_(reception)
@@ -38,29 +48,27 @@ int LineOwner::Open()
     if (shutDown_) return 0;
     lastOpenAttempt_ = Clock::now();
     openedOnce_ = true;
+    lineHeld_ = false;   // a new connection: nothing of the old line's state holds
+    held_ = HeldOutput();
     return comm_.OpenConnection();
 }
 
-LineOwner::Write LineOwner::WriteFrame(char letter, uint16_t address, uint8_t data)
+LineOwner::Write LineOwner::WriteFrame(char letter, uint16_t address, uint8_t data, int* ahead)
 {
+    if (ahead) *ahead = 0;
     if (shutDown_) return Write::Closed;
     const auto now = Clock::now();
     if (!comm_.Connected()) {
         if (openedOnce_ && now - lastOpenAttempt_ < ReopenPace) return Write::Closed;
         if (!Open()) return Write::Closed;
-        lineHeld_ = false;
-        lastQueued_ = 0;
     }
 
-    const int queued = comm_.OutQueue();
-    if (queued <= 0 || queued < lastQueued_) lastMoved_ = now;
-    lastQueued_ = queued;
-    if (queued > 0 && now - lastMoved_ > StuckFrames * CharsTime(protocol::kFrameLength)) {
+    int queued = comm_.OutQueue();
+    if (held_.Held(queued, now, StuckFrames * CharsTime(protocol::kFrameLength))) {
         comm_.PurgeCommPort(protocol::kPurgeTransmit);
-        ++stuckPurges_;
-        lastQueued_ = 0;
-        lastMoved_ = now;
+        queued = 0;
     }
+    if (ahead) *ahead = queued;
 
     const auto frame = protocol::BuildFrame(letter, address, data);
     // About one frame's line time for room on the line; none once the line has been found held,
@@ -70,6 +78,7 @@ LineOwner::Write LineOwner::WriteFrame(char letter, uint16_t address, uint8_t da
     const int written =
         comm_.WriteCommFrame(reinterpret_cast<const uint8_t*>(frame.data()), protocol::kFrameLength, waitMs);
     if (written < 0) return Write::Gone;
+    held_.Wrote(written);
     if (written < protocol::kFrameLength) {
         lineHeld_ = true;
         ++dropped_;
@@ -88,9 +97,11 @@ bool LineOwner::Send(char letter, uint16_t address, uint8_t data)
     return result == Write::Sent;
 }
 
-uint32_t LineOwner::Submit(exchange::JobKind kind, std::vector<exchange::Step> steps)
+uint32_t LineOwner::Submit(exchange::JobKind kind, std::vector<exchange::Step> steps,
+                           const std::function<void(uint32_t job)>& queued)
 {
     const uint32_t id = queue_.Submit(kind, std::move(steps));
+    if (queued) queued(id);
     Pump();
     return id;
 }
@@ -108,14 +119,11 @@ bool LineOwner::SendDue(std::vector<exchange::Event>& events)
     if (shutDown_ || pumping_) return false;
     pumping_ = true;
     bool gone = false;
-    const std::optional<exchange::Step> before = queue_.Deadline() ? queue_.Current() : std::nullopt;
-    const std::size_t eventsBefore = events.size();
     if (const std::optional<exchange::Step> step = queue_.Due(Clock::now(), events)) {
-        if (before && *before == *step && events.size() == eventsBefore) ++resends_;
         // The reply can only come after what is queued ahead of the frame, the frame itself
         // and the reply have crossed the line.
-        const int ahead = comm_.Connected() ? comm_.OutQueue() : 0;
-        const Write result = WriteFrame(step->letter, step->address, step->data);
+        int ahead = 0;
+        const Write result = WriteFrame(step->letter, step->address, step->data, &ahead);
         gone = result == Write::Gone;
         queue_.Sent(Clock::now(), CharsTime(ahead + 2 * protocol::kFrameLength));
     }

@@ -27,6 +27,22 @@
 
 class TZComm;
 
+// Tells output that is held (by flow control, a stuck driver) from output that is merely slow:
+// queued bytes none of which have gone out for more than `patience` are held. Fed with the
+// driver's count of queued bytes before every frame and with the bytes of each frame written; a
+// count of 0 (or a driver that cannot tell) is a line that moves.
+class HeldOutput {
+public:
+    using Clock = std::chrono::steady_clock;
+    // True when the queued output is held and should be purged; the watch then starts afresh.
+    bool Held(int queued, Clock::time_point now, Clock::duration patience);
+    void Wrote(int bytes) { lastQueued_ += bytes; }
+
+private:
+    int lastQueued_ = 0;
+    Clock::time_point lastMoved_{};
+};
+
 class LineOwner : public QObject {
     Q_OBJECT
 public:
@@ -40,10 +56,13 @@ public:
     // Opens the port now (a port change asks for it), whatever the pace of reopening.
     int Open();
 
-    uint32_t Submit(exchange::JobKind kind, std::vector<exchange::Step> steps);
+    // Queues a job. `queued` hears its number before anything of it goes out, so that a caller
+    // who tracks jobs knows it before the job's first event (a device found gone by the first
+    // send cancels the job at once).
+    uint32_t Submit(exchange::JobKind kind, std::vector<exchange::Step> steps,
+                    const std::function<void(uint32_t job)>& queued = {});
     bool Busy() const { return queue_.Busy(); }
     bool Has(exchange::JobKind kind) const { return queue_.Has(kind); }
-    std::optional<exchange::Step> Current() const { return queue_.Current(); }
     // Every unfinished job fails (OnEvent, cancelled) and nothing of them goes out any more.
     void CancelAll();
     // The window is closing: nothing goes out and the port is not opened again.
@@ -58,7 +77,6 @@ public:
 
     // The line time of n characters at the port's baud rate, ten bits a character.
     Clock::duration CharsTime(int n) const;
-    Clock::duration Allowance() const { return queue_.Allowance(); }
 
     std::function<void(const protocol::Reply&)> OnReply;
     std::function<void()> OnRejected;
@@ -69,12 +87,11 @@ public:
 
     uint64_t FramesSent() const { return sent_; }
     uint64_t FramesDropped() const { return dropped_; }
-    uint64_t StuckPurges() const { return stuckPurges_; }
-    uint64_t Resends() const { return resends_; }
 
 private:
     enum class Write { Sent, Dropped, Closed, Gone };
-    Write WriteFrame(char letter, uint16_t address, uint8_t data);
+    // `ahead` receives the bytes that were queued in front of the frame.
+    Write WriteFrame(char letter, uint16_t address, uint8_t data, int* ahead = nullptr);
     void Pump();   // sends the step that is due and sets the deadline timer
     bool SendDue(std::vector<exchange::Event>& events);   // Pump without telling; true: device gone
     void Dispatch(const std::vector<exchange::Event>& events);
@@ -87,12 +104,9 @@ private:
     bool shutDown_ = false;
     bool pumping_ = false;
     bool lineHeld_ = false;               // the last frame found no room: do not wait again
-    int lastQueued_ = 0;                  // output queued at the last frame
-    Clock::time_point lastMoved_{};       // when queued output was last seen moving
+    HeldOutput held_;
     Clock::time_point lastOpenAttempt_{};
     bool openedOnce_ = false;
     uint64_t sent_ = 0;
     uint64_t dropped_ = 0;
-    uint64_t stuckPurges_ = 0;
-    uint64_t resends_ = 0;
 };

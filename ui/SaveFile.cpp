@@ -239,10 +239,7 @@ bool PendingSave::Commit()
 
 bool SaveFile(const QString& path, const QByteArray& bytes, QString* reason)
 {
-    PendingSave save(path);
-    const bool ok = save.Prepare(bytes) && save.Commit();
-    if (!ok && reason) *reason = save.Reason();
-    return ok;
+    return SaveFile(path, [&bytes](const FilePut& put) { return put(bytes.constData(), size_t(bytes.size())); }, reason);
 }
 
 bool SaveFile(const QString& path, const FileProducer& produce, QString* reason)

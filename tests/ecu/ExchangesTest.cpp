@@ -1,6 +1,7 @@
 // The exchange queue on its own, with the time passed in: what it sends, which replies it
 // takes, when it sends a step again and when a job gives up.
 #include "ecu/Exchanges.h"
+#include "ecu/LineOwner.h"
 
 #include <gtest/gtest.h>
 
@@ -256,4 +257,30 @@ TEST(ExchangeQueue, AReadOverALossyLineStoresEveryByteAtItsAddress)
         for (int count : stored) ASSERT_EQ(count, 1) << "seed " << seed;
         EXPECT_EQ(stray, 0) << "seed " << seed;   // every answer was asked for
     }
+}
+
+// A line held by flow control keeps its queued bytes; a slow one only takes its time with them.
+// Only the held one is purged, and only once it has not moved for the patience given.
+TEST(HeldOutput, OnlyOutputThatStopsMovingIsHeld)
+{
+    const Clock::time_point t0 = Clock::time_point{} + 1h;   // long after the watch was made
+    const auto patience = 42ms;   // eight frames at 19200 baud
+    HeldOutput line;
+    EXPECT_FALSE(line.Held(0, t0, patience));   // an empty line moves
+    line.Wrote(10);
+    // Moving, slowly: every look finds fewer bytes than the last frame left, for far longer
+    // than the patience.
+    for (int i = 1; i <= 20; ++i) {
+        EXPECT_FALSE(line.Held(6, t0 + i * 12ms, patience)) << i;
+        line.Wrote(10);
+    }
+    // Held: the same bytes at every look. Not before the patience has run out, then at once.
+    HeldOutput held;
+    EXPECT_FALSE(held.Held(30, t0, patience));   // just filled from empty: the watch starts
+    EXPECT_FALSE(held.Held(30, t0 + 40ms, patience));
+    EXPECT_TRUE(held.Held(30, t0 + 43ms, patience));
+    EXPECT_FALSE(held.Held(30, t0 + 44ms, patience));   // purged: the watch starts afresh
+    // A driver that cannot tell (a pseudo-terminal says 0) is never held.
+    HeldOutput silent;
+    for (int i = 0; i < 10; ++i) EXPECT_FALSE(silent.Held(0, t0 + i * 100ms, patience));
 }
