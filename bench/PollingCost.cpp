@@ -6,8 +6,11 @@
 // nothing under it. The simulated ECU runs in a child process so that its own work is not
 // counted.
 //
-// Usage: bench_PollingCost [seconds] [--frozen] [--baud N] [--screenshot file.png]
+// Usage: bench_PollingCost [seconds] [--frozen] [--bare-link] [--baud N] [--screenshot file.png]
 //   --frozen      the engine holds still: every reply repeats, nothing on screen changes
+//   --bare-link   no window: the threaded timer and the serial component alone, sending one
+//                 polling frame a tick and draining the replies. What is left when the
+//                 program does nothing with what it polls: the floor of the thread design.
 //   --baud N      the line paced like a real one: each reply arrives a character at a time
 //   --screenshot  saves the window as it looks at the end
 #include <QDir>
@@ -28,7 +31,9 @@
 #include "app/Application.h"
 #include "app/Mainform.h"
 #include "bench/BenchSupport.h"
+#include "ecu/Protocol.h"
 #include "ecu/Threadedtimer.h"
+#include "ecu/Zcomm.h"
 #include "tools/ecu-sim/EcuSim.h"
 
 namespace {
@@ -87,16 +92,68 @@ pid_t StartEcu(const std::string& link, bool frozen, uint32_t baud, int* stop)
 using bench::RunFor;
 using bench::RunUntil;
 
+double LoadAverage()
+{
+    double load = 0;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
+    }
+    return load;
+}
+
+// The link machinery with nothing behind it: each 12 ms tick writes one live-value request,
+// and the replies are read and dropped. Same threads, same wake-ups, no decoding, no drawing.
+int BareLink(const QString& link, int seconds)
+{
+    TZComm comm;
+    comm.SetPort(link);
+    comm.SetBaudRate(19200);
+    long replyBytes = 0;
+    comm.OnDataAvailable = [&](TZComm* sender) {
+        uint8_t buffer[256];
+        for (int n; (n = sender->ReadComm(buffer, sizeof buffer)) > 0;) replyBytes += n;
+    };
+    if (!comm.OpenConnection()) {
+        std::fprintf(stderr, "could not open %s\n", qPrintable(link));
+        return 1;
+    }
+    const auto frame = protocol::BuildFrame('A', 0, 0);
+    long ticks = 0;
+    TThreadedTimer timer(nullptr, 12);
+    timer.SetOnTimer([&](TThreadedTimer*) {
+        ++ticks;
+        comm.WriteComm(reinterpret_cast<const uint8_t*>(frame.data()), static_cast<int32_t>(frame.size()));
+    });
+    RunFor(1000);
+    const double load = LoadAverage();
+    const double cpuStart = bench::CpuSeconds();
+    const long ticksStart = ticks;
+    const long bytesStart = replyBytes;
+    const auto wallStart = std::chrono::steady_clock::now();
+    RunFor(seconds * 1000);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+    const double cpu = bench::CpuSeconds() - cpuStart;
+    timer.SetEnabled(false);
+    std::printf("bare link (timer and serial component, no window), %.1f s: %ld ticks, %ld reply bytes, "
+                "CPU %.2f %% of one core (machine load %.2f on 2 cores)\n",
+                wall, ticks - ticksStart, replyBytes - bytesStart, 100.0 * cpu / wall, load);
+    comm.CloseConnection();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     int seconds = 20;
     bool frozen = false;
+    bool bareLink = false;
     uint32_t baud = 0;
     QString screenshot;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--frozen") == 0) frozen = true;
+        else if (std::strcmp(argv[i], "--bare-link") == 0) bareLink = true;
         else if (std::strcmp(argv[i], "--baud") == 0 && i + 1 < argc) baud = static_cast<uint32_t>(std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--screenshot") == 0 && i + 1 < argc) screenshot = QString::fromLocal8Bit(argv[++i]);
         else seconds = std::max(1, std::atoi(argv[i]));
@@ -112,6 +169,12 @@ int main(int argc, char** argv)
 
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QuenrixApplication app(argc, argv);
+    if (bareLink) {
+        const int result = BareLink(dir.filePath(QStringLiteral("COM1")), seconds);
+        close(stopEcu);
+        waitpid(ecu, nullptr, 0);
+        return result;
+    }
     TForm1 form;
     form.show();
     if (!RunUntil([&] { return form.ReadPending == 0; }, 20000)) {
@@ -125,11 +188,7 @@ int main(int argc, char** argv)
     });
     RunFor(1000);   // settle: fonts, caches, the first paints
 
-    double load = 0;
-    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
-        std::fclose(f);
-    }
+    const double load = LoadAverage();
     const double cpuStart = bench::CpuSeconds();
     const long ticksStart = ticks;
     const auto wallStart = std::chrono::steady_clock::now();
