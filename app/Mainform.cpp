@@ -6,17 +6,25 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QComboBox>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QVBoxLayout>
+
+#include <cstdio>
 
 #include "ecu/LineOwner.h"
 #include "ecu/Polling.h"
 #include "ecu/PortNames.h"
 #include "ecu/Threadedtimer.h"
 #include "ecu/Zcomm.h"
+#include "logging/LogFile.h"
+#include "logging/LogViewer.h"
 #include "ui/PageControl.h"
 #include "ui/StatusBar.h"
 #include "ui/StringGrid.h"
@@ -214,6 +222,54 @@ void TForm1::closeEvent(QCloseEvent* event)
     }
     FormClose();
     event->accept();
+}
+
+QStringList TForm1::UnsavedLogFolders()
+{
+    QStringList folders;
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (!data.isEmpty()) folders << data + QStringLiteral("/unsaved logs");
+    // Empty when TMPDIR names a folder that does not exist: then there is no second choice.
+    if (const QString temp = QDir::tempPath(); !temp.isEmpty()) folders << temp;
+    return folders;
+}
+
+bool TForm1::StopOnSignal(int signal)
+{
+    const int samples = logging::SampleCount(*Chart10);
+    if (LogUnsaved && samples > 0) {
+        // Named for the moment it was saved; an existing file is never replaced.
+        const QString stem = QStringLiteral("unsaved-log-")
+                             + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+        const logging::ChartLogStore store(*Chart10);
+        QString saved;
+        QStringList errors;
+        for (const QString& folder : UnsavedLogFolders()) {
+            if (!QDir().mkpath(folder)) {
+                errors << folder + QStringLiteral(": the folder cannot be made");
+                continue;
+            }
+            QString path = folder + QLatin1Char('/') + stem + QStringLiteral(".qxl");
+            for (int n = 2; QFileInfo::exists(path); ++n)
+                path = folder + QLatin1Char('/') + stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".qxl");
+            QString error;
+            if (logging::WriteLogFile(store, path, &error)) {
+                saved = path;
+                break;
+            }
+            errors << error;
+        }
+        if (saved.isEmpty()) {
+            std::fprintf(stderr, "Quenrix IO: asked to end (signal %d), but the unsaved log of %d samples could not be"
+                         " saved (%s); the window asks what to do with it.\n",
+                         signal, samples, qPrintable(errors.join(QStringLiteral("; "))));
+            return close();
+        }
+        LogUnsaved = false;
+        std::fprintf(stderr, "Quenrix IO: asked to end (signal %d); the unsaved log of %d samples was saved to %s\n",
+                     signal, samples, qPrintable(saved));
+    }
+    return close();
 }
 
 void TForm1::FormClose()

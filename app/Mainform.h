@@ -140,6 +140,14 @@ public:
     // ---- shell (Mainform.cpp) ---------------------------------------------------------------
     bool FormShortCut(int key);                 // true when the key was handled
     void FormClose();
+    // The program is told to end from outside (Ctrl+C, kill, a closed terminal): nobody may be
+    // there to answer, so an unsaved log is saved where it can be found (UnsavedLogFolders), then
+    // the window closes as if closed by hand, which lets a running upload finish. True when the
+    // window closed; when the log could not be saved the window asks as on any close.
+    bool StopOnSignal(int signal);
+    // Where such a log goes, in order of preference: the user's data folder for the program,
+    // then the temporary folder.
+    static QStringList UnsavedLogFolders();
     void ComboBox1Change(QObject* Sender);
     void Button9Click(QObject* Sender);
     void Button11Click(QObject* Sender);

@@ -6,6 +6,7 @@
 
 #include "app/Application.h"
 #include "app/Mainform.h"
+#include "app/StopSignals.h"
 
 int main(int argc, char** argv)
 {
@@ -15,6 +16,10 @@ int main(int argc, char** argv)
     QuenrixApplication app(argc, argv);
     try {
         TForm1 form;
+        // Ctrl+C, kill and a closed terminal end the program as closing the window does.
+        StopSignals stop([&form](int signal) {
+            if (form.StopOnSignal(signal)) QuenrixApplication::exit(0);   // open boxes too
+        });
         form.show();
         QuenrixApplication::exec();
     } catch (const std::exception& e) {

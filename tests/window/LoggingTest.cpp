@@ -1,5 +1,8 @@
 // Recording, log files and the log viewer, through the window against the simulated ECU.
 #include <QCheckBox>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFontMetrics>
 #include <QLineEdit>
@@ -13,6 +16,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include "app/StopSignals.h"
 #include "ecu/Threadedtimer.h"
 #include "logging/LogViewer.h"
 #include "tests/window/WindowFixture.h"
@@ -653,6 +657,103 @@ TEST_F(LoggingTest, AValueNoLogFileCanHoldIsNotRecorded)
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 0)) << "but no series takes any of it";
     Record(kExample);
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));
+}
+
+// Sets an environment variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QString& value) : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name))
+    {
+        qputenv(name, QFile::encodeName(value));
+    }
+    ~ScopedEnv()
+    {
+        if (had_) qputenv(name_, old_);
+        else qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+TEST_F(LoggingTest, EndedFromOutsideTheUnsavedLogIsSavedWithoutAQuestion)
+{
+    Quiet();
+    for (int i = 0; i < 4; ++i) Record(Varied(i));
+    {
+        QFile blocker(Path("blocker"));
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+
+    // Neither folder can be made: the log is not let go, the window asks as on any close,
+    // and Cancel keeps the window and the log.
+    {
+        const ScopedEnv data("XDG_DATA_HOME", Path("blocker/data"));
+        const ScopedEnv temp("TMPDIR", Path("blocker/tmp"));
+        AnswerQuestions(false);
+        EXPECT_FALSE(form->StopOnSignal(SIGTERM));
+        EXPECT_EQ(questions, std::vector<QString>{"Discard the unsaved log of 4 samples?"});
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_TRUE(form->LogUnsaved);
+    }
+
+    // With somewhere to put it, the log is saved whole and the window closes unasked.
+    const ScopedEnv data("XDG_DATA_HOME", Path("data"));
+    const QString folder = TForm1::UnsavedLogFolders().value(0);
+    ASSERT_TRUE(folder.startsWith(Path("data"))) << folder.toStdString();
+    {
+        QDir().mkpath(folder);   // a file of the same second is not replaced
+        QFile earlier(folder + "/unsaved-log-" + QDateTime::currentDateTime().toString("yyyy-MM-dd-HHmmss") + ".qxl");
+        ASSERT_TRUE(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+    }
+    questions.clear();
+    EXPECT_TRUE(form->StopOnSignal(SIGINT));
+    EXPECT_TRUE(questions.empty());
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(form->LogUnsaved);
+    const QStringList files = QDir(folder).entryList({"unsaved-log-*.qxl"}, QDir::Files, QDir::Name);
+    ASSERT_EQ(files.size(), 2);
+    QString saved;
+    for (const QString& name : files)
+        if (Read(folder + "/" + name) != "earlier") saved = folder + "/" + name;
+    ASSERT_FALSE(saved.isEmpty()) << "the earlier file was overwritten";
+    ASSERT_TRUE(logging::WriteLogFile(logging::ChartLogStore(*form->Chart10), Path("same.qxl"), nullptr));
+    EXPECT_EQ(Read(saved), Read(Path("same.qxl")));
+    EXPECT_EQ(Samples(), 4);
+}
+
+// A signal reaches the window thread once; after it a second one would end the program, and a
+// signal the program was started ignoring stays ignored.
+TEST(StopSignalsTest, ASignalIsHandedToTheWindowThreadOnce)
+{
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGINT, &ignore, &before), 0);   // as for a program started in the background
+    std::vector<int> got;
+    {
+        StopSignals stop([&](int signal) { got.push_back(signal); });
+        auto action = [](int signal) {
+            struct sigaction now {};
+            sigaction(signal, nullptr, &now);
+            return now.sa_handler;
+        };
+        EXPECT_EQ(action(SIGINT), SIG_IGN);
+        EXPECT_NE(action(SIGTERM), SIG_DFL);
+        ASSERT_EQ(raise(SIGHUP), 0);
+        ASSERT_EQ(raise(SIGTERM), 0);
+        EXPECT_TRUE(got.empty()) << "the handler itself does nothing but note the signal";
+        QElapsedTimer waited;
+        waited.start();
+        while (got.empty() && waited.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);   // nothing more may come
+        EXPECT_EQ(got, std::vector<int>{SIGHUP});
+        EXPECT_EQ(action(SIGTERM), SIG_DFL);
+        EXPECT_EQ(action(SIGHUP), SIG_DFL);
+    }
+    sigaction(SIGINT, &before, nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,76 @@
+#include "app/StopSignals.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int writeEnd = -1;                 // the pipe the handler writes into
+struct sigaction previous[3];      // what each handled signal did before
+
+extern "C" void OnSignal(int signal)
+{
+    const int saved = errno;   // the interrupted code may be about to read errno
+    const unsigned char number = static_cast<unsigned char>(signal);
+    (void)!write(writeEnd, &number, 1);
+    errno = saved;
+}
+
+}  // namespace
+
+const int StopSignals::Handled[3] = {SIGINT, SIGHUP, SIGTERM};
+
+StopSignals::StopSignals(std::function<void(int signal)> onStop, QObject* parent)
+    : QObject(parent), onStop_(std::move(onStop))
+{
+    if (writeEnd >= 0) throw std::logic_error("only one StopSignals at a time");
+    if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;   // the default actions stay
+    writeEnd = pipe_[1];
+    notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { Arrived(); });
+    for (int i = 0; i < 3; ++i) {
+        sigaction(Handled[i], nullptr, &previous[i]);
+        if (previous[i].sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = OnSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        installed_[i] = sigaction(Handled[i], &action, nullptr) == 0;
+    }
+}
+
+StopSignals::~StopSignals()
+{
+    RestoreActions();
+    delete notifier_;
+    writeEnd = -1;
+    for (int fd : pipe_)
+        if (fd >= 0) close(fd);
+}
+
+void StopSignals::RestoreActions()
+{
+    for (int i = 0; i < 3; ++i) {
+        if (!installed_[i]) continue;
+        sigaction(Handled[i], &previous[i], nullptr);
+        installed_[i] = false;
+    }
+}
+
+void StopSignals::Arrived()
+{
+    unsigned char number = 0;
+    int first = 0;
+    while (read(pipe_[0], &number, 1) == 1)
+        if (!first) first = number;
+    if (!first || fired_) return;
+    fired_ = true;
+    RestoreActions();   // a second signal ends the program at once
+    if (onStop_) onStop_(first);
+}

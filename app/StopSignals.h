@@ -1,0 +1,39 @@
+// Ending on a signal the way a closed window ends. Ctrl+C in a terminal (SIGINT), a terminal
+// closed under the program (SIGHUP), and kill or a logout (SIGTERM) would otherwise end the
+// process wherever it stands: an upload cut off half-way leaves the ECU holding part of a
+// calibration, and a run recorded and never saved is gone. The handler only writes the signal's
+// number into a pipe; the window thread reads it there and does the work.
+//
+// The first of these signals puts the default actions back, so that a second one ends the
+// program at once, as somebody pressing Ctrl+C twice expects. A signal that was ignored when the
+// program started (a program started in the background by a script) stays ignored.
+#pragma once
+
+#include <QObject>
+
+#include <functional>
+
+class QSocketNotifier;
+
+class StopSignals : public QObject {
+public:
+    // Installs the handlers; onStop runs on the window thread with the signal's number, once.
+    // One instance at a time.
+    explicit StopSignals(std::function<void(int signal)> onStop, QObject* parent = nullptr);
+    ~StopSignals() override;   // the actions as they were before
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // The signals handled: SIGINT, SIGHUP, SIGTERM.
+    static const int Handled[3];
+
+private:
+    void Arrived();
+    void RestoreActions();
+
+    std::function<void(int)> onStop_;
+    QSocketNotifier* notifier_ = nullptr;
+    int pipe_[2] = {-1, -1};
+    bool installed_[3] = {};
+    bool fired_ = false;
+};
