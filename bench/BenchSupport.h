@@ -41,6 +41,18 @@ inline bool RunUntil(const std::function<bool()>& cond, int ms)
     return cond();
 }
 
+// The machine's load, the one-minute average, printed beside timings so that a figure taken on
+// a busy machine can be told from one taken on an idle one; 0 where it cannot be read.
+inline double LoadAverage()
+{
+    double load = 0;
+    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
+        std::fclose(f);
+    }
+    return load;
+}
+
 // Runs the program's event loop for ms.
 inline void RunFor(int ms)
 {

@@ -42,6 +42,7 @@
 
 namespace {
 
+using bench::LoadAverage;
 using bench::Median;
 using bench::Percentile;
 using bench::ReferenceRead;
@@ -234,16 +235,6 @@ std::map<std::string, double> RunChild(const QStringList& args)
     if (child.exitCode() != 0 || result.empty())
         std::fprintf(stderr, "child %s failed\n", qPrintable(args.join(QLatin1Char(' '))));
     return result;
-}
-
-double LoadAverage()
-{
-    double load = 0;
-    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
-        std::fclose(f);
-    }
-    return load;
 }
 
 }  // namespace

@@ -89,18 +89,9 @@ pid_t StartEcu(const std::string& link, bool frozen, uint32_t baud, int* stop)
     return pid;
 }
 
+using bench::LoadAverage;
 using bench::RunFor;
 using bench::RunUntil;
-
-double LoadAverage()
-{
-    double load = 0;
-    if (std::FILE* f = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(f, "%lf", &load) != 1) load = 0;
-        std::fclose(f);
-    }
-    return load;
-}
 
 // The link machinery with nothing behind it: each 12 ms tick writes one live-value request,
 // and the replies are read and dropped. Same threads, same wake-ups, no decoding, no drawing.

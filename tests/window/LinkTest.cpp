@@ -339,22 +339,34 @@ TEST_F(LinkTest, ClosingKeepsThePortClosed)
     }
 }
 
+// The window ended with an upload half done, by the tuner or from outside (Ctrl+C, kill): the
+// upload finishes before the port closes.
 TEST_F(LinkTest, ClosingDuringAnUploadLetsItFinishFirst)
 {
-    sim::SimOptions options;
-    options.latencyMs = 2;   // an upload of a second or so, to close the window in the middle of
-    Start(options);
-    ShowPage(calibration::PageSetup);
-    const sim::Image file = OtherImage(ecu->Eeprom());
-    LoadFile(file);
-    ASSERT_TRUE(WaitFor([&] {
-        const auto frames = ecu->Received();
-        return !frames.empty() && frames.back().letter == 'W' && frames.back().address >= 20;
-    }));
-    ASSERT_EQ(form->UploadActive, 1);
-    form->close();   // a tuner closing the window with the upload half done
-    EXPECT_EQ(form->ZComm1->Connected(), 0);
-    EXPECT_EQ(ecu->Eeprom(), file);   // the ECU was not left with part of a calibration
+    const std::pair<const char*, std::function<void()>> ends[] = {
+        {"closed", [&] { form->close(); }},
+        {"ended by SIGTERM", [&] { EXPECT_TRUE(form->StopOnSignal(SIGTERM)); }},
+    };
+    for (const auto& [how, end] : ends) {
+        SCOPED_TRACE(how);
+        sim::SimOptions options;
+        options.latencyMs = 2;   // an upload of a second or so, to end the window in the middle of
+        Start(options);
+        ShowPage(calibration::PageSetup);
+        const sim::Image file = OtherImage(ecu->Eeprom());
+        LoadFile(file);
+        ASSERT_TRUE(WaitFor([&] {
+            const auto frames = ecu->Received();
+            return !frames.empty() && frames.back().letter == 'W' && frames.back().address >= 20;
+        }));
+        ASSERT_EQ(form->UploadActive, 1);
+        end();
+        EXPECT_EQ(form->ZComm1->Connected(), 0);
+        EXPECT_EQ(ecu->Eeprom(), file);   // the ECU was not left with part of a calibration
+        form.reset();
+        ecu->Stop();
+        ecu.reset();
+    }
 }
 
 TEST_F(LinkTest, AScreenReaderPressingATabChangesPagesLikeAClick)
