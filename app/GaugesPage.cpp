@@ -11,7 +11,7 @@
 #include "live/Cgauges.h"
 #include "live/LambdaDisplay.h"
 #include "live/LiveDecode.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace {
 
@@ -184,7 +184,7 @@ void TForm1::BuildGaugesPage()
     scaleFont.setPixelSize(10);
     const std::pair<double, int> marks[] = {{1.5, 24}, {1.0, 80}, {0.5, 136}};
     for (const auto& [lambda, y] : marks) {
-        auto* mark = new QLabel(ui::FormatFixed(lambda, 1), exhaust);
+        auto* mark = new QLabel(base::FormatFixed(lambda, 1), exhaust);
         mark->setObjectName(QStringLiteral("LambdaScale%1").arg(qRound(lambda * 10)));
         mark->setFont(scaleFont);
         mark->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);

@@ -195,12 +195,8 @@ void TForm1::LinkLost()
     // On every page at once, not only when the watchdog of the Gauges page counts it out; and
     // the watchdog is told, so that it reports the link back only after a reply.
     ShowLinkLost();
-    SilentTicks = polling::SilentTicksLimit + 1;
     // The way back is the way of a new port: the probe looks for the ECU every second (the
     // line opens the device again as it does so), and its first answer reads the calibration.
-    ReadPending = 1;
-    UploadActive = 0;
-    EcuAnswered = 0;
-    ReadResumeAddress = 0;
+    ResetLink(ecu::kResetOnDeviceLost);
     ThreadedTimer3->SetEnabled(true);
 }

@@ -196,9 +196,8 @@ void TForm1::Button1Click(QObject*)
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     logging::ClearLog(*Chart10);
-    LogTimes.StartRecorded();
+    Log.StartRecording();
     lblSampleTime->clear();
-    LogUnsaved = false;
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
     TrackBar1->setMaximum(0);
@@ -224,18 +223,17 @@ void TForm1::AddLogSample()
     }
     // All fourteen points or none: a text that does not convert drops the whole sample.
     if (!logging::AppendSample(*Chart10, texts)) return;
-    LogUnsaved = true;
     const int index = logging::SampleCount(*Chart10) - 1;
-    LogTimes.Record(index, logging::SampleTimes::Clock::now());
+    Log.RecordSample(index, logging::SampleTimes::Clock::now());
     // The row shows the newest sample: so do the cursor and the caption.
     Chart10->SetCursorIndex(index);
-    lblSampleTime->setText(logging::SampleTimeText(LogTimes, index));
+    lblSampleTime->setText(logging::SampleTimeText(Log.Times(), index));
 }
 
 bool TForm1::ConfirmDiscardLog()
 {
     const int samples = logging::SampleCount(*Chart10);
-    if (!LogUnsaved || samples == 0) return true;
+    if (!Log.Unsaved(samples)) return true;
     return ui::Ask(this, logging::DiscardQuestion(samples), QStringLiteral("Discard"), QStringLiteral("Cancel"));
 }
 
@@ -251,7 +249,7 @@ void TForm1::Button3Click(QObject*)
         ui::ShowError(this, error);
         return;
     }
-    LogUnsaved = false;
+    Log.MarkSaved();
 }
 
 void TForm1::Button4Click(QObject*)
@@ -272,8 +270,7 @@ void TForm1::Button4Click(QObject*)
     // Worded before the chart takes the columns over: it counts the samples read.
     const QString shortfall = logging::LoadShortfallMessage(path, load, series);
     logging::AppendSamples(store, std::move(load.samples));   // the chart takes the columns as read
-    LogUnsaved = false;   // the file holds it
-    LogTimes.StartNominal();
+    Log.AdoptLoaded();
     lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();
     TrackBar1->show();
@@ -295,7 +292,7 @@ void TForm1::Button14Click(QObject*)
     const logging::ChartLogStore store(*Chart10);
     QString error;
     QApplication::setOverrideCursor(Qt::WaitCursor);   // millions of samples take seconds
-    const bool exported = logging::ExportCsv(store, LogTimes, path, &error);
+    const bool exported = logging::ExportCsv(store, Log.Times(), path, &error);
     QApplication::restoreOverrideCursor();
     if (!exported) ui::ShowError(this, error);
 }
@@ -308,7 +305,7 @@ void TForm1::LineSeries10Click(QObject*, int ValueIndex)
     if (!row) return;
     for (int k = 0; k < kLogChannelCount; ++k) gridLog->SetCells(k, 1, (*row)[k]);
     Chart10->SetCursorIndex(ValueIndex);
-    lblSampleTime->setText(logging::SampleTimeText(LogTimes, ValueIndex));
+    lblSampleTime->setText(logging::SampleTimeText(Log.Times(), ValueIndex));
 }
 
 void TForm1::TrackBar1Change(QObject*)

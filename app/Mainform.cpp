@@ -50,9 +50,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     BuildLoggingPage();   // also the log grid's headings and the log series' start-up states
     BuildSetupPage();
 
-    // Construction proper, in this order.
-    SilentTicks = 0;                                                        // 1
-    ReadStallTicks = 0;
+    // Construction proper, in this order. The link's flags and counters start as after any
+    // reset: a read to do, no upload, the ECU not heard, the watchdog and counters from zero.
+    ResetLink(ecu::kResetAtStart);                                          // 1, 7, 9, 11
     for (const calibration::MapLayout& map : calibration::Maps) {          // 2, 3
         StringGrid* grid = MapGrid[map.number];
         if (!grid) continue;
@@ -63,12 +63,8 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');   // 6
     OpenDialog1.InitialDir = programDir;
     SaveDialog1.InitialDir = programDir;
-    ReadPending = 1;                                                        // 7
     for (int panel = 5; panel <= 10; ++panel) StatusBar1->SetPanelText(panel, SevenSpaces);   // 8
-    UploadActive = 0;                                                       // 9
-    EcuAnswered = 0;
     SendCommand('V', 0, 0);                                                 // 10: opens the port
-    BadReplyCount = 0;                                                      // 11
 }
 
 TForm1::~TForm1()
@@ -237,7 +233,7 @@ QStringList TForm1::UnsavedLogFolders()
 bool TForm1::StopOnSignal(int signal)
 {
     const int samples = logging::SampleCount(*Chart10);
-    if (LogUnsaved && samples > 0) {
+    if (Log.Unsaved(samples)) {
         // Named for the moment it was saved; an existing file is never replaced.
         const QString stem = QStringLiteral("unsaved-log-")
                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
@@ -265,7 +261,7 @@ bool TForm1::StopOnSignal(int signal)
                          signal, samples, qPrintable(errors.join(QStringLiteral("; "))));
             return close();
         }
-        LogUnsaved = false;
+        Log.MarkSaved();
         std::fprintf(stderr, "Quenrix IO: asked to end (signal %d); the unsaved log of %d samples was saved to %s\n",
                      signal, samples, qPrintable(saved));
     }
@@ -305,12 +301,8 @@ void TForm1::ComboBox1Change(QObject*)
     // A name that is not a serial line is refused without being opened; say why where the
     // name is typed.
     ComboBox1->setToolTip(ZComm1->Connected() ? QString() : ZComm1->OpenError());
-    ReadPending = 1;
-    UploadActive = 0;
-    EcuAnswered = 0;
-    ReadResumeAddress = 0;
+    ResetLink(ecu::kResetOnPortChange);
     SendCommand('V', 0, 0);
-    BadReplyCount = 0;
     // The probe looks for the ECU on the new port every second until it answers, as at start:
     // one 'V' that goes unanswered (an ECU switched on a moment later) must not leave the
     // window waiting for ever on a read that never starts.

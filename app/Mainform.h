@@ -16,8 +16,9 @@
 #include "calibration/MapEditing.h"
 #include "calibration/WriteMarks.h"
 #include "ecu/Exchanges.h"
+#include "ecu/LinkState.h"
 #include "ecu/Protocol.h"
-#include "logging/LogTimes.h"
+#include "logging/LogState.h"
 #include "ui/Dialogs.h"
 #include "ui/StringGrid.h"
 #include "ui/UpDown.h"
@@ -43,7 +44,9 @@ class TZComm;
 extern protocol::ReplyAssembler Reception;   // ReplyBuffer and ReplyFill
 extern uint8_t PollStep;
 
-class TForm1 : public QWidget {
+// The link's flags and counters (ReadPending, UploadActive, EcuAnswered, BadReplyCount,
+// SilentTicks, ReadStallTicks, ReadResumeAddress) are the window's own, kept in ecu::LinkState.
+class TForm1 : public QWidget, public ecu::LinkState {
     Q_OBJECT
 public:
     explicit TForm1(QWidget* parent = nullptr);
@@ -110,7 +113,7 @@ public:
     QPushButton* Button14 = nullptr;            // "Export CSV…"
     QLabel* lblSampleTime = nullptr;            // the readout's sample and its time
     std::array<QLineEdit*, 14> LogSourceEdit{}; // the live edit each channel records, by channel
-    logging::SampleTimes LogTimes;              // when each sample of the log was taken
+    logging::LogState Log;                      // the log's times and whether a file holds it
     ui::FileDialog CsvDialog{true};             // where an export goes
 
     // ---- components -------------------------------------------------------------------------
@@ -125,14 +128,6 @@ public:
     // ---- private state (public so tests can observe it) -------------------------------------
     calibration::EepromImage EepromImage{};
     uint8_t LoggingActive = 0;
-    bool LogUnsaved = false;                    // the log on display holds samples no file has
-    uint8_t UploadActive = 0;
-    uint8_t ReadPending = 0;
-    uint8_t EcuAnswered = 0;
-    int32_t BadReplyCount = 0;
-    uint32_t SilentTicks = 0;
-    uint32_t ReadStallTicks = 0;
-    uint16_t ReadResumeAddress = 0;             // where a read that stalled goes on
     std::size_t UploadDiffering = 0;            // echoes of this upload unlike the file's byte
     calibration::WriteMarks Marks;              // bytes sent and not (yet) confirmed by the ECU
     std::array<calibration::EditHistory, 14> MapEdits;   // undo and redo, by map number
@@ -168,7 +163,7 @@ public:
     void StartRead(uint16_t from, uint8_t firstData = 0);
     void StartUpload();                         // sends the whole of EepromImage
     void WriteByte(uint16_t address, uint8_t data);   // one edited byte
-    // Queues a job of writes (an edit, an upload) and marks its bytes as sent (MapEditing.cpp).
+    // Queues a job of writes (an edit, an upload) and marks its bytes as sent (MapWorkbench.cpp).
     uint32_t SubmitWrites(exchange::JobKind kind, std::vector<exchange::Step> steps);
     void TrackWrites(const exchange::Event& event);   // what the line's events say of the marks
     void ShowMarks(const std::vector<calibration::MarkChange>& changes);   // draws changed marks
@@ -183,7 +178,7 @@ public:
     // ---- calibration pages (MapPages.cpp, SettingsEditors.cpp) -------------------------------
     void Button10Click(QObject* Sender);
     void StringGrid1KeyUp(QObject* Sender, int Key);
-    // Steps, interpolation, undo and redo, copy and paste in every map grid (MapEditing.cpp).
+    // Steps, interpolation, undo and redo, copy and paste in every map grid (MapWorkbench.cpp).
     void StringGrid1Command(QObject* Sender, StringGrid::Command Command);
     // What the ECU holds at an address as far as anyone knows: the byte of a write on its way,
     // nothing after a write that was never confirmed or before the calibration has been read.

@@ -48,7 +48,18 @@ int ColumnWidth(const MapLayout& map)
     return map.page == calibration::PageFuel || map.page == calibration::PageIgnition ? 20 : 22;
 }
 
-MapChart::AxisSetup Setup(const calibration::ChartAxis& axis) { return calibration::AxisSetupOf(axis); }
+// The chart's axis setup from the table's axis.
+MapChart::AxisSetup Setup(const calibration::ChartAxis& axis)
+{
+    MapChart::AxisSetup setup;
+    setup.fixed = axis.fixed;
+    setup.min = axis.min;
+    setup.max = axis.max;
+    setup.labelStep = axis.labelStep;
+    if (axis.format) setup.format = QString::fromUtf8(axis.format);
+    if (axis.title) setup.title = QString::fromUtf8(axis.title);
+    return setup;
+}
 
 // What the grid's tooltip tells of its keys; the step is the map's display unit.
 QString KeysHelp(const MapLayout& map)

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <optional>
 
-#include "ui/RegularFile.h"
-#include "ui/SaveFile.h"
+#include "base/RegularFile.h"
+#include "base/SaveFile.h"
 
 namespace calibration {
 
@@ -129,7 +129,7 @@ QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image,
             .arg(side.size())
             .arg(MaxDescriptionBytes);
     }
-    const ui::PairSave saved = ui::SaveFilePair(
+    const base::PairSave saved = base::SaveFilePair(
         imageFile, QByteArray(reinterpret_cast<const char*>(image.data()), ImageSize), sideFile, side);
     if (saved.ok) return {};
     QString message = QStringLiteral("The calibration was not saved: \"%1\" could not be written: %2.")
@@ -143,12 +143,12 @@ QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image,
 ImageFileRead ReadImageFile(const QString& path)
 {
     ImageFileRead result;
-    const ui::FileBytes file = ui::ReadRegularFile(path, ImageSize);
+    const base::FileBytes file = base::ReadRegularFile(path, ImageSize);
     switch (file.status) {
-    case ui::FileBytes::CannotOpen:
-    case ui::FileBytes::ReadFailed: result.reason = file.reason; return result;
-    case ui::FileBytes::TooLarge: break;
-    case ui::FileBytes::Ok:
+    case base::FileBytes::CannotOpen:
+    case base::FileBytes::ReadFailed: result.reason = file.reason; return result;
+    case base::FileBytes::TooLarge: break;
+    case base::FileBytes::Ok:
         if (file.size != ImageSize) break;
         std::memcpy(result.image.data(), file.bytes.constData(), ImageSize);
         result.status = ImageFileRead::Ok;
@@ -177,16 +177,16 @@ QString CannotOpenMessage(const QString& path, const QString& reason)
 
 bool ReadDescriptionFile(const QString& path, QString* text, QString* reason)
 {
-    const ui::FileBytes file = ui::ReadRegularFile(path, MaxDescriptionBytes);
+    const base::FileBytes file = base::ReadRegularFile(path, MaxDescriptionBytes);
     switch (file.status) {
-    case ui::FileBytes::CannotOpen:
-    case ui::FileBytes::ReadFailed: *reason = file.reason; return false;
-    case ui::FileBytes::TooLarge:
+    case base::FileBytes::CannotOpen:
+    case base::FileBytes::ReadFailed: *reason = file.reason; return false;
+    case base::FileBytes::TooLarge:
         *reason = QStringLiteral("It holds %1 bytes, and a description file holds at most %2 (1 MiB)")
                       .arg(file.size)
                       .arg(MaxDescriptionBytes);
         return false;
-    case ui::FileBytes::Ok: break;
+    case base::FileBytes::Ok: break;
     }
     *text = DecodeDescription(file.bytes);
     return true;

@@ -31,16 +31,4 @@ ChartPoints PointsFromCells(int columns, const CellText& cell)
     return result;
 }
 
-MapChart::AxisSetup AxisSetupOf(const ChartAxis& axis)
-{
-    MapChart::AxisSetup setup;
-    setup.fixed = axis.fixed;
-    setup.min = axis.min;
-    setup.max = axis.max;
-    setup.labelStep = axis.labelStep;
-    if (axis.format) setup.format = QString::fromUtf8(axis.format);
-    if (axis.title) setup.title = QString::fromUtf8(axis.title);
-    return setup;
-}
-
 }  // namespace calibration

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "calibration/ImageLayout.h"
-#include "ui/MapChart.h"
 
 namespace calibration {
 
@@ -34,8 +33,5 @@ struct ChartPoints {
 };
 using CellText = std::function<std::string(int column, int row)>;
 ChartPoints PointsFromCells(int columns, const CellText& cell);
-
-// The chart's axis setup from the table's axis.
-MapChart::AxisSetup AxisSetupOf(const ChartAxis& axis);
 
 }  // namespace calibration

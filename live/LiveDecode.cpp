@@ -1,6 +1,6 @@
 #include "live/LiveDecode.h"
 
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,13 +10,13 @@ namespace live {
 
 namespace {
 
-QString Int(long long v) { return ui::FormatInt(v); }
+QString Int(long long v) { return base::FormatInt(v); }
 
 // Single precision, as the duty calculation has always read its inputs back.
 float ReadBackFloat(const char* box, const QString& text)
 {
     double v = 0;
-    if (!ui::ParseFloat(text, &v) || std::fabs(v) > std::numeric_limits<float>::max()) {
+    if (!base::ParseFloat(text, &v) || std::fabs(v) > std::numeric_limits<float>::max()) {
         throw LiveConversionError(std::string(box) + ": \"" + text.toStdString()
                                   + "\" is not a valid number");
     }
@@ -33,21 +33,21 @@ std::vector<BoxWrite> DecodeLive(char letter, uint16_t address, uint8_t data)
     case 'a':
         return {{"txtAdvance", Int(D - 100)}, {"txtRPM", Int(A)}};
     case 'b':
-        return {{"txtVacuum", Int(A)}, {"txtTPS", ui::FormatFixed(D * 0.0625, 2)}};
+        return {{"txtVacuum", Int(A)}, {"txtTPS", base::FormatFixed(D * 0.0625, 2)}};
     case 'c':
         // 100/255 so that a full byte shows exactly 100 per cent.
-        return {{"txtPWM", ui::FormatFixed(D * 100.0 / 255.0, 0, 4)},
-                {"txtFuel", ui::FormatFixed(A * 0.03125, 2)}};
+        return {{"txtPWM", base::FormatFixed(D * 100.0 / 255.0, 0, 4)},
+                {"txtFuel", base::FormatFixed(A * 0.03125, 2)}};
     case 'd':
         return {{"txtWaterTemp", Int(D - 30)}, {"txtAirTemp", Int(A - 30)}};
     case 'e':
-        return {{"txtVolt", ui::FormatFixed(A * 0.1, 2)}, {"txtAcc", Int(D)}};
+        return {{"txtVolt", base::FormatFixed(A * 0.1, 2)}, {"txtAcc", Int(D)}};
     case 'f':
         return {{"txtLambda", Int(D)}, {"txtPOT", Int(A)}};
     case 'g':
         return {{"txtAdvCorrection", Int(D - 100)}, {"txtFuelCorrection", Int(A - 100)}};
     case 'h':
-        return {{"txtOil", ui::FormatGeneral(D * 0.1)}, {"txtEGT", Int(A)}};
+        return {{"txtOil", base::FormatGeneral(D * 0.1)}, {"txtEGT", Int(A)}};
     default:
         return {};
     }

@@ -3,44 +3,47 @@
 #include <cmath>
 #include <limits>
 
-#include "ui/NumberFormat.h"
-
-#include <cmath>
+#include "base/NumberFormat.h"
 
 namespace logging {
+
+namespace {
+// An opaque colour as QColor::fromRgb takes it; the channel table needs no Qt GUI for it.
+constexpr uint32_t Rgb(uint32_t r, uint32_t g, uint32_t b) { return 0xff000000u | r << 16 | g << 8 | b; }
+}  // namespace
 
 // The factors are decimal constants held in extended precision, so that 6543 x 0.01 lands on
 // the double nearest 65.43 and 65.43 x 100 reads back as 6543.
 const std::array<LogChannel, kLogChannelCount> kLogChannels = {{
-    {"LineSeries10", "RPM/100", "RPM", "txtRPM", 0.01L, qRgb(255, 0, 0), 2, true,
+    {"LineSeries10", "RPM/100", "RPM", "txtRPM", 0.01L, Rgb(255, 0, 0), 2, true,
      "CheckBox1", "RPM", 0, 100.0L, 0, 5, "rpm"},
-    {"Series1", "TPS", "TPS", "txtTPS", 1.0L, qRgb(0, 128, 0), 2, true,
+    {"Series1", "TPS", "TPS", "txtTPS", 1.0L, Rgb(0, 128, 0), 2, true,
      "CheckBox2", "TPS", 52, 1.0L, 2, 7, ""},
-    {"Series2", "Fuel (ms)", "Fuel (ms)", "txtFuel", 1.0L, qRgb(255, 255, 0), 2, true,
+    {"Series2", "Fuel (ms)", "Fuel (ms)", "txtFuel", 1.0L, Rgb(255, 255, 0), 2, true,
      "CheckBox3", "Fuel", 103, 1.0L, 2, 7, "ms"},
-    {"Series3", "Advance", "Advance", "txtAdvance", 1.0L, qRgb(0, 0, 255), 2, true,
+    {"Series3", "Advance", "Advance", "txtAdvance", 1.0L, Rgb(0, 0, 255), 2, true,
      "CheckBox4", "Advance", 155, 1.0L, 0, 5, "deg"},
-    {"Series4", "Water", "Water", "txtWaterTemp", 1.0L, qRgb(255, 0, 255), 2, false,
+    {"Series4", "Water", "Water", "txtWaterTemp", 1.0L, Rgb(255, 0, 255), 2, false,
      "CheckBox8", "Water", 223, 1.0L, 0, 5, "degC"},
-    {"Series5", "Air", "Air", "txtAirTemp", 1.0L, qRgb(128, 128, 128), 2, false,
+    {"Series5", "Air", "Air", "txtAirTemp", 1.0L, Rgb(128, 128, 128), 2, false,
      "CheckBox5", "Air", 283, 1.0L, 0, 5, "degC"},
     // Lambda is logged as raw/10 and read out as the ratio raw/100, like txtLambdaFloat.
-    {"Series6", "Lambda", "Lambda", "txtLambda", 0.1L, qRgb(0, 0, 0), 2, true,
+    {"Series6", "Lambda", "Lambda", "txtLambda", 0.1L, Rgb(0, 0, 0), 2, true,
      "CheckBox6", "Lambda", 326, 0.1L, 2, 7, ""},
-    {"Series7", "POT", "POT", "txtPOT", 1.0L, qRgb(0, 128, 128), 2, false,
+    {"Series7", "POT", "POT", "txtPOT", 1.0L, Rgb(0, 128, 128), 2, false,
      "CheckBox7", "POT", 394, 1.0L, 0, 5, ""},
-    {"Series8", "Volt", "Volt", "txtVolt", 1.0L, qRgb(255, 255, 255), 1, false,
+    {"Series8", "Volt", "Volt", "txtVolt", 1.0L, Rgb(255, 255, 255), 1, false,
      "CheckBox9", "Volt", 446, 1.0L, 2, 7, "V"},
-    {"Series9", "Acc", "Acc", "txtAcc", 1.0L, qRgb(0, 0, 128), 2, false,
+    {"Series9", "Acc", "Acc", "txtAcc", 1.0L, Rgb(0, 0, 128), 2, false,
      "CheckBox10", "Acc", 497, 1.0L, 0, 5, ""},
-    {"Series10", "Map", "Map", "txtVacuum", 0.1L, qRgb(128, 0, 0), 2, true,
+    {"Series10", "Map", "Map", "txtVacuum", 0.1L, Rgb(128, 0, 0), 2, true,
      "CheckBox11", "Map", 549, 10.0L, 0, 5, "kPa"},
-    {"Series11", "EGT", "EGT", "txtEGT", 0.1L, qRgb(0, 255, 0), 2, true,
+    {"Series11", "EGT", "EGT", "txtEGT", 0.1L, Rgb(0, 255, 0), 2, true,
      "CheckBox12", "EGT", 597, 10.0L, 0, 5, "degC"},
     // The live oil text carries one decimal; the readout shows it rounded to a whole number.
-    {"Series12", "Oil Pressure", "Oil Press", "txtOil", 1.0L, qRgb(128, 128, 64), 2, true,
+    {"Series12", "Oil Pressure", "Oil Press", "txtOil", 1.0L, Rgb(128, 128, 64), 2, true,
      "CheckBox13", "Oil Pressure", 645, 1.0L, 0, 5, ""},
-    {"Series13", "PWM", "PWM", "txtPWM", 0.1L, qRgb(64, 128, 128), 2, true,
+    {"Series13", "PWM", "PWM", "txtPWM", 0.1L, Rgb(64, 128, 128), 2, true,
      "CheckBox14", "PWM", 725, 10.0L, 0, 5, "%"},
 }};
 
@@ -50,7 +53,7 @@ std::optional<std::array<double, kLogChannelCount>> SampleFromTexts(
     std::array<double, kLogChannelCount> sample{};
     for (int k = 0; k < kLogChannelCount; ++k) {
         double v = 0;
-        if (!ui::ParseFloat(texts[k], &v)) return std::nullopt;
+        if (!base::ParseFloat(texts[k], &v)) return std::nullopt;
         sample[k] = static_cast<double>(static_cast<long double>(v) * kLogChannels[k].chartFactor);
         // The file holds each value as text read back into a float: one beyond a float's range
         // would end every later load of the log at this sample.
@@ -69,7 +72,7 @@ QString ReadoutText(int channel, double y)
 {
     if (channel < 0 || channel >= kLogChannelCount) return {};
     const LogChannel& c = kLogChannels[channel];
-    return ui::FormatFixedExtended(static_cast<long double>(y) * c.readoutFactor,
+    return base::FormatFixedExtended(static_cast<long double>(y) * c.readoutFactor,
                                    c.readoutDecimals, c.readoutPrecision);
 }
 

@@ -4,10 +4,10 @@
 // check box that toggles it.
 #pragma once
 
-#include <QRgb>
 #include <QString>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 namespace logging {
@@ -20,7 +20,7 @@ struct LogChannel {
     const char* heading;           // gridLog row 0
     const char* sourceEdit;        // the live edit sampled into the log
     long double chartFactor;       // live value x factor = value held by the chart and the file
-    QRgb colour;
+    uint32_t colour;               // 0xAARRGGBB, as QColor::fromRgb takes it
     int penWidth;
     bool initiallyVisible;
     const char* checkBoxName;      // the box numbers do not follow the channel order

@@ -87,7 +87,7 @@ std::string CsvValue(int channel, double y)
     return (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
 
-bool WriteCsv(const LogStore& store, const SampleTimes& times, const ui::FilePut& put)
+bool WriteCsv(const LogStore& store, const SampleTimes& times, const base::FilePut& put)
 {
     const int columns = std::min(store.SeriesCount(), kLogChannelCount);
     int rows = columns > 0 ? store.Count(0) : 0;
@@ -118,7 +118,7 @@ bool WriteCsv(const LogStore& store, const SampleTimes& times, const ui::FilePut
 bool ExportCsv(const LogStore& store, const SampleTimes& times, const QString& path, QString* error)
 {
     QString reason;
-    if (ui::SaveFile(path, [&](const ui::FilePut& put) { return WriteCsv(store, times, put); }, &reason)) return true;
+    if (base::SaveFile(path, [&](const base::FilePut& put) { return WriteCsv(store, times, put); }, &reason)) return true;
     if (error)
         *error = QStringLiteral("Could not export the log to \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
     return false;

@@ -15,7 +15,7 @@
 
 #include "logging/LogFile.h"
 #include "logging/LogTimes.h"
-#include "ui/SaveFile.h"
+#include "base/SaveFile.h"
 
 namespace logging {
 
@@ -32,7 +32,7 @@ std::string CsvValue(int channel, double y);
 
 // Hands the header and every sample the store's series all hold to `put`, piece by piece; false
 // as soon as `put` fails.
-bool WriteCsv(const LogStore& store, const SampleTimes& times, const ui::FilePut& put);
+bool WriteCsv(const LogStore& store, const SampleTimes& times, const base::FilePut& put);
 
 // Exports to a file through the program's one save routine: a failed export never costs the
 // file that was there. False with a message naming the file and the reason.

@@ -15,14 +15,14 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include "ui/RegularFile.h"
-#include "ui/SaveFile.h"
+#include "base/RegularFile.h"
+#include "base/SaveFile.h"
 
 namespace logging {
 
 LogStore::~LogStore() = default;
 
-void LogStore::Take(int series, ui::SampleColumn&& column)
+void LogStore::Take(int series, base::SampleColumn&& column)
 {
     std::vector<double> values(size_t(column.Count()));
     for (size_t i = 0; i < values.size(); ++i) values[i] = double(column.At(int(i)));
@@ -228,7 +228,7 @@ bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
     for (int j = 1; j < columns; ++j) rows = std::min(rows, store.Count(j));
     rows = std::max(rows, 0);
 
-    const auto produce = [&](const ui::FilePut& put) {
+    const auto produce = [&](const base::FilePut& put) {
         constexpr size_t kBuffer = size_t(1) << 18;
         constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
         std::vector<char> buffer(kBuffer);
@@ -250,7 +250,7 @@ bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
         return p == start || put(start, size_t(p - start));
     };
     QString reason;
-    if (ui::SaveFile(path, produce, &reason)) return true;
+    if (base::SaveFile(path, produce, &reason)) return true;
     SetError(error, QStringLiteral("Could not save the log to \"%1\": %2")
                         .arg(QDir::toNativeSeparators(path), reason));
     return false;
@@ -260,7 +260,7 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
 {
     LogLoadResult result;
     qint64 size = 0;
-    const int fd = ui::OpenRegularFile(path, &result.reason, &size);
+    const int fd = base::OpenRegularFile(path, &result.reason, &size);
     if (fd < 0) {
         result.refusal = LogLoadResult::Refusal::CannotOpen;
         return result;
@@ -268,7 +268,7 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
     auto refuse = [&](int err) {
         ::close(fd);
         result.refusal = LogLoadResult::Refusal::ReadFailed;
-        result.reason = ui::SystemReason(err);
+        result.reason = base::SystemReason(err);
         result.samples = {};
         return std::move(result);
     };
@@ -325,7 +325,7 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
     ::close(fd);
     // A sample cut short loses its values, so that every series keeps the same length.
     result.valuesLeftOut = int(j);
-    for (ui::SampleColumn& column : samples.series) {
+    for (base::SampleColumn& column : samples.series) {
         column.Grow(filled);
         column.Fit();
     }

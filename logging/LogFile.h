@@ -13,7 +13,7 @@
 #include <QString>
 
 #include "logging/LogLoad.h"
-#include "ui/SampleColumn.h"
+#include "base/SampleColumn.h"
 
 namespace logging {
 
@@ -28,7 +28,7 @@ public:
     virtual void Append(int series, const double* values, int n) = 0;
     // Appends a whole series as read from a file. A store that can adopt the column as its own
     // storage does so (no copy); this one hands the values to Append.
-    virtual void Take(int series, ui::SampleColumn&& column);
+    virtual void Take(int series, base::SampleColumn&& column);
 };
 
 // Writes the log. Rows are the points all series hold (the series are meant to be equal; the

@@ -8,14 +8,14 @@
 
 #include <vector>
 
-#include "ui/SampleColumn.h"
+#include "base/SampleColumn.h"
 
 namespace logging {
 
 // Complete samples read from a file, one column per series, all of the same length, held the
 // way the log chart holds them, so that the chart takes them over without a copy.
 struct LogSamples {
-    std::vector<ui::SampleColumn> series;
+    std::vector<base::SampleColumn> series;
     int SampleCount() const { return series.empty() ? 0 : series.front().Count(); }
 };
 

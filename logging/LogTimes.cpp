@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 namespace logging {
 
@@ -46,7 +46,7 @@ QString FormatLogTime(int64_t ms)
         .arg(seconds / 3600)
         .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
         .arg(seconds % 60, 2, 10, QLatin1Char('0'))
-        .arg(ui::DisplayLocale().decimalPoint())
+        .arg(base::DisplayLocale().decimalPoint())
         .arg(ms % 1000, 3, 10, QLatin1Char('0'));
 }
 

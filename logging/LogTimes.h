@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "ui/PageArray.h"
+#include "base/PageArray.h"
 
 namespace logging {
 
@@ -34,7 +34,7 @@ public:
     int64_t Milliseconds(int index) const;
 
 private:
-    ui::PageArray<uint32_t> ms_;
+    base::PageArray<uint32_t> ms_;
     Clock::time_point first_{};
     bool nominal_ = false;
 };

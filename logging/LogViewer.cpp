@@ -26,7 +26,7 @@ void ChartLogStore::Append(int series, const double* values, int n)
     chart_.AppendBulk(series, values, n);
 }
 
-void ChartLogStore::Take(int series, ui::SampleColumn&& column)
+void ChartLogStore::Take(int series, base::SampleColumn&& column)
 {
     if (chart_.Count(series) == 0)
         chart_.TakeColumn(series, std::move(column));

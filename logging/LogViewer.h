@@ -28,7 +28,7 @@ public:
     double YValue(int series, int index) const override;
     void Append(int series, const double* values, int n) override;
     // An empty series adopts the column as it is.
-    void Take(int series, ui::SampleColumn&& column) override;
+    void Take(int series, base::SampleColumn&& column) override;
 
 private:
     LogChart& chart_;

@@ -40,7 +40,7 @@ class LogGraph : public QCPGraph {
 public:
     LogGraph(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPGraph(keyAxis, valueAxis) {}
 
-    ui::SampleColumn values;
+    base::SampleColumn values;
 
     // The segments of the line between the pixel columns from and to, as drawn; true when they
     // are the vertical strokes of pixel columns.
@@ -63,7 +63,7 @@ public:
 
     QCPRange getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const override
     {
-        const ui::ValueRange r = values.Range();
+        const base::ValueRange r = values.Range();
         foundRange = !r.Empty();
         return foundRange ? QCPRange(r.low, r.high) : QCPRange();
     }
@@ -73,34 +73,34 @@ protected:
     {
         if (!mKeyAxis || !mValueAxis || values.Count() == 0) return;
         const QRect rect = clipRect();
-        mSegments.clear();
-        const bool columnwise = Segments(rect.left(), rect.right() + 1, &mSegments);
+        segments_.clear();
+        const bool columnwise = Segments(rect.left(), rect.right() + 1, &segments_);
         applyDefaultAntialiasingHint(painter);
         if (!columnwise) {
             painter->setPen(mPen);
             painter->setBrush(Qt::NoBrush);
-            painter->drawLines(mSegments.data(), int(mSegments.size()));
+            painter->drawLines(segments_.data(), int(segments_.size()));
             return;
         }
         // A vertical stroke of the pen's width is a rectangle; filling whole pixels is many
         // times cheaper than stroking a wide line.
         const double w = std::max(mPen.widthF(), 1.0);
-        mRects.clear();
-        for (const QLineF& s : mSegments) {
+        rects_.clear();
+        for (const QLineF& s : segments_) {
             const int left = int(std::lround(s.x1() - w / 2));
             const int top = int(std::lround(s.y1() - w / 2));
             const int bottom = int(std::lround(s.y2() + w / 2));
-            mRects.emplace_back(left, top, int(w), std::max(bottom - top, 1));
+            rects_.emplace_back(left, top, int(w), std::max(bottom - top, 1));
         }
         painter->setPen(Qt::NoPen);
         painter->setBrush(mPen.color());
-        painter->drawRects(mRects.data(), int(mRects.size()));
+        painter->drawRects(rects_.data(), int(rects_.size()));
     }
 
 private:
     // Kept between replots: the room is reused.
-    std::vector<QLineF> mSegments;
-    std::vector<QRect> mRects;
+    std::vector<QLineF> segments_;
+    std::vector<QRect> rects_;
 };
 
 LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
@@ -146,14 +146,14 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
 
     // The cursor has a layer of its own, so that moving it repaints no line.
     addLayer(QStringLiteral("cursor"), layer(QStringLiteral("main")), QCustomPlot::limAbove);
-    mCursorLayer = layer(QStringLiteral("cursor"));
-    mCursorLayer->setMode(QCPLayer::lmBuffered);
-    mCursor = new QCPItemStraightLine(this);
-    mCursor->setLayer(mCursorLayer);
-    mCursor->setSelectable(false);
-    mCursor->setAntialiased(false);   // a crisp line, not a smudge across two pixel columns
-    mCursor->setPen(QPen(kCursorColour, 1, Qt::DashLine));
-    mCursor->setVisible(mCursorIndex >= 0);
+    cursorLayer_ = layer(QStringLiteral("cursor"));
+    cursorLayer_->setMode(QCPLayer::lmBuffered);
+    cursor_ = new QCPItemStraightLine(this);
+    cursor_->setLayer(cursorLayer_);
+    cursor_->setSelectable(false);
+    cursor_->setAntialiased(false);   // a crisp line, not a smudge across two pixel columns
+    cursor_->setPen(QPen(kCursorColour, 1, Qt::DashLine));
+    cursor_->setVisible(cursorIndex_ >= 0);
 
     setSelectionRectMode(QCP::srmZoom);
     setMouseTracking(true);   // the cursor shape follows the lines without a button held
@@ -175,26 +175,26 @@ int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
     graph->setLineStyle(QCPGraph::lsLine);
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
     graph->setSelectable(QCP::stNone);   // a click reads a value; it must not restyle the line
-    mSeries.push_back(graph);
+    series_.push_back(graph);
     RebuildLegend();
     Changed();
-    return static_cast<int>(mSeries.size()) - 1;
+    return static_cast<int>(series_.size()) - 1;
 }
 
 int LogChart::SeriesCount() const
 {
-    return static_cast<int>(mSeries.size());
+    return static_cast<int>(series_.size());
 }
 
 int LogChart::Count(int series) const
 {
-    return Valid(series) ? mSeries[series]->values.Count() : 0;
+    return Valid(series) ? series_[series]->values.Count() : 0;
 }
 
 double LogChart::YValue(int series, int index) const
 {
     if (!Valid(series) || index < 0 || index >= Count(series)) return std::numeric_limits<double>::quiet_NaN();
-    const float v = mSeries[series]->values.At(index);
+    const float v = series_[series]->values.At(index);
     // A value with two decimals comes back as the double nearest those decimals: the float
     // nearest 65.43 gives 65.43, as it was recorded and as the file writes it.
     const double hundredths = std::nearbyint(double(v) * 100);
@@ -205,14 +205,14 @@ double LogChart::YValue(int series, int index) const
 void LogChart::AppendY(int series, double y)
 {
     if (!Valid(series)) return;
-    mSeries[series]->values.Append(float(y));
+    series_[series]->values.Append(float(y));
     Changed();
 }
 
 void LogChart::AppendBulk(int series, const double* ys, int n)
 {
     if (!Valid(series) || !ys || n <= 0) return;
-    ui::SampleColumn& column = mSeries[series]->values;
+    base::SampleColumn& column = series_[series]->values;
     float* room = column.Room(size_t(n));
     if (!room) return;
     for (int i = 0; i < n; ++i) room[i] = float(ys[i]);
@@ -223,43 +223,43 @@ void LogChart::AppendBulk(int series, const double* ys, int n)
 void LogChart::ClearSeries(int series)
 {
     if (!Valid(series)) return;
-    mSeries[series]->values.Clear();
-    if (mCursorIndex >= LongestCount()) SetCursorIndex(-1);
+    series_[series]->values.Clear();
+    if (cursorIndex_ >= LongestCount()) SetCursorIndex(-1);
     Changed();
 }
 
-const ui::SampleColumn& LogChart::Column(int series) const
+const base::SampleColumn& LogChart::Column(int series) const
 {
-    static const ui::SampleColumn none;
-    return Valid(series) ? mSeries[series]->values : none;
+    static const base::SampleColumn none;
+    return Valid(series) ? series_[series]->values : none;
 }
 
-bool LogChart::TakeColumn(int series, ui::SampleColumn&& column)
+bool LogChart::TakeColumn(int series, base::SampleColumn&& column)
 {
     if (!Valid(series)) return false;
-    mSeries[series]->values = std::move(column);
-    if (mCursorIndex >= LongestCount()) SetCursorIndex(-1);
+    series_[series]->values = std::move(column);
+    if (cursorIndex_ >= LongestCount()) SetCursorIndex(-1);
     Changed();
     return true;
 }
 
 void LogChart::SetSeriesVisible(int series, bool visible)
 {
-    if (!Valid(series) || mSeries[series]->visible() == visible) return;
-    mSeries[series]->setVisible(visible);
+    if (!Valid(series) || series_[series]->visible() == visible) return;
+    series_[series]->setVisible(visible);
     RebuildLegend();
     Changed();
 }
 
 bool LogChart::SeriesVisible(int series) const
 {
-    return Valid(series) && mSeries[series]->visible();
+    return Valid(series) && series_[series]->visible();
 }
 
 int LogChart::LongestCount() const
 {
     int count = 0;
-    for (const LogGraph* s : mSeries) count = std::max(count, s->values.Count());
+    for (const LogGraph* s : series_) count = std::max(count, s->values.Count());
     return count;
 }
 
@@ -267,7 +267,7 @@ int LogChart::LongestCount() const
 // replot, only a note that one is due.
 void LogChart::Changed()
 {
-    mStale = true;
+    stale_ = true;
     if (isVisible()) replot(rpQueuedReplot);
 }
 
@@ -278,15 +278,15 @@ void LogChart::RequestReplot()
 
 void LogChart::UndoZoom()
 {
-    mZoomedX = false;
-    mZoomedY = false;
+    zoomedX_ = false;
+    zoomedY_ = false;
     RescaleAxes();
     Changed();
 }
 
 void LogChart::RescaleAxes()
 {
-    if (!mZoomedX) {
+    if (!zoomedX_) {
         const int count = LongestCount();
         if (count == 0)
             xAxis->setRange(0, 1);
@@ -295,9 +295,9 @@ void LogChart::RescaleAxes()
         else
             xAxis->setRange(0, count - 1);
     }
-    if (mZoomedY) return;
-    ui::ValueRange range;
-    for (const LogGraph* s : mSeries)
+    if (zoomedY_) return;
+    base::ValueRange range;
+    for (const LogGraph* s : series_)
         if (s->visible()) range.Add(s->values.Range());
     if (range.Empty())
         yAxis->setRange(0, 1);
@@ -311,8 +311,8 @@ void LogChart::RescaleAxes()
 
 void LogChart::BeforeReplot()
 {
-    if (mStale) RescaleAxes();
-    mStale = false;
+    if (stale_) RescaleAxes();
+    stale_ = false;
     PlaceCursor();
     // Where samples share pixel columns the lines are strokes of whole pixels that smoothing
     // cannot improve. A zoom into fewer samples than pixels gets smooth lines back.
@@ -323,7 +323,7 @@ void LogChart::BeforeReplot()
 void LogChart::showEvent(QShowEvent* event)
 {
     QCustomPlot::showEvent(event);
-    if (mStale) replot(rpQueuedRefresh);
+    if (stale_) replot(rpQueuedRefresh);
 }
 
 int LogChart::LegendColumns() const
@@ -331,7 +331,7 @@ int LogChart::LegendColumns() const
     // An item is the line sample, a gap and the title; the legend adds its margins around them.
     const QFontMetrics metrics(legend->font());
     int widest = 0;
-    for (const LogGraph* s : mSeries)
+    for (const LogGraph* s : series_)
         if (s->visible()) widest = std::max(widest, metrics.horizontalAdvance(s->name()));
     const int item = legend->iconSize().width() + legend->iconTextPadding() + widest;
     const int spacing = legend->columnSpacing();
@@ -343,16 +343,16 @@ int LogChart::LegendColumns() const
 void LogChart::RebuildLegend()
 {
     legend->clearItems();
-    mLegendColumns = LegendColumns();
-    legend->setWrap(mLegendColumns);
-    for (LogGraph* s : mSeries)
+    legendColumns_ = LegendColumns();
+    legend->setWrap(legendColumns_);
+    for (LogGraph* s : series_)
         if (s->visible()) s->addToLegend(legend);
     legend->setVisible(legend->itemCount() > 0);
 }
 
 void LogChart::resizeEvent(QResizeEvent* event)
 {
-    if (LegendColumns() != mLegendColumns) RebuildLegend();
+    if (LegendColumns() != legendColumns_) RebuildLegend();
     QCustomPlot::resizeEvent(event);
 }
 
@@ -361,23 +361,23 @@ void LogChart::resizeEvent(QResizeEvent* event)
 void LogChart::SetCursorIndex(int index)
 {
     if (index < 0 || index >= LongestCount()) index = -1;
-    if (index == mCursorIndex) return;
-    mCursorIndex = index;
+    if (index == cursorIndex_) return;
+    cursorIndex_ = index;
     PlaceCursor();
     // A replot that is due draws the cursor anyway; else only the cursor's layer is redrawn.
     if (!isVisible()) return;
-    if (mStale)
+    if (stale_)
         replot(rpQueuedReplot);
     else
-        mCursorLayer->replot();
+        cursorLayer_->replot();
 }
 
 void LogChart::PlaceCursor()
 {
-    mCursor->setVisible(mCursorIndex >= 0);
-    if (mCursorIndex < 0) return;
-    mCursor->point1->setCoords(mCursorIndex, 0);
-    mCursor->point2->setCoords(mCursorIndex, 1);
+    cursor_->setVisible(cursorIndex_ >= 0);
+    if (cursorIndex_ < 0) return;
+    cursor_->point1->setCoords(cursorIndex_, 0);
+    cursor_->point2->setCoords(cursorIndex_, 1);
 }
 
 // ---- pointer ---------------------------------------------------------------------------------
@@ -390,7 +390,7 @@ int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
     std::vector<QLineF> segments;
     // From the last series down: on a tie the line drawn on top wins.
     for (int i = SeriesCount() - 1; i >= 0; --i) {
-        const LogGraph* graph = mSeries[i];
+        const LogGraph* graph = series_[i];
         if (!graph->visible()) continue;
         segments.clear();
         graph->Segments(pos.x() - kHitTolerance - 1, pos.x() + kHitTolerance + 1, &segments);
@@ -409,11 +409,11 @@ int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
 
 void LogChart::mousePressEvent(QMouseEvent* event)
 {
-    mPressPos = event->position().toPoint();
+    pressPos_ = event->position().toPoint();
     // The left button keeps the rectangle zoom; the others pan along the samples.
     if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
-        mPanning = true;
-        mPanFromX = mPressPos.x();
+        panning_ = true;
+        panFromX_ = pressPos_.x();
         event->accept();
         return;
     }
@@ -423,10 +423,10 @@ void LogChart::mousePressEvent(QMouseEvent* event)
 void LogChart::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
-    if (mPanning) {
+    if (panning_) {
         const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
-        PanSamples((mPanFromX - pos.x()) * perPixel);
-        mPanFromX = pos.x();
+        PanSamples((panFromX_ - pos.x()) * perPixel);
+        panFromX_ = pos.x();
         return;
     }
     QCustomPlot::mouseMoveEvent(event);
@@ -438,13 +438,13 @@ void LogChart::mouseMoveEvent(QMouseEvent* event)
 
 void LogChart::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (mPanning) {
-        mPanning = false;
+    if (panning_) {
+        panning_ = false;
         return;
     }
     QCustomPlot::mouseReleaseEvent(event);
     const QPoint pos = event->position().toPoint();
-    if (event->button() != Qt::LeftButton || (pos - mPressPos).manhattanLength() > kClickSlack) return;
+    if (event->button() != Qt::LeftButton || (pos - pressPos_).manhattanLength() > kClickSlack) return;
     if (!OnSeriesClick) return;
     int index = 0;
     const int series = SeriesAt(pos, &index);
@@ -499,8 +499,8 @@ void LogChart::SetSampleRange(double lower, double upper)
     const double full = LongestCount() - 1;
     const double span = std::min(upper - lower, full);
     lower = std::clamp(lower, 0.0, full - span);
-    mZoomedX = span < full;
-    if (mZoomedX)
+    zoomedX_ = span < full;
+    if (zoomedX_)
         xAxis->setRange(lower, lower + span);
     else
         RescaleAxes();
@@ -513,7 +513,7 @@ void LogChart::processRectZoom(QRect rect, QMouseEvent* event)
         replot(rpQueuedReplot);   // only wipe the rectangle
         return;
     }
-    mZoomedX = true;
-    mZoomedY = true;
+    zoomedX_ = true;
+    zoomedY_ = true;
     QCustomPlot::processRectZoom(rect, event);
 }

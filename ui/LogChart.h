@@ -20,7 +20,7 @@
 #include <functional>
 #include <vector>
 
-#include "ui/SampleColumn.h"
+#include "base/SampleColumn.h"
 
 class LogGraph;
 
@@ -45,8 +45,8 @@ public:
 
     // The values of a series as stored; and a whole series handed over at once (a loaded log
     // becomes the chart's without a copy). False for a series that does not exist.
-    const ui::SampleColumn& Column(int series) const;
-    bool TakeColumn(int series, ui::SampleColumn&& column);
+    const base::SampleColumn& Column(int series) const;
+    bool TakeColumn(int series, base::SampleColumn&& column);
 
     // A hidden series keeps its points and still takes appends; it leaves the drawing, the
     // legend, the automatic value range and the click test.
@@ -57,12 +57,12 @@ public:
     // zoomed; a zoom holds until UndoZoom.
     void RequestReplot();
     void UndoZoom();
-    bool Zoomed() const { return mZoomedX || mZoomedY; }
+    bool Zoomed() const { return zoomedX_ || zoomedY_; }
 
     // A vertical line at one sample index; -1 (or any index the log lacks) takes it away.
     // Moving it redraws only its own layer, not the lines.
     void SetCursorIndex(int index);
-    int CursorIndex() const { return mCursorIndex; }
+    int CursorIndex() const { return cursorIndex_; }
 
     // The shown series whose line, as drawn, passes within a few pixels of pos (the nearest
     // one), or -1. valueIndex receives the index nearest to pos in x.
@@ -90,7 +90,7 @@ protected:
     void processRectZoom(QRect rect, QMouseEvent* event) override;
 
 private:
-    bool Valid(int series) const { return series >= 0 && series < static_cast<int>(mSeries.size()); }
+    bool Valid(int series) const { return series >= 0 && series < static_cast<int>(series_.size()); }
     int LongestCount() const;
     void Changed();
     void RescaleAxes();
@@ -100,15 +100,15 @@ private:
     int LegendColumns() const;
     void PlaceCursor();
 
-    std::vector<LogGraph*> mSeries;
-    bool mStale = false;     // data or visibility changed since the last replot
-    bool mZoomedX = false;   // the sample axis holds the user's range
-    bool mZoomedY = false;   // the value axis holds the user's range
-    int mLegendColumns = 0;
-    QPoint mPressPos;
-    bool mPanning = false;
-    int mPanFromX = 0;
-    QCPItemStraightLine* mCursor = nullptr;
-    QCPLayer* mCursorLayer = nullptr;
-    int mCursorIndex = -1;
+    std::vector<LogGraph*> series_;
+    bool stale_ = false;     // data or visibility changed since the last replot
+    bool zoomedX_ = false;   // the sample axis holds the user's range
+    bool zoomedY_ = false;   // the value axis holds the user's range
+    int legendColumns_ = 0;
+    QPoint pressPos_;
+    bool panning_ = false;
+    int panFromX_ = 0;
+    QCPItemStraightLine* cursor_ = nullptr;
+    QCPLayer* cursorLayer_ = nullptr;
+    int cursorIndex_ = -1;
 };

@@ -15,7 +15,7 @@ int FirstAtOrAfter(const LinearMap& x, double p, int n)
     return int(std::clamp(key, 0.0, double(n)));
 }
 
-void ExactSegments(const SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
+void ExactSegments(const base::SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
                    double to, std::vector<QLineF>* out)
 {
     const int last = column.Count() - 1;
@@ -40,7 +40,7 @@ void ExactSegments(const SampleColumn& column, const LinearMap& x, const LinearM
 // One vertical stroke per pixel column over its samples. The join from the previous column's
 // last sample (less than a pixel away) is folded into the stroke, so that the strokes of
 // neighbouring columns meet.
-void ColumnSegments(const SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
+void ColumnSegments(const base::SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
                     double to, std::vector<QLineF>* out)
 {
     const int n = column.Count();
@@ -52,7 +52,7 @@ void ColumnSegments(const SampleColumn& column, const LinearMap& x, const Linear
     for (; pixel <= lastPixel && begin < n; ++pixel) {
         const int end = FirstAtOrAfter(x, pixel + 1, n);
         if (end <= begin) continue;   // no sample in this column
-        ValueRange range = column.Range(begin, end);
+        base::ValueRange range = column.Range(begin, end);
         const float tail = column.At(end - 1);
         begin = end;
         if (range.Empty()) {   // only gaps
@@ -78,7 +78,7 @@ double SegmentDistance(const QPointF& p, const QLineF& s)
 
 }  // namespace
 
-void LineSegments(const SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
+void LineSegments(const base::SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
                   double to, bool columnwise, std::vector<QLineF>* out)
 {
     if (column.Count() == 0 || !(x.scale > 0) || !(from <= to)) return;

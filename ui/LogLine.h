@@ -12,7 +12,7 @@
 
 #include <vector>
 
-#include "ui/SampleColumn.h"
+#include "base/SampleColumn.h"
 
 namespace ui {
 
@@ -31,7 +31,7 @@ inline constexpr double kColumnwiseDensity = 1;
 // sample axis x (whose scale must be positive), with the samples' neighbours just outside, so
 // that the line runs on to the edges. columnwise: one vertical stroke per pixel column, as
 // above, from top (p1) to bottom (p2).
-void LineSegments(const SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
+void LineSegments(const base::SampleColumn& column, const LinearMap& x, const LinearMap& y, double from,
                   double to, bool columnwise, std::vector<QLineF>* out);
 
 // The distance in pixels from p to the nearest of the segments; infinity for none.

@@ -8,15 +8,15 @@ MapChart::MapChart(QWidget* parent) : QCustomPlot(parent)
 {
     setLocale(QLocale::system());   // tick labels use the system's separators
 
-    mSeries = addGraph(xAxis, yAxis);
-    mSeries->setPen(QPen(QColor(255, 0, 0), 3));
-    mSeries->setLineStyle(QCPGraph::lsLine);
-    mSeries->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
+    series_ = addGraph(xAxis, yAxis);
+    series_->setPen(QPen(QColor(255, 0, 0), 3));
+    series_->setLineStyle(QCPGraph::lsLine);
+    series_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
     legend->setVisible(false);
 
     // Plain-number tickers until the window sets the axes, so every axis uses the plot's locale.
-    ApplyAxis(xAxis, mXSetup, mXTicker);
-    ApplyAxis(yAxis, mValueSetup, mValueTicker);
+    ApplyAxis(xAxis, xSetup_, xTicker_);
+    ApplyAxis(yAxis, valueSetup_, valueTicker_);
 
     connect(this, &QCustomPlot::beforeReplot, this, &MapChart::BeforeReplot);
 }
@@ -25,26 +25,26 @@ void MapChart::SetTitle(const QString& title)
 {
     setAccessibleName(title);
     if (title.isEmpty()) {
-        if (mTitle) {
-            plotLayout()->remove(mTitle);
+        if (title_) {
+            plotLayout()->remove(title_);
             plotLayout()->simplify();
-            mTitle = nullptr;
+            title_ = nullptr;
         }
-    } else if (!mTitle) {
+    } else if (!title_) {
         QFont font = this->font();
         font.setBold(true);
-        mTitle = new QCPTextElement(this, title, font);
+        title_ = new QCPTextElement(this, title, font);
         plotLayout()->insertRow(0);
-        plotLayout()->addElement(0, 0, mTitle);
+        plotLayout()->addElement(0, 0, title_);
     } else {
-        mTitle->setText(title);
+        title_->setText(title);
     }
     ScheduleReplot();
 }
 
 QString MapChart::Title() const
 {
-    return mTitle ? mTitle->text() : QString();
+    return title_ ? title_->text() : QString();
 }
 
 void MapChart::ApplyAxis(QCPAxis* axis, const AxisSetup& setup, QSharedPointer<PatternTicker>& ticker)
@@ -57,15 +57,15 @@ void MapChart::ApplyAxis(QCPAxis* axis, const AxisSetup& setup, QSharedPointer<P
 
 void MapChart::SetValueAxis(const AxisSetup& setup)
 {
-    mValueSetup = setup;
-    ApplyAxis(yAxis, mValueSetup, mValueTicker);
+    valueSetup_ = setup;
+    ApplyAxis(yAxis, valueSetup_, valueTicker_);
     Redraw();
 }
 
 void MapChart::SetXAxis(const AxisSetup& setup)
 {
-    mXSetup = setup;
-    ApplyAxis(xAxis, mXSetup, mXTicker);
+    xSetup_ = setup;
+    ApplyAxis(xAxis, xSetup_, xTicker_);
     Redraw();
 }
 
@@ -80,19 +80,19 @@ void MapChart::SetRightAxis(double min, double max)
 
 void MapChart::Clear()
 {
-    mSeries->data()->clear();
+    series_->data()->clear();
     ScheduleReplot();
 }
 
 void MapChart::AddXY(double x, double y)
 {
-    mSeries->addData(x, y);
+    series_->addData(x, y);
     ScheduleReplot();
 }
 
 int MapChart::Count() const
 {
-    return mSeries->dataCount();
+    return series_->dataCount();
 }
 
 QPointF MapChart::Point(int i) const
@@ -101,14 +101,14 @@ QPointF MapChart::Point(int i) const
         const double nan = std::numeric_limits<double>::quiet_NaN();
         return {nan, nan};
     }
-    const auto it = mSeries->data()->at(i);
+    const auto it = series_->data()->at(i);
     return {it->key, it->value};
 }
 
 void MapChart::RescaleAutomaticAxes()
 {
-    if (!mXSetup.fixed) xAxis->rescale(true);
-    if (!mValueSetup.fixed) yAxis->rescale(true);
+    if (!xSetup_.fixed) xAxis->rescale(true);
+    if (!valueSetup_.fixed) yAxis->rescale(true);
 }
 
 void MapChart::Redraw()
@@ -120,20 +120,20 @@ void MapChart::Redraw()
 // A chart on a page that is not shown is not drawn: it notes the change and draws when shown.
 void MapChart::ScheduleReplot()
 {
-    mStale = true;
+    stale_ = true;
     if (isVisible()) replot(rpQueuedReplot);
 }
 
 void MapChart::BeforeReplot()
 {
-    if (mStale) RescaleAutomaticAxes();
-    mStale = false;
+    if (stale_) RescaleAutomaticAxes();
+    stale_ = false;
 }
 
 void MapChart::showEvent(QShowEvent* event)
 {
     QCustomPlot::showEvent(event);
-    if (mStale) replot(rpQueuedRefresh);
+    if (stale_) replot(rpQueuedRefresh);
 }
 
 // A fixed label step thins out its labels by the axis's length, which is known only after the
@@ -141,6 +141,6 @@ void MapChart::showEvent(QShowEvent* event)
 void MapChart::updateLayout()
 {
     QCustomPlot::updateLayout();
-    if ((mXTicker && mXTicker->StaleForLength()) || (mValueTicker && mValueTicker->StaleForLength()))
+    if ((xTicker_ && xTicker_->StaleForLength()) || (valueTicker_ && valueTicker_->StaleForLength()))
         QCustomPlot::updateLayout();
 }

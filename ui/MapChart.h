@@ -9,7 +9,7 @@
 #include <QSharedPointer>
 #include <QString>
 
-#include "ui/FormatFloat.h"
+#include "base/FormatFloat.h"
 
 class PatternTicker;
 
@@ -33,8 +33,8 @@ public:
     void SetValueAxis(const AxisSetup& setup);   // left
     void SetXAxis(const AxisSetup& setup);       // bottom
     void SetRightAxis(double min, double max);   // a second fixed value axis on the right
-    const AxisSetup& ValueAxisSetup() const { return mValueSetup; }
-    const AxisSetup& XAxisSetup() const { return mXSetup; }
+    const AxisSetup& ValueAxisSetup() const { return valueSetup_; }
+    const AxisSetup& XAxisSetup() const { return xSetup_; }
 
     // Clear and AddXY only schedule one queued redraw, so refilling the series point by point
     // costs one replot. Points are kept in ascending x.
@@ -56,11 +56,11 @@ private:
     void ScheduleReplot();
     void BeforeReplot();
 
-    QCPGraph* mSeries = nullptr;
-    QCPTextElement* mTitle = nullptr;
-    AxisSetup mValueSetup;
-    AxisSetup mXSetup;
-    QSharedPointer<PatternTicker> mValueTicker;
-    QSharedPointer<PatternTicker> mXTicker;
-    bool mStale = false;   // data or axes changed since the last replot
+    QCPGraph* series_ = nullptr;
+    QCPTextElement* title_ = nullptr;
+    AxisSetup valueSetup_;
+    AxisSetup xSetup_;
+    QSharedPointer<PatternTicker> valueTicker_;
+    QSharedPointer<PatternTicker> xTicker_;
+    bool stale_ = false;   // data or axes changed since the last replot
 };

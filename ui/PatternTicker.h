@@ -13,8 +13,8 @@ public:
     // (2, 4, 5, 10, 20 ... times) is used instead, so the labels stay readable.
     PatternTicker(QCPAxis* axis, QString pattern, double step);
 
-    QString Pattern() const { return mPattern; }
-    double Step() const { return mStep; }
+    QString Pattern() const { return pattern_; }
+    double Step() const { return step_; }
 
     // True when the last tick step was chosen for an axis length other than the current one
     // (the layout moved after the ticks were made): one more layout pass fixes the labels.
@@ -28,8 +28,8 @@ private:
     int AxisLength() const;
     QString Label(double value) const;
 
-    QCPAxis* mAxis;
-    QString mPattern;
-    double mStep;
-    int mLengthUsed = -1;
+    QCPAxis* axis_;
+    QString pattern_;
+    double step_;
+    int lengthUsed_ = -1;
 };

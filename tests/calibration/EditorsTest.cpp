@@ -48,19 +48,6 @@ TEST(MapCellEditing, ChartPointsStopAtTheFirstCellThatIsNotANumber)
     EXPECT_EQ(drawn.points[2], std::make_pair(-10, 300));
 }
 
-TEST(MapCharts, AxisSetupFollowsTheTable)
-{
-    const MapChart::AxisSetup value = AxisSetupOf(MapByNumber(13)->valueAxis);
-    EXPECT_TRUE(value.fixed);
-    EXPECT_EQ(value.min, -15);
-    EXPECT_EQ(value.max, 10);
-    EXPECT_EQ(value.labelStep, 5);
-    EXPECT_EQ(value.format, QString::fromUtf8("#,##0.###\u00BA"));
-    EXPECT_EQ(AxisSetupOf(MapByNumber(11)->valueAxis).title, QString("PWM Duty cycle %"));
-    EXPECT_FALSE(AxisSetupOf(MapByNumber(5)->valueAxis).fixed);
-    EXPECT_EQ(AxisSetupOf(MapByNumber(6)->xAxis).format, QString("#,##0.###kPa"));
-}
-
 TEST(SettingEditing, NothingAtAllWhileAReadOrUploadRuns)
 {
     for (const char* text : {"5", "abc", "999"}) {

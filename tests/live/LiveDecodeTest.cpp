@@ -1,6 +1,6 @@
 #include "live/LambdaDisplay.h"
 #include "live/LiveDecode.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -13,8 +13,8 @@ using live::DecodeLive;
 
 class LiveDecodeTest : public ::testing::Test {
 protected:
-    void SetUp() override { ui::SetDisplayLocale(QLocale::c()); }
-    void TearDown() override { ui::ResetDisplayLocale(); }
+    void SetUp() override { base::SetDisplayLocale(QLocale::c()); }
+    void TearDown() override { base::ResetDisplayLocale(); }
 
     // The writes as "box=text" in their order, easy to compare whole.
     static std::vector<std::string> Writes(char letter, uint16_t a, uint8_t d)
@@ -82,7 +82,7 @@ TEST_F(LiveDecodeTest, ScaledFormats)
 
 TEST_F(LiveDecodeTest, ScaledTextsUseTheDisplaySeparator)
 {
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(Text('b', 0, 2, "txtTPS"), "0,13");
     EXPECT_EQ(Text('e', 138, 0, "txtVolt"), "13,80");
     EXPECT_EQ(Text('h', 0, 25, "txtOil"), "2,5");
@@ -178,7 +178,7 @@ TEST_F(LiveDecodeTest, LambdaViews)
     for (const char* text : {"abc", "", "1.5", "99999999999"})
         EXPECT_FALSE(live::LambdaFromText(QString::fromLatin1(text))) << text;
 
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(live::LambdaFromText("100")->text, "1,00");
 }
 

@@ -2,9 +2,10 @@
 // writer, and the sample times the export and the readout show.
 #include "logging/LogChannels.h"
 #include "logging/LogCsv.h"
+#include "logging/LogState.h"
 #include "logging/LogTimes.h"
 #include "tests/support/CsvReader.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -34,8 +35,8 @@ public:
 
 class LogCsvTest : public ::testing::Test {
 protected:
-    void SetUp() override { ui::SetDisplayLocale(QLocale::c()); }
-    void TearDown() override { ui::ResetDisplayLocale(); }
+    void SetUp() override { base::SetDisplayLocale(QLocale::c()); }
+    void TearDown() override { base::ResetDisplayLocale(); }
 
     static std::string Export(const MemoryStore& store, const logging::SampleTimes& times)
     {
@@ -96,20 +97,20 @@ TEST_F(LogCsvTest, ReadBackEverySampleWithItsTimeWhateverTheLocale)
     std::vector<int64_t> takenMs;
     for (int i = 0; i < 3000; ++i) {
         const std::array<QString, kLogChannelCount> texts = {
-            QString::number(pick(0, 9000)),        ui::FormatFixed(pick(0, 255) * 0.0625, 2),
-            ui::FormatFixed(pick(0, 800) * 0.03125, 2), QString::number(pick(-100, 155)),
+            QString::number(pick(0, 9000)),        base::FormatFixed(pick(0, 255) * 0.0625, 2),
+            base::FormatFixed(pick(0, 800) * 0.03125, 2), QString::number(pick(-100, 155)),
             QString::number(pick(-30, 120)),       QString::number(pick(-30, 80)),
             QString::number(pick(0, 255)),         QString::number(pick(0, 1023)),
-            ui::FormatFixed(pick(100, 150) * 0.1, 2), QString::number(pick(0, 255)),
+            base::FormatFixed(pick(100, 150) * 0.1, 2), QString::number(pick(0, 255)),
             QString::number(pick(10, 250)),        QString::number(pick(0, 1100)),
-            ui::FormatGeneral(pick(0, 80) * 0.1),  ui::FormatFixed(pick(0, 255) * 100.0 / 255.0, 0, 4)};
+            base::FormatGeneral(pick(0, 80) * 0.1),  base::FormatFixed(pick(0, 255) * 100.0 / 255.0, 0, 4)};
         const auto sample = logging::SampleFromTexts(texts);
         ASSERT_TRUE(sample);
         for (int k = 0; k < kLogChannelCount; ++k) store.data[size_t(k)].push_back((*sample)[size_t(k)]);
         takenMs.push_back(i * 110 + (i >= 1500 ? 60000 : 0) + i % 3);
         times.Record(i, start + std::chrono::milliseconds(takenMs.back()));
     }
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // must not matter
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // must not matter
     const Rows rows = ReadCsv(Export(store, times));
     ASSERT_EQ(rows.size(), 3001u);
     std::vector<std::string> header;
@@ -181,9 +182,38 @@ TEST(SampleTimes, RecordedFromTheFirstSampleNominalAfterALoadOrALostStep)
     EXPECT_EQ(times.Milliseconds(1000), 108000);
 }
 
+// The log's state moves only by its transitions: a recording is unsaved from its first sample,
+// a save or a loaded file holds it, and a load brings nominal times with it.
+TEST(LogState, UnsavedFromTheFirstRecordedSampleUntilAFileHoldsTheLog)
+{
+    logging::LogState log;
+    const Clock::time_point t0 = Clock::now();
+    log.StartRecording();
+    EXPECT_FALSE(log.Unsaved(0));
+    log.RecordSample(0, t0);
+    log.RecordSample(1, t0 + std::chrono::milliseconds(250));
+    EXPECT_TRUE(log.Unsaved(2));
+    EXPECT_FALSE(log.Unsaved(0)) << "an empty chart has nothing to lose";
+    EXPECT_EQ(log.Times().Milliseconds(1), 250);
+    log.MarkSaved();
+    EXPECT_FALSE(log.Unsaved(2));
+
+    log.RecordSample(2, t0 + std::chrono::milliseconds(400));   // recording goes on after a save
+    EXPECT_TRUE(log.Unsaved(3));
+    log.AdoptLoaded();
+    EXPECT_FALSE(log.Unsaved(3));
+    EXPECT_TRUE(log.Times().Nominal());
+    log.RecordSample(3, t0);   // recorded onto a loaded log: unsaved, still nominal
+    EXPECT_TRUE(log.Unsaved(4));
+    EXPECT_TRUE(log.Times().Nominal());
+    log.StartRecording();
+    EXPECT_FALSE(log.Unsaved(4));
+    EXPECT_FALSE(log.Times().Nominal());
+}
+
 TEST(SampleTimes, TextsShowHoursToMillisecondsAndSayWhenNominal)
 {
-    ui::SetDisplayLocale(QLocale::c());
+    base::SetDisplayLocale(QLocale::c());
     EXPECT_EQ(logging::FormatLogTime(0), "0:00:00.000");
     EXPECT_EQ(logging::FormatLogTime(3723004), "1:02:03.004");
     EXPECT_EQ(logging::FormatLogTime(30 * 3600 * 1000LL), "30:00:00.000");
@@ -194,9 +224,9 @@ TEST(SampleTimes, TextsShowHoursToMillisecondsAndSayWhenNominal)
     times.StartRecorded();
     times.Record(0, Clock::now());
     EXPECT_EQ(logging::SampleTimeText(times, 0), "Sample 0 at 0:00:00.000");
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(logging::FormatLogTime(1500), "0:00:01,500");
-    ui::ResetDisplayLocale();
+    base::ResetDisplayLocale();
 }
 
 }  // namespace

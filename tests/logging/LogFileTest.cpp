@@ -1,6 +1,6 @@
 #include "logging/LogChannels.h"
 #include "logging/LogFile.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -48,10 +48,10 @@ class LogFileTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ui::SetDisplayLocale(QLocale::c());
+        base::SetDisplayLocale(QLocale::c());
         ASSERT_TRUE(dir.isValid());
     }
-    void TearDown() override { ui::ResetDisplayLocale(); }
+    void TearDown() override { base::ResetDisplayLocale(); }
 
     QString Path(const QString& name) const { return dir.filePath(name); }
     static QByteArray Read(const QString& path)
@@ -82,19 +82,19 @@ protected:
         for (int i = 0; i < n; ++i) {
             const std::array<QString, kLogChannelCount> texts = {
                 QString::number(pick(0, 9000)),
-                ui::FormatFixed(pick(0, 255) * 0.0625, 2),
-                ui::FormatFixed(pick(0, 800) * 0.03125, 2),
+                base::FormatFixed(pick(0, 255) * 0.0625, 2),
+                base::FormatFixed(pick(0, 800) * 0.03125, 2),
                 QString::number(pick(-100, 155)),
                 QString::number(pick(-30, 120)),
                 QString::number(pick(-30, 80)),
                 QString::number(pick(0, 255)),
                 QString::number(pick(0, 1023)),
-                ui::FormatFixed(pick(100, 150) * 0.1, 2),
+                base::FormatFixed(pick(100, 150) * 0.1, 2),
                 QString::number(pick(0, 255)),
                 QString::number(pick(10, 250)),
                 QString::number(pick(0, 1100)),
-                ui::FormatGeneral(pick(0, 80) * 0.1),
-                ui::FormatFixed(pick(0, 255) * 100.0 / 255.0, 0, 4)};
+                base::FormatGeneral(pick(0, 80) * 0.1),
+                base::FormatFixed(pick(0, 255) * 100.0 / 255.0, 0, 4)};
             const auto sample = logging::SampleFromTexts(texts);
             EXPECT_TRUE(sample);
             s.AddSample(*sample);
@@ -137,7 +137,7 @@ TEST_F(LogFileTest, SampleIsAllOrNothing)
         EXPECT_FALSE(logging::SampleFromTexts(texts)) << "channel " << k;
     }
     // The live boxes are written with the display separator and read back with it.
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
     auto texts = kExampleTexts;
     EXPECT_FALSE(logging::SampleFromTexts(texts));   // "12.50" is no number there
     texts[1] = "12,50";
@@ -149,7 +149,7 @@ TEST_F(LogFileTest, SampleIsAllOrNothing)
 
     // A value the file could not read back (beyond a float's range once scaled) drops the sample,
     // or every later load of the log would end there.
-    ui::SetDisplayLocale(QLocale::c());
+    base::SetDisplayLocale(QLocale::c());
     texts = kExampleTexts;
     texts[1] = "1e39";
     EXPECT_FALSE(logging::SampleFromTexts(texts));
@@ -482,7 +482,7 @@ TEST_F(LogFileTest, ReadoutShowsTheLiveValuesAgain)
 
 TEST_F(LogFileTest, ReadoutUsesTheDisplaySeparator)
 {
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
     EXPECT_EQ(logging::ReadoutText(6, 10.0), "1,00");
     EXPECT_EQ(logging::ReadoutText(1, 12.5), "12,50");
     EXPECT_EQ(logging::ReadoutText(0, 65.43), "6543");

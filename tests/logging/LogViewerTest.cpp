@@ -2,7 +2,7 @@
 // dense lines are drawn, and the slider's rules.
 #include "logging/LogViewer.h"
 #include "ui/LogChart.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +20,10 @@ class LogViewerTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ui::SetDisplayLocale(QLocale::c());
+        base::SetDisplayLocale(QLocale::c());
         logging::AddLogSeries(chart);
     }
-    void TearDown() override { ui::ResetDisplayLocale(); }
+    void TearDown() override { base::ResetDisplayLocale(); }
 
     LogChart chart;
 };
@@ -120,7 +120,7 @@ TEST_F(LogViewerTest, ALoadHandsItsColumnsToTheChartWithoutACopy)
     ASSERT_FALSE(load.Refused()) << load.reason.toStdString();
     EXPECT_EQ(load.samples.SampleCount(), 1000) << "the 9.5 of an incomplete sample is dropped";
     std::vector<const float*> read;
-    for (const ui::SampleColumn& c : load.samples.series) read.push_back(c.Data());
+    for (const base::SampleColumn& c : load.samples.series) read.push_back(c.Data());
 
     logging::ChartLogStore store(chart);
     logging::AppendSamples(store, std::move(load.samples));

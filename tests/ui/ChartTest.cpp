@@ -8,11 +8,11 @@
 #include <cmath>
 #include <vector>
 
-#include "ui/FormatFloat.h"
+#include "base/FormatFloat.h"
 #include "ui/LogChart.h"
 #include "ui/MapChart.h"
 
-using ui::FormatFloatPattern;
+using base::FormatFloatPattern;
 
 namespace {
 

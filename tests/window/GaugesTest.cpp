@@ -13,7 +13,7 @@
 #include "ecu/Threadedtimer.h"
 #include "live/Cgauges.h"
 #include "tests/window/WindowFixture.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 #include "ui/PageControl.h"
 #include "ui/StatusBar.h"
 
@@ -24,7 +24,7 @@ protected:
     // "0" + separator + "13": the screen's decimal separator, whatever the system uses.
     static QString Dec(const char* whole, const char* fraction)
     {
-        return QLatin1String(whole) + ui::DisplayLocale().decimalPoint() + QLatin1String(fraction);
+        return QLatin1String(whole) + base::DisplayLocale().decimalPoint() + QLatin1String(fraction);
     }
     QLineEdit* Box(const char* name) const { return form->Control<QLineEdit>(QLatin1String(name)); }
     // Polling with the engine held still, every live reply fixed by the test.

@@ -17,7 +17,7 @@
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 #include "ui/StringGrid.h"
 
 namespace {
@@ -29,7 +29,7 @@ class LogWorkbenchTest : public WindowTest {
 protected:
     void SetUp() override
     {
-        ui::SetDisplayLocale(QLocale::c());
+        base::SetDisplayLocale(QLocale::c());
         WindowTest::SetUp();
         ASSERT_TRUE(WaitForReadComplete());
         form->FormShortCut(Qt::Key_F5);   // the Logging page: polling stops, only the test records
@@ -39,19 +39,19 @@ protected:
     void TearDown() override
     {
         WindowTest::TearDown();
-        ui::ResetDisplayLocale();
+        base::ResetDisplayLocale();
     }
 
     // Sample i of a made-up run, in the display locale: every channel moves.
     static Texts Live(int i)
     {
-        return {QString::number(800 + 37 * i),      ui::FormatFixed((i % 200) * 0.0625, 2),
-                ui::FormatFixed(1 + (i % 90) * 0.03125, 2), QString::number(i % 40 - 10),
+        return {QString::number(800 + 37 * i),      base::FormatFixed((i % 200) * 0.0625, 2),
+                base::FormatFixed(1 + (i % 90) * 0.03125, 2), QString::number(i % 40 - 10),
                 QString::number(70 + i % 30),        QString::number(20 + i % 9),
                 QString::number(85 + i % 30),        QString::number(i % 1024),
-                ui::FormatFixed(12 + (i % 30) * 0.1, 2), QString::number(i % 7),
+                base::FormatFixed(12 + (i % 30) * 0.1, 2), QString::number(i % 7),
                 QString::number(30 + i % 200),       QString::number(300 + i % 600),
-                ui::FormatGeneral((i % 60) * 0.1),   QString::number(i % 101)};
+                base::FormatGeneral((i % 60) * 0.1),   QString::number(i % 101)};
     }
     void RecordSamples(int from, int to)
     {
@@ -177,9 +177,9 @@ TEST_F(LogWorkbenchTest, RecordedSamplesKeepTheirTimesALoadedLogRunsOnTheNominal
     Pump(600);   // the user looks at another page for a while: the gap is in the times
     RecordSamples(2, 4);
     form->Button2Click(nullptr);
-    EXPECT_FALSE(form->LogTimes.Nominal());
-    EXPECT_LT(form->LogTimes.Milliseconds(1), 300);
-    EXPECT_GE(form->LogTimes.Milliseconds(2), 600);
+    EXPECT_FALSE(form->Log.Times().Nominal());
+    EXPECT_LT(form->Log.Times().Milliseconds(1), 300);
+    EXPECT_GE(form->Log.Times().Milliseconds(2), 600);
     form->TrackBar1->setValue(3);
     const QString recorded = form->lblSampleTime->text();
     EXPECT_TRUE(recorded.startsWith("Sample 3 at 0:00:00.")) << recorded.toStdString();
@@ -189,7 +189,7 @@ TEST_F(LogWorkbenchTest, RecordedSamplesKeepTheirTimesALoadedLogRunsOnTheNominal
     form->Button3->click();
     form->TrackBar1->setValue(0);
     form->Button4->click();
-    EXPECT_TRUE(form->LogTimes.Nominal());
+    EXPECT_TRUE(form->Log.Times().Nominal());
     EXPECT_EQ(form->lblSampleTime->text(), "") << "the row still shows the old log's sample";
     form->TrackBar1->setValue(3);
     EXPECT_EQ(form->lblSampleTime->text(),
@@ -198,7 +198,7 @@ TEST_F(LogWorkbenchTest, RecordedSamplesKeepTheirTimesALoadedLogRunsOnTheNominal
 
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
 {
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // the edits write 12,50
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // the edits write 12,50
     form->Button1Click(nullptr);
     form->ThreadedTimer1->SetEnabled(false);
     RecordSamples(0, 250);
@@ -229,7 +229,7 @@ TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheL
         for (int k = 0; k < kLogChannelCount; ++k) {
             // What the Gauges page showed; lambda as the ratio txtLambdaFloat shows.
             double shown = 0;
-            ASSERT_TRUE(ui::ParseFloat(live[k], &shown));
+            ASSERT_TRUE(base::ParseFloat(live[k], &shown));
             if (k == 6) shown /= 100;
             ASSERT_NEAR(testsupport::CsvNumber(row[size_t(k + 1)]), shown, 1e-9 * std::max(1.0, shown))
                 << "sample " << i << " channel " << k << ": " << row[size_t(k + 1)];

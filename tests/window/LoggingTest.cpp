@@ -22,7 +22,7 @@
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 #include "ui/PageControl.h"
 #include "ui/StatusBar.h"
 #include "ui/StringGrid.h"
@@ -43,13 +43,13 @@ class LoggingTest : public WindowTest {
 protected:
     void SetUp() override
     {
-        ui::SetDisplayLocale(QLocale::c());
+        base::SetDisplayLocale(QLocale::c());
         WindowTest::SetUp();
     }
     void TearDown() override
     {
         WindowTest::TearDown();
-        ui::ResetDisplayLocale();
+        base::ResetDisplayLocale();
     }
 
     // The link settled and polling off: the read done, then the Logging page shown. From here
@@ -94,11 +94,11 @@ protected:
     {
         Texts t = kExample;
         t[0] = QString::number(800 + 97 * i);
-        t[1] = ui::FormatFixed(i * 0.0625, 2);
+        t[1] = base::FormatFixed(i * 0.0625, 2);
         t[3] = QString::number(i % 7 - 3);
         t[6] = QString::number(90 + i % 20);
         t[11] = QString::number(300 + 11 * i);
-        t[12] = ui::FormatGeneral((i % 9) * 0.5);
+        t[12] = base::FormatGeneral((i % 9) * 0.5);
         return t;
     }
     static QByteArray Read(const QString& path)
@@ -301,7 +301,7 @@ TEST_F(LoggingTest, SampleTextsAndValues)
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));
 
     // The edits are written with the system's separator, and read back with it.
-    ui::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
+    base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));
     Texts comma = kExample;
     comma[1] = "12,50";
     comma[2] = "3,25";
@@ -696,7 +696,7 @@ TEST_F(LoggingTest, EndedFromOutsideTheUnsavedLogIsSavedWithoutAQuestion)
         EXPECT_FALSE(form->StopOnSignal(SIGTERM));
         EXPECT_EQ(questions, std::vector<QString>{"Discard the unsaved log of 4 samples?"});
         EXPECT_TRUE(form->isVisible());
-        EXPECT_TRUE(form->LogUnsaved);
+        EXPECT_TRUE(form->Log.Unsaved(logging::SampleCount(*form->Chart10)));
     }
 
     // With somewhere to put it, the log is saved whole and the window closes unasked.
@@ -712,7 +712,7 @@ TEST_F(LoggingTest, EndedFromOutsideTheUnsavedLogIsSavedWithoutAQuestion)
     EXPECT_TRUE(form->StopOnSignal(SIGINT));
     EXPECT_TRUE(questions.empty());
     EXPECT_FALSE(form->isVisible());
-    EXPECT_FALSE(form->LogUnsaved);
+    EXPECT_FALSE(form->Log.Unsaved(logging::SampleCount(*form->Chart10)));
     const QStringList files = QDir(folder).entryList({"unsaved-log-*.qxl"}, QDir::Files, QDir::Name);
     ASSERT_EQ(files.size(), 2);
     QString saved;

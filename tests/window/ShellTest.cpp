@@ -221,6 +221,16 @@ TEST_F(StartUpContentsTest, GridsChartsAndSettingsBeforeAnyRead)
     for (int k = 0; k < 36; ++k)
         for (int map : {4, 7}) EXPECT_EQ(form->MapGrid[map]->Cells(k, 1), QString::number(250 * k + 250)) << map;
     for (const calibration::MapLayout& map : calibration::Maps) EXPECT_EQ(form->MapChartOf[map.number]->Count(), 0);
+    // The charts' axes follow the map table.
+    const MapChart::AxisSetup value = form->MapChartOf[13]->ValueAxisSetup();
+    EXPECT_TRUE(value.fixed);
+    EXPECT_EQ(value.min, -15);
+    EXPECT_EQ(value.max, 10);
+    EXPECT_EQ(value.labelStep, 5);
+    EXPECT_EQ(value.format, QString::fromUtf8("#,##0.###\u00BA"));
+    EXPECT_EQ(form->MapChartOf[11]->ValueAxisSetup().title, QString("PWM Duty cycle %"));
+    EXPECT_FALSE(form->MapChartOf[5]->ValueAxisSetup().fixed);
+    EXPECT_EQ(form->MapChartOf[6]->XAxisSetup().format, QString("#,##0.###kPa"));
     // Settings keep their design values until the first decode.
     for (const calibration::SettingLayout& setting : calibration::Settings)
         EXPECT_EQ(form->SettingEdit.at(setting.address)->text(), QString::number(setting.startValue)) << setting.edit;

@@ -1,10 +1,10 @@
-#include "ui/SampleColumn.h"
+#include "base/SampleColumn.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
 
-namespace ui {
+namespace base {
 
 namespace {
 
@@ -130,4 +130,4 @@ ValueRange SampleColumn::Scan(size_t level, size_t from, size_t to) const
     return ScanRanges(levels_[level - 1].Data() + from, to - from);
 }
 
-}  // namespace ui
+}  // namespace base

@@ -1,4 +1,4 @@
-#include "ui/RegularFile.h"
+#include "base/RegularFile.h"
 
 #include <QFile>
 
@@ -9,7 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace ui {
+namespace base {
 
 QString NotAFileReason(mode_t mode)
 {
@@ -86,4 +86,4 @@ FileBytes ReadRegularFile(const QString& path, qint64 limit)
     return result;
 }
 
-}  // namespace ui
+}  // namespace base

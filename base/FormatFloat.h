@@ -4,7 +4,7 @@
 #include <QLocale>
 #include <QString>
 
-namespace ui {
+namespace base {
 
 // Formats value by a picture: '0' is a required digit, '#' an optional one, ',' anywhere in the
 // integer part asks for thousands grouping, '.' starts the decimals (as many as there are '0'
@@ -15,4 +15,4 @@ namespace ui {
 // from the locale; digits are always 0-9. An empty picture gives the locale's plain number.
 QString FormatFloatPattern(const QString& pattern, double value, const QLocale& locale = QLocale::system());
 
-}  // namespace ui
+}  // namespace base

@@ -1,11 +1,11 @@
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using ui::FormatFixed;
-using ui::FormatGeneral;
+using base::FormatFixed;
+using base::FormatGeneral;
 
 const QLocale kC = QLocale::c();
 const QLocale kGerman(QLocale::German, QLocale::Germany);
@@ -50,8 +50,8 @@ TEST(NumberFormat, FixedShapes)
 TEST(NumberFormat, ExtendedProductIsFormattedWithoutRoundingToDouble)
 {
     // 65.43 held as a double is 65.4300000000000068..., so x 100 is just above 6543.
-    EXPECT_EQ(ui::FormatFixedExtended(65.43L * 100.0L, 0, 5, kC), "6543");
-    EXPECT_EQ(ui::FormatFixedExtended(0.125L, 2, 7, kC), "0.13");
+    EXPECT_EQ(base::FormatFixedExtended(65.43L * 100.0L, 0, 5, kC), "6543");
+    EXPECT_EQ(base::FormatFixedExtended(0.125L, 2, 7, kC), "0.13");
 }
 
 TEST(NumberFormat, GeneralIsShortestToFifteenDigits)
@@ -76,14 +76,14 @@ TEST(NumberFormat, UsesTheLocaleDecimalSeparator)
     EXPECT_EQ(FormatGeneral(2.5, kGerman), "2,5");
     EXPECT_EQ(FormatFixed(1234.5, 1, 7, kGerman), "1234,5");   // no grouping
 
-    ui::SetDisplayLocale(kGerman);
+    base::SetDisplayLocale(kGerman);
     EXPECT_EQ(FormatFixed(0.125, 2), "0,13");
     double v = 0;
-    EXPECT_TRUE(ui::ParseFloat("12,50", &v));
+    EXPECT_TRUE(base::ParseFloat("12,50", &v));
     EXPECT_EQ(v, 12.5);
-    EXPECT_FALSE(ui::ParseFloat("12.50", &v));
-    ui::ResetDisplayLocale();
-    EXPECT_EQ(ui::DisplayLocale().decimalPoint(), QLocale::system().decimalPoint());
+    EXPECT_FALSE(base::ParseFloat("12.50", &v));
+    base::ResetDisplayLocale();
+    EXPECT_EQ(base::DisplayLocale().decimalPoint(), QLocale::system().decimalPoint());
 }
 
 TEST(NumberFormat, ParseFloatAcceptsOnlyAWholeNumber)
@@ -97,14 +97,14 @@ TEST(NumberFormat, ParseFloatAcceptsOnlyAWholeNumber)
                          {"6543", 6543},    {"1e-400", 0.0}, {"\t42\n", 42}};
     for (const Case& c : good) {
         double v = -1;
-        EXPECT_TRUE(ui::ParseFloat(QString::fromLatin1(c.text), &v, kC)) << c.text;
+        EXPECT_TRUE(base::ParseFloat(QString::fromLatin1(c.text), &v, kC)) << c.text;
         EXPECT_EQ(v, c.value) << c.text;
     }
     const char* bad[] = {"",    " ",     "abc", "1.5x", "1,5",  "inf", "nan", "0x10", "1e400",
                          "+-1", "--1",   "1e",  "1e+",  "1 2",  ".",   "-",   "1..2", "1.2.3"};
     for (const char* text : bad) {
         double v = -1;
-        EXPECT_FALSE(ui::ParseFloat(QString::fromLatin1(text), &v, kC)) << text;
+        EXPECT_FALSE(base::ParseFloat(QString::fromLatin1(text), &v, kC)) << text;
         EXPECT_EQ(v, -1) << "left untouched: " << text;
     }
 }
@@ -112,15 +112,15 @@ TEST(NumberFormat, ParseFloatAcceptsOnlyAWholeNumber)
 TEST(NumberFormat, ParseInt)
 {
     long long v = 0;
-    EXPECT_TRUE(ui::ParseInt("42", &v));
+    EXPECT_TRUE(base::ParseInt("42", &v));
     EXPECT_EQ(v, 42);
-    EXPECT_TRUE(ui::ParseInt(" -7 ", &v));
+    EXPECT_TRUE(base::ParseInt(" -7 ", &v));
     EXPECT_EQ(v, -7);
-    EXPECT_TRUE(ui::ParseInt("+3", &v));
+    EXPECT_TRUE(base::ParseInt("+3", &v));
     EXPECT_EQ(v, 3);
     v = 99;
     for (const char* text : {"", "1.0", "abc", "+-1", "0x1F", "9223372036854775808", "1 2", "4e2"})
-        EXPECT_FALSE(ui::ParseInt(QString::fromLatin1(text), &v)) << text;
+        EXPECT_FALSE(base::ParseInt(QString::fromLatin1(text), &v)) << text;
     EXPECT_EQ(v, 99);
 }
 

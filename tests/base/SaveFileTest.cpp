@@ -15,8 +15,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "ui/RegularFile.h"
-#include "ui/SaveFile.h"
+#include "base/RegularFile.h"
+#include "base/SaveFile.h"
 
 namespace {
 
@@ -103,7 +103,7 @@ TEST_F(SaveFileTest, AFileTheUserCannotWriteInPlaceIsRefusedAndLeftAlone)
     ASSERT_EQ(::chmod(Name(Path("run.qxl")).constData(), 0444), 0);
     const struct stat before = Stat(Path("run.qxl"));
     QString reason;
-    EXPECT_FALSE(ui::SaveFile(Path("run.qxl"), QByteArray("new"), &reason));
+    EXPECT_FALSE(base::SaveFile(Path("run.qxl"), QByteArray("new"), &reason));
     EXPECT_EQ(reason, "The file is read-only");
     EXPECT_EQ(Read(Path("run.qxl")), "old");
     const struct stat after = Stat(Path("run.qxl"));
@@ -116,7 +116,7 @@ TEST_F(SaveFileTest, AFileTheUserCannotWriteInPlaceIsRefusedAndLeftAlone)
     {
         AsPlainUser nobody;
         ASSERT_TRUE(nobody.Ok());
-        const bool saved = ui::SaveFile(Path("run.qxl"), QByteArray("new"), &reason);
+        const bool saved = base::SaveFile(Path("run.qxl"), QByteArray("new"), &reason);
         if (::geteuid() != before.st_uid) {
             EXPECT_FALSE(saved);
             EXPECT_EQ(reason, "Permission denied");
@@ -128,12 +128,12 @@ TEST_F(SaveFileTest, AFileTheUserCannotWriteInPlaceIsRefusedAndLeftAlone)
 
     // Not files at all; the pipe is refused without waiting for a reader.
     ASSERT_EQ(::mkfifo(Name(Path("pipe")).constData(), 0666), 0);
-    EXPECT_FALSE(ui::SaveFile(Path("pipe"), QByteArray("x"), &reason));
+    EXPECT_FALSE(base::SaveFile(Path("pipe"), QByteArray("x"), &reason));
     EXPECT_EQ(reason, "It is a named pipe, not a file");
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.qxl"));
-    EXPECT_FALSE(ui::SaveFile(Path("folder.qxl"), QByteArray("x"), &reason));
+    EXPECT_FALSE(base::SaveFile(Path("folder.qxl"), QByteArray("x"), &reason));
     EXPECT_EQ(reason, "It is a folder");
-    EXPECT_FALSE(ui::SaveFile(Path("plain/run.qxl"), QByteArray("x"), &reason));
+    EXPECT_FALSE(base::SaveFile(Path("plain/run.qxl"), QByteArray("x"), &reason));
     EXPECT_EQ(reason, "No such file or directory");
     EXPECT_EQ(Others(dir.path(), {"run.qxl", "pipe"}), QStringList());
 }
@@ -145,12 +145,12 @@ TEST_F(SaveFileTest, AnExistingFileKeepsOwnerGroupModeAndHardLinks)
     ASSERT_EQ(::link(Name(Path("tune.qxe")).constData(), Name(Path("backup.qxe")).constData()), 0);
     const struct stat linked = Stat(Path("tune.qxe"));
     QString reason;
-    ASSERT_TRUE(ui::SaveFile(Path("tune.qxe"), QByteArray("new and longer"), &reason)) << reason.toStdString();
+    ASSERT_TRUE(base::SaveFile(Path("tune.qxe"), QByteArray("new and longer"), &reason)) << reason.toStdString();
     EXPECT_EQ(Read(Path("tune.qxe")), "new and longer");
     EXPECT_EQ(Read(Path("backup.qxe")), "new and longer");
     EXPECT_EQ(Stat(Path("backup.qxe")).st_ino, linked.st_ino);
     EXPECT_EQ(Stat(Path("tune.qxe")).st_nlink, 2u);
-    ASSERT_TRUE(ui::SaveFile(Path("backup.qxe"), QByteArray("short"), &reason));
+    ASSERT_TRUE(base::SaveFile(Path("backup.qxe"), QByteArray("short"), &reason));
     EXPECT_EQ(Read(Path("tune.qxe")), "short") << "a shorter save leaves no tail of the old";
 
     // Owner, group and mode of a file that is replaced (root can give them to a new file).
@@ -160,7 +160,7 @@ TEST_F(SaveFileTest, AnExistingFileKeepsOwnerGroupModeAndHardLinks)
         ASSERT_EQ(::chown(Name(Path("run.qxl")).constData(), kNobody, kNobody), 0);
     }
     const struct stat before = Stat(Path("run.qxl"));
-    ASSERT_TRUE(ui::SaveFile(Path("run.qxl"), QByteArray("new"), &reason)) << reason.toStdString();
+    ASSERT_TRUE(base::SaveFile(Path("run.qxl"), QByteArray("new"), &reason)) << reason.toStdString();
     const struct stat after = Stat(Path("run.qxl"));
     EXPECT_EQ(Read(Path("run.qxl")), "new");
     EXPECT_EQ(after.st_uid, before.st_uid);
@@ -169,7 +169,7 @@ TEST_F(SaveFileTest, AnExistingFileKeepsOwnerGroupModeAndHardLinks)
 
     // Extended attributes (an access list, a tag a file manager set) stay with the file.
     if (::setxattr(Name(Path("run.qxl")).constData(), "user.note", "dyno day", 8, 0) == 0) {
-        ASSERT_TRUE(ui::SaveFile(Path("run.qxl"), QByteArray("newer"), &reason));
+        ASSERT_TRUE(base::SaveFile(Path("run.qxl"), QByteArray("newer"), &reason));
         char note[16] = {};
         EXPECT_EQ(::getxattr(Name(Path("run.qxl")).constData(), "user.note", note, sizeof note), 8);
         EXPECT_STREQ(note, "dyno day");
@@ -183,10 +183,10 @@ TEST_F(SaveFileTest, NamesUpToTheLimitAndFoldersTheUserCannotWriteSave)
     // 255 bytes is the longest name most file systems take; the temporary name must not be longer.
     const QString longest = Path(QString(251, QLatin1Char('a')) + ".qxl");
     QString reason;
-    ASSERT_TRUE(ui::SaveFile(longest, QByteArray("first"), &reason)) << reason.toStdString();
-    ASSERT_TRUE(ui::SaveFile(longest, QByteArray("second"), &reason)) << reason.toStdString();
+    ASSERT_TRUE(base::SaveFile(longest, QByteArray("first"), &reason)) << reason.toStdString();
+    ASSERT_TRUE(base::SaveFile(longest, QByteArray("second"), &reason)) << reason.toStdString();
     EXPECT_EQ(Read(longest), "second");
-    EXPECT_FALSE(ui::SaveFile(longest + "x", QByteArray("x"), &reason));
+    EXPECT_FALSE(base::SaveFile(longest + "x", QByteArray("x"), &reason));
     EXPECT_EQ(reason, "File name too long");
 
     // A folder that takes no new file: a file the user may write in it is written in place.
@@ -200,8 +200,8 @@ TEST_F(SaveFileTest, NamesUpToTheLimitAndFoldersTheUserCannotWriteSave)
     {
         AsPlainUser nobody;
         ASSERT_TRUE(nobody.Ok());
-        saved = ui::SaveFile(Path("shared/run.qxl"), QByteArray("new"), &reason);
-        created = ui::SaveFile(Path("shared/other.qxl"), QByteArray("x"), nullptr);
+        saved = base::SaveFile(Path("shared/run.qxl"), QByteArray("new"), &reason);
+        created = base::SaveFile(Path("shared/other.qxl"), QByteArray("x"), nullptr);
     }
     ::chmod(Name(Path("shared")).constData(), 0755);
     EXPECT_TRUE(saved) << reason.toStdString();
@@ -223,9 +223,9 @@ TEST_F(SaveFileTest, AFullDiskLeavesTheOldFileByteForByte)
     {
         DiskFullAfter full(64 * 1024);
         // Replaced through a temporary file, and written in place (two hard links).
-        replacedOk = ui::SaveFile(Path("run.qxl"), big, &replaced);
+        replacedOk = base::SaveFile(Path("run.qxl"), big, &replaced);
         int runs = 0;
-        inPlaceOk = ui::SaveFile(Path("tune.qxe"), [&](const ui::FilePut& put) {
+        inPlaceOk = base::SaveFile(Path("tune.qxe"), [&](const base::FilePut& put) {
             ++runs;
             for (int i = 0; i < 4; ++i)
                 if (!put(big.constData(), size_t(big.size()) / 4)) return false;
@@ -247,13 +247,13 @@ TEST_F(SaveFileTest, APairIsCommittedWholeOrPutBack)
 {
     ASSERT_TRUE(Write(Path("tune.qxe"), "old image"));
     {
-        ui::PendingSave image(Path("tune.qxe")), side(Path("tune.qxc"));
+        base::PendingSave image(Path("tune.qxe")), side(Path("tune.qxc"));
         ASSERT_TRUE(image.Prepare(QByteArray("new image")));
         ASSERT_TRUE(side.Prepare(QByteArray("new side")));
         EXPECT_EQ(Read(Path("tune.qxe")), "old image") << "readied, not yet changed";
         // Something takes the second name before the commit: the first is put back.
         ASSERT_TRUE(QDir(dir.path()).mkpath("tune.qxc/inside"));
-        const ui::PairSave result = ui::CommitTogether(image, side);
+        const base::PairSave result = base::CommitTogether(image, side);
         EXPECT_FALSE(result.ok);
         EXPECT_EQ(result.failedPath, Path("tune.qxc"));
         EXPECT_FALSE(result.reason.isEmpty());
@@ -262,21 +262,21 @@ TEST_F(SaveFileTest, APairIsCommittedWholeOrPutBack)
     }
     {
         // A first file that is new is removed again.
-        ui::PendingSave image(Path("new.qxe")), side(Path("new.qxc"));
+        base::PendingSave image(Path("new.qxe")), side(Path("new.qxc"));
         ASSERT_TRUE(image.Prepare(QByteArray("new image")));
         ASSERT_TRUE(side.Prepare(QByteArray("x")));
         ASSERT_TRUE(QDir(dir.path()).mkpath("new.qxc/inside"));
-        EXPECT_FALSE(ui::CommitTogether(image, side).ok);
+        EXPECT_FALSE(base::CommitTogether(image, side).ok);
         EXPECT_FALSE(QFile::exists(Path("new.qxe")));
     }
     {
-        ui::PendingSave never(Path("never.qxe"));
+        base::PendingSave never(Path("never.qxe"));
         ASSERT_TRUE(never.Prepare(QByteArray("x")));
     }
     EXPECT_FALSE(QFile::exists(Path("never.qxe"))) << "a save never committed leaves nothing";
 
     QDir(Path("tune.qxc")).removeRecursively();
-    const ui::PairSave both = ui::SaveFilePair(Path("tune.qxe"), "image 2", Path("tune.qxc"), "side 2");
+    const base::PairSave both = base::SaveFilePair(Path("tune.qxe"), "image 2", Path("tune.qxc"), "side 2");
     EXPECT_TRUE(both.ok) << both.reason.toStdString();
     EXPECT_EQ(Read(Path("tune.qxe")), "image 2");
     EXPECT_EQ(Read(Path("tune.qxc")), "side 2");
@@ -295,18 +295,18 @@ TEST(RegularFile, OnlyRegularFilesAreReadAndNothingWaits)
         {dir.filePath("missing"), "No such file or directory"},
     };
     for (const auto& [path, reason] : refused) {
-        const ui::FileBytes read = ui::ReadRegularFile(path, 100);
-        EXPECT_EQ(read.status, ui::FileBytes::CannotOpen) << path.toStdString();
+        const base::FileBytes read = base::ReadRegularFile(path, 100);
+        EXPECT_EQ(read.status, base::FileBytes::CannotOpen) << path.toStdString();
         EXPECT_EQ(read.reason, reason);
     }
     ASSERT_TRUE(Write(dir.filePath("five"), "12345"));
-    EXPECT_EQ(ui::ReadRegularFile(dir.filePath("five"), 5).bytes, "12345");
-    const ui::FileBytes big = ui::ReadRegularFile(dir.filePath("five"), 4);
-    EXPECT_EQ(big.status, ui::FileBytes::TooLarge);
+    EXPECT_EQ(base::ReadRegularFile(dir.filePath("five"), 5).bytes, "12345");
+    const base::FileBytes big = base::ReadRegularFile(dir.filePath("five"), 4);
+    EXPECT_EQ(big.status, base::FileBytes::TooLarge);
     EXPECT_EQ(big.size, 5);
     // A link to a file is the file.
     ASSERT_TRUE(QFile::link(dir.filePath("five"), dir.filePath("link")));
-    EXPECT_EQ(ui::ReadRegularFile(dir.filePath("link"), 5).bytes, "12345");
+    EXPECT_EQ(base::ReadRegularFile(dir.filePath("link"), 5).bytes, "12345");
 }
 
 }  // namespace

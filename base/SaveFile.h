@@ -21,7 +21,7 @@
 
 #include <sys/stat.h>
 
-namespace ui {
+namespace base {
 
 // Hands a file's contents to `put` piece by piece and stops, returning false, as soon as `put`
 // fails. A save may run it twice (to count the bytes, then to write them): it must give the
@@ -87,4 +87,4 @@ PairSave CommitTogether(PendingSave& first, PendingSave& second);
 PairSave SaveFilePair(const QString& first, const QByteArray& firstBytes, const QString& second,
                       const QByteArray& secondBytes);
 
-}  // namespace ui
+}  // namespace base

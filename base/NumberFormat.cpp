@@ -1,4 +1,4 @@
-#include "ui/NumberFormat.h"
+#include "base/NumberFormat.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace ui {
+namespace base {
 
 namespace {
 
@@ -270,4 +270,4 @@ bool ParseInt(const QString& text, long long* out)
     return true;
 }
 
-}  // namespace ui
+}  // namespace base

@@ -14,7 +14,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace ui {
+namespace base {
 
 template <class T>
 class PageArray {
@@ -118,4 +118,4 @@ private:
     size_t bytes_ = 0;
 };
 
-}  // namespace ui
+}  // namespace base

@@ -1,8 +1,8 @@
-#include "ui/FormatFloat.h"
+#include "base/FormatFloat.h"
 
 #include <cmath>
 
-namespace ui {
+namespace base {
 
 namespace {
 
@@ -87,4 +87,4 @@ QString FormatFloatPattern(const QString& pattern, double value, const QLocale& 
     return prefix + number + suffix;
 }
 
-}  // namespace ui
+}  // namespace base

@@ -14,7 +14,7 @@
 #include <QLocale>
 #include <QString>
 
-namespace ui {
+namespace base {
 
 // The locale whose decimal separator the formats below use. Defaults to QLocale::system().
 // Set it from the window thread only (tests set it to pin a separator).
@@ -52,4 +52,4 @@ bool ParseFloat(const QString& text, double* out, const QLocale& locale);
 // range of long long. *out is set only on success.
 bool ParseInt(const QString& text, long long* out);
 
-}  // namespace ui
+}  // namespace base

@@ -1,4 +1,4 @@
-#include "ui/SaveFile.h"
+#include "base/SaveFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,9 +12,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include "ui/RegularFile.h"
+#include "base/RegularFile.h"
 
-namespace ui {
+namespace base {
 
 namespace {
 
@@ -294,4 +294,4 @@ PairSave SaveFilePair(const QString& first, const QByteArray& firstBytes, const 
     return CommitTogether(a, b);
 }
 
-}  // namespace ui
+}  // namespace base

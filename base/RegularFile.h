@@ -9,7 +9,7 @@
 
 #include <sys/types.h>
 
-namespace ui {
+namespace base {
 
 // Why a path of this type is no file to read or write: "It is a folder", "It is a named pipe,
 // not a file", ... Empty for a regular file.
@@ -32,4 +32,4 @@ struct FileBytes {
 };
 FileBytes ReadRegularFile(const QString& path, qint64 limit);
 
-}  // namespace ui
+}  // namespace base

@@ -11,9 +11,9 @@
 #include <limits>
 #include <vector>
 
-#include "ui/PageArray.h"
+#include "base/PageArray.h"
 
-namespace ui {
+namespace base {
 
 struct ValueRange {
     float low = std::numeric_limits<float>::infinity();
@@ -67,4 +67,4 @@ private:
     ValueRange all_;
 };
 
-}  // namespace ui
+}  // namespace base

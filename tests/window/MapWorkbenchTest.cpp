@@ -19,9 +19,9 @@ namespace {
 using calibration::WriteMark;
 using Mark = StringGrid::CellMark;
 
-class MapEditingTest : public CalibrationWindowTest {
+class MapWorkbenchTest : public CalibrationWindowTest {
 protected:
-    MapEditingTest() { autoStart = false; }
+    MapWorkbenchTest() { autoStart = false; }
 
     // The simulated ECU starts with `image`; the window reads it and shows `page`. Echoes of
     // writes to the addresses in `held` are swallowed (the writes themselves are stored).
@@ -97,7 +97,7 @@ sim::Image KnownImage()
     return image;
 }
 
-TEST_F(MapEditingTest, AValueTypedIntoThreeSelectedCellsIsThreeWritesAndTheEcuHoldsThem)
+TEST_F(MapWorkbenchTest, AValueTypedIntoThreeSelectedCellsIsThreeWritesAndTheEcuHoldsThem)
 {
     Start(KnownImage(), calibration::PageIgnition);
     StringGrid* grid = form->MapGrid[7];
@@ -137,7 +137,7 @@ TEST_F(MapEditingTest, AValueTypedIntoThreeSelectedCellsIsThreeWritesAndTheEcuHo
     EXPECT_EQ(ui::BeepCount(), beeps + 1);
 }
 
-TEST_F(MapEditingTest, ARangeDraggedWithTheMouseTakesTheTypedValue)
+TEST_F(MapWorkbenchTest, ARangeDraggedWithTheMouseTakesTheTypedValue)
 {
     Start(KnownImage(), calibration::PageTemp);
     StringGrid* grid = form->MapGrid[1];
@@ -159,7 +159,7 @@ TEST_F(MapEditingTest, ARangeDraggedWithTheMouseTakesTheTypedValue)
     EXPECT_TRUE(EcuHolds({{190, 7}, {191, 7}, {192, 7}, {193, 7}}));
 }
 
-TEST_F(MapEditingTest, InterpolationSendsTheLineAndUndoAndRedoSendItsBytesBackAndForth)
+TEST_F(MapWorkbenchTest, InterpolationSendsTheLineAndUndoAndRedoSendItsBytesBackAndForth)
 {
     sim::Image image = KnownImage();
     image[30] = 12;   // map 7, columns 10 to 15: 12, 0, 0, 0, 0, 27
@@ -211,7 +211,7 @@ TEST_F(MapEditingTest, InterpolationSendsTheLineAndUndoAndRedoSendItsBytesBackAn
     ASSERT_TRUE(EcuHolds(line));
 }
 
-TEST_F(MapEditingTest, StepsMoveByTheMapsDisplayUnitAndAreRefusedWholeAtTheEdge)
+TEST_F(MapWorkbenchTest, StepsMoveByTheMapsDisplayUnitAndAreRefusedWholeAtTheEdge)
 {
     Start(KnownImage(), calibration::PageFuel);
     StringGrid* grid = form->MapGrid[6];   // doubled: one step is 2 on screen
@@ -251,7 +251,7 @@ TEST_F(MapEditingTest, StepsMoveByTheMapsDisplayUnitAndAreRefusedWholeAtTheEdge)
     EXPECT_TRUE(WaitForWrites(mark, 0).empty());
 }
 
-TEST_F(MapEditingTest, ARowCopiedOutIsTabSeparatedAndARowPastedInIsWritten)
+TEST_F(MapWorkbenchTest, ARowCopiedOutIsTabSeparatedAndARowPastedInIsWritten)
 {
     Start(KnownImage(), calibration::PageTemp);
     StringGrid* from = form->MapGrid[1];
@@ -281,7 +281,7 @@ TEST_F(MapEditingTest, ARowCopiedOutIsTabSeparatedAndARowPastedInIsWritten)
     EXPECT_EQ(to->Cells(0, 1), QStringLiteral("0"));
 }
 
-TEST_F(MapEditingTest, ACellIsMarkedUntilItsEchoAndShowsWhatTheEcuStored)
+TEST_F(MapWorkbenchTest, ACellIsMarkedUntilItsEchoAndShowsWhatTheEcuStored)
 {
     Start(KnownImage(), calibration::PageFuel);
     held1 = 159;   // map 6, column 3
@@ -309,7 +309,7 @@ TEST_F(MapEditingTest, ACellIsMarkedUntilItsEchoAndShowsWhatTheEcuStored)
     EXPECT_EQ(form->EepromImage[159], 50);
 }
 
-TEST_F(MapEditingTest, ACellWhoseEchoNeverComesStaysMarkedAndSoDoesEverythingAfterIt)
+TEST_F(MapWorkbenchTest, ACellWhoseEchoNeverComesStaysMarkedAndSoDoesEverythingAfterIt)
 {
     Start(KnownImage(), calibration::PageTemp);
     held1 = 192;   // map 1, column 4, the middle of three
@@ -347,7 +347,7 @@ TEST_F(MapEditingTest, ACellWhoseEchoNeverComesStaysMarkedAndSoDoesEverythingAft
     EXPECT_EQ(grid->CellMarkAt(5, 1), Mark::Failed);
 }
 
-TEST_F(MapEditingTest, ASettingIsMarkedLikeACell)
+TEST_F(MapWorkbenchTest, ASettingIsMarkedLikeACell)
 {
     Start(KnownImage(), calibration::PageSetup);
     QLineEdit* edit = form->SettingEdit.at(443);

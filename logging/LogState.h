@@ -1,0 +1,30 @@
+// What the window knows of the log on display besides its values, which are the chart's series:
+// when each sample was taken, and whether a file holds the log. Every change of log goes through
+// one of the transitions below, so the times and the flag always belong to the log on the chart.
+#pragma once
+
+#include "logging/LogTimes.h"
+
+namespace logging {
+
+class LogState {
+public:
+    // Start Logging: a new, empty log that records its times; nothing in it to lose yet.
+    void StartRecording();
+    // A log read from a file: its times are nominal, and the file holds it.
+    void AdoptLoaded();
+    // Sample `index` was just appended to the chart, taken at `at`: no file has it.
+    void RecordSample(int index, SampleTimes::Clock::time_point at);
+    // A file now holds every sample of the log.
+    void MarkSaved();
+
+    // The log holds samples no file has: closing or replacing it would lose them.
+    bool Unsaved(int samples) const { return unsaved_ && samples > 0; }
+    const SampleTimes& Times() const { return times_; }
+
+private:
+    SampleTimes times_;
+    bool unsaved_ = false;
+};
+
+}  // namespace logging
