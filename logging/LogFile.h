@@ -33,7 +33,7 @@ public:
 
 // Writes the log. Rows are the points all series hold (the series are meant to be equal; the
 // shortest bounds the rows so nothing past a series' end is read). The save never costs the old
-// file: see ui/SaveFile.h. On failure returns false and, when error is given, a message naming
+// file: see base/SaveFile.h. On failure returns false and, when error is given, a message naming
 // the file and the reason.
 bool WriteLogFile(const LogStore& store, const QString& path, QString* error);
 
