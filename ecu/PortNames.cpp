@@ -95,7 +95,7 @@ PortWatch::PortWatch(PortFolders folders, QObject* parent)
     : QObject(parent), folders_(std::move(folders)), watcher_(new QFileSystemWatcher(this))
 {
     settle_.setSingleShot(true);
-    settle_.setInterval(100);   // udev makes the node first and its by-id link a moment later
+    settle_.setInterval(25);   // udev makes the node first and its by-id link a moment later
     connect(&settle_, &QTimer::timeout, this, [this] {
         Watch();
         Rebuild();
