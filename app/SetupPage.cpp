@@ -258,22 +258,33 @@ void TForm1::PortOpenAttempt()
 void TForm1::PortsChanged(const QStringList& names, const QStringList& appeared)
 {
     static_cast<PortBox*>(ComboBox1)->SetNames(names);
-    if (ZComm1->Connected() || appeared.isEmpty()) return;
-    // The port wanted is back (its by-id name, or its own): look for the ECU there now rather
-    // than at the next probe.
-    const QString wanted = ZComm1->Port();
-    const QString wantedPath = QFileInfo(QString::fromStdString(serial::resolvePortName(wanted.toStdString()))).absoluteFilePath();
-    for (const QString& name : appeared) {
-        if (name == wanted || QFileInfo(name).absoluteFilePath() == wantedPath) {
-            Line->Open();
-            if (ZComm1->Connected()) SendCommand('V', 0, 0);
-            return;
+    if (ZComm1->Connected()) return;
+    // The port wanted is there again, under its own name or under the stable name it was
+    // remembered by (an adapter back as /dev/ttyUSB1 instead of ttyUSB0): look for the ECU there
+    // now rather than at the next probe.
+    auto isDevice = [](const QString& name) {
+        return serial::looksLikeSerialDevice(serial::resolvePortName(name.toStdString()));
+    };
+    const QString stable = RememberedPort();
+    QString found;
+    if (isDevice(ZComm1->Port()))
+        found = ZComm1->Port();
+    else if (stable != ZComm1->Port() && !serial::StableName(stable, PortPlaces).isEmpty() && isDevice(stable))
+        found = stable;
+    if (!found.isEmpty()) {
+        if (found != ZComm1->Port()) {
+            const QSignalBlocker quiet(ComboBox1);
+            ComboBox1->setEditText(found);
+            ZComm1->SetPort(found);
         }
+        Line->Open();
+        if (ZComm1->Connected()) SendCommand('V', 0, 0);
+        return;
     }
     // Another port came: perhaps the adapter, back under another name.
     QStringList serialOnes;
     for (const QString& name : appeared)
-        if (serial::looksLikeSerialDevice(serial::resolvePortName(name.toStdString()))) serialOnes << name;
+        if (isDevice(name)) serialOnes << name;
     if (serialOnes.isEmpty()) return;
     PortAppeared = QStringLiteral("A new port appeared: %1. If it is the ECU's adapter, pick it from the list.")
                        .arg(serialOnes.join(QStringLiteral(", ")));

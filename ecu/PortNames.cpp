@@ -126,8 +126,9 @@ void PortWatch::Watch()
 
 void PortWatch::Rebuild()
 {
+    // Told even when the names are the same: a name may now lead to another device (a by-id
+    // link made again for an adapter plugged back in).
     const QStringList names = OfferedPortNames(folders_);
-    if (names == names_) return;
     QStringList appeared;
     for (const QString& name : names)
         if (!names_.contains(name)) appeared << name;

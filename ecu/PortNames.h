@@ -39,10 +39,11 @@ public:
     explicit PortWatch(PortFolders folders = {}, QObject* parent = nullptr);
 
     const QStringList& Names() const { return names_; }
-    // Builds the list now; OnChanged hears of it when it differs from the last one.
+    // Builds the list now and tells OnChanged.
     void Rebuild();
 
-    // The new list and the names in it that were not in the last one.
+    // The list, after a change in the folders or a Rebuild, and the names in it that were not in
+    // the last one.
     std::function<void(const QStringList& names, const QStringList& appeared)> OnChanged;
 
 private:

@@ -342,6 +342,34 @@ TEST_F(PortListTest, AnAdapterPluggedInAfterStartIsListedAndTheRememberedOneIsCo
     EXPECT_EQ(form->ComboBox1->currentText(), adapter);
 }
 
+TEST_F(PortListTest, AnAdapterBackUnderAnotherNameIsFoundByItsStableName)
+{
+    TForm1::PortPlaces.dev = Path(QStringLiteral("dev"));
+    TForm1::PortPlaces.byId = Path(QStringLiteral("dev/serial/by-id"));
+    const QString stable = Path(QStringLiteral("dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KQX7Z-if00-port0"));
+    StartSim();
+    Link(Path(QStringLiteral("dev/ttyUSB0")), ecu->SlavePath());
+    Link(stable, ecu->SlavePath());
+    StartWindow();
+    ASSERT_TRUE(WaitForReadComplete());
+    TypeAndEnter(Path(QStringLiteral("dev/ttyUSB0")));   // chosen by its plain name
+    ASSERT_TRUE(WaitForReadComplete());
+
+    // Pulled out: udev removes its names; plugged in again, it comes back as ttyUSB1.
+    ecu->Unplug();
+    ::unlink(Path(QStringLiteral("dev/ttyUSB0")).toLocal8Bit().constData());
+    ::unlink(stable.toLocal8Bit().constData());
+    ASSERT_TRUE(WaitFor([&] { return form->ReadPending == 1 && form->ZComm1->Connected() == 0; }, 2000));
+    Pump(300);
+    ASSERT_TRUE(ecu->Replug());
+    Link(Path(QStringLiteral("dev/ttyUSB1")), ecu->SlavePath());
+    Link(stable, ecu->SlavePath());
+    ASSERT_TRUE(WaitForReadComplete(3000)) << form->ZComm1->Port().toStdString() << " " << form->ZComm1->Connected()
+                                           << " " << Reason().toStdString() << " " << TForm1::RememberedPort().toStdString();
+    EXPECT_EQ(form->ZComm1->Port(), stable);
+    EXPECT_EQ(form->ComboBox1->currentText(), stable);
+}
+
 TEST_F(PortListTest, TheSimulatedAdapterHearsTheLowLatencyRequestAndAnswersSooner)
 {
     sim::SimOptions options;
