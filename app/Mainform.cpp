@@ -27,6 +27,7 @@
 #include "logging/LogViewer.h"
 #include "ui/PageControl.h"
 #include "ui/StatusBar.h"
+#include "ui/PortBox.h"
 #include "ui/StringGrid.h"
 
 protocol::ReplyAssembler Reception{};
@@ -155,15 +156,14 @@ void TForm1::BuildShell()
     layout->addWidget(StatusBar1);
 
     // The port box lives on the Setup page; its page builder places it.
-    ComboBox1 = new QComboBox;
+    ComboBox1 = new PortBox;
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
     ComboBox1->setAccessibleName(QStringLiteral("Serial port"));
     ComboBox1->setEditable(true);
     ComboBox1->setInsertPolicy(QComboBox::NoInsert);
     ComboBox1->addItems(serial::OfferedPortNames());
     ComboBox1->setEditText(QStringLiteral("COM1"));
-    // Every change of the text, picked from the list or typed key by key, changes the port.
-    connect(ComboBox1, &QComboBox::editTextChanged, this, [this] { ComboBox1Change(ComboBox1); });
+    // When a typed or picked name becomes the port is the Setup page's matter (BuildPortControls).
 
     // Hidden buttons: never visible, their handlers are used directly.
     auto hidden = [this](const char* name, QWidget* parentPage) {
@@ -298,9 +298,6 @@ void TForm1::ComboBox1Change(QObject*)
     ThreadedTimer1->SetEnabled(false);
     ZComm1->SetPort(ComboBox1->currentText());
     Line->Open();
-    // A name that is not a serial line is refused without being opened; say why where the
-    // name is typed.
-    ComboBox1->setToolTip(ZComm1->Connected() ? QString() : ZComm1->OpenError());
     ResetLink(ecu::kResetOnPortChange);
     SendCommand('V', 0, 0);
     // The probe looks for the ECU on the new port every second until it answers, as at start:

@@ -17,6 +17,7 @@
 #include "calibration/WriteMarks.h"
 #include "ecu/Exchanges.h"
 #include "ecu/LinkState.h"
+#include "ecu/PortNames.h"
 #include "ecu/Protocol.h"
 #include "logging/LogState.h"
 #include "ui/Dialogs.h"
@@ -29,6 +30,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QTimer;
 class QSlider;
 class LineOwner;
 class LogChart;
@@ -56,7 +58,7 @@ public:
     PageControl* PageControl1 = nullptr;
     std::array<QWidget*, 7> TabSheet{};         // TabSheet1..TabSheet7 (index = tab index)
     StatusBar* StatusBar1 = nullptr;
-    QComboBox* ComboBox1 = nullptr;
+    QComboBox* ComboBox1 = nullptr;             // a PortBox
     QPushButton* Button9 = nullptr;             // hidden: read from address 20
     QPushButton* Button10 = nullptr;            // hidden: decode the image onto the pages
     QPushButton* Button11 = nullptr;            // hidden: full read
@@ -191,6 +193,19 @@ public:
     void Button8Click(QObject* Sender);         // calibration save
     void Button5Click(QObject* Sender);         // SET TPS MIN
     void Button6Click(QObject* Sender);         // SET TPS MAX
+    // The port: a name typed counts once finished (Enter, a pick from the list, or a pause on a
+    // name that is a serial device); the choice is remembered; why a port cannot be opened is
+    // said under the box and in status panel 3 (PortPanel).
+    QLabel* lblPortReason = nullptr;
+    QTimer* PortTypingPause = nullptr;          // about 0.7 s after the last key
+    serial::PortWatch* PortList = nullptr;      // the list follows the devices that come and go
+    static constexpr int PortPanel = 3;         // the error panel: nothing else writes it while no port is open
+    // Where the port list looks; tests point it at folders of their own before making a window.
+    inline static serial::PortFolders PortPlaces{};
+    void PortChosen(const QString& name, bool sayInBox);
+    void PortOpenAttempt();                     // after every open, whoever asked for it
+    void PortsChanged(const QStringList& names, const QStringList& appeared);
+    static QString RememberedPort();            // "COM1" until the user has chosen one
 
     // ---- logging (LoggingPage.cpp) -----------------------------------------------------------
     void Button1Click(QObject* Sender);         // Start Logging
@@ -240,6 +255,11 @@ private:
     void BuildLoggingPage();
     void PlaceChannelBoxes();
     void BuildSetupPage();
+    void BuildPortControls(QWidget* page);
+    QString PortPanelText;                      // the text this window last put in PortPanel
+    bool PortChoiceInBox = false;               // the open under way was chosen this moment
+    bool PortJustPicked = false;                // a pick's Enter is not a second choice
+    QString PortAppeared;                       // said under the box while the port is missing
     void BuildComponents();
     void ShowLinkLost();
     void FinishLineWork();                      // closing: let queued writes reach the ECU

@@ -1,21 +1,32 @@
-// The Setup page: settings, throttle calibration, description, calibration files, port box.
+// The Setup page: settings, throttle calibration, description, calibration files, the port.
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QMetaObject>
+#include <QPointer>
 #include <QPushButton>
+#include <QSettings>
+#include <QSignalBlocker>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/Mainform.h"
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ThrottleCalibration.h"
 #include "ecu/LineOwner.h"
+#include "ecu/PortNames.h"
+#include "ecu/PortTrouble.h"
+#include "ecu/SerialPlatform.h"
 #include "ecu/Threadedtimer.h"
+#include "ecu/Zcomm.h"
 #include "ui/Beep.h"
 #include "ui/Dialogs.h"
 #include "ui/PageControl.h"
+#include "ui/PortBox.h"
 #include "ui/StatusBar.h"
 
 namespace {
@@ -108,14 +119,177 @@ void TForm1::BuildSetupPage()
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(Button7); });
     connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
 
+    BuildPortControls(page);
+}
+
+// ---- the port ----------------------------------------------------------------------------
+
+namespace {
+
+// Per user; the one thing the program keeps between runs besides the files the user saves.
+QSettings PortSettings() { return QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix IO")); }
+const QString PortKey = QStringLiteral("port");
+
+}  // namespace
+
+QString TForm1::RememberedPort()
+{
+    const QString port = PortSettings().value(PortKey).toString();
+    return port.isEmpty() ? QStringLiteral("COM1") : port;
+}
+
+void TForm1::BuildPortControls(QWidget* page)
+{
     auto* portGroup = new QGroupBox(QStringLiteral("Port"), page);
     portGroup->setObjectName(QStringLiteral("grpPort"));
-    auto* row = new QHBoxLayout(portGroup);
+    portGroup->setAccessibleName(QStringLiteral("Port"));
+    auto* column = new QVBoxLayout(portGroup);
+    auto* row = new QHBoxLayout;
     auto* label = new QLabel(QStringLiteral("Serial port:"), portGroup);
     label->setBuddy(ComboBox1);
     row->addWidget(label);
     row->addWidget(ComboBox1, 1);
-    portGroup->setGeometry(540, 490, 242, 56);
+    column->addLayout(row);
+    // Why the port cannot be opened and what to do about it, where the user looks for the port.
+    lblPortReason = new QLabel(portGroup);
+    lblPortReason->setObjectName(QStringLiteral("lblPortReason"));
+    lblPortReason->setAccessibleName(QStringLiteral("Port problem"));
+    lblPortReason->setWordWrap(true);
+    lblPortReason->setTextInteractionFlags(Qt::TextSelectableByMouse);   // the command can be copied
+    lblPortReason->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblPortReason->hide();
+    column->addWidget(lblPortReason, 1);
+    portGroup->setGeometry(540, 300, 242, 246);
+
+    // The port chosen last time, by its stable name where it has one; COM1 on the first start.
+    auto* box = static_cast<PortBox*>(ComboBox1);
+    {
+        const QSignalBlocker quiet(box);
+        box->setEditText(RememberedPort());
+    }
+    ZComm1->SetPort(box->currentText());
+    ZComm1->OnOpenAttempt = [this](TZComm*) { PortOpenAttempt(); };
+
+    PortList = new serial::PortWatch(PortPlaces, this);
+    PortList->setObjectName(QStringLiteral("PortList"));
+    box->SetNames(PortList->Names());
+    PortList->OnChanged = [this](const QStringList& names, const QStringList& appeared) { PortsChanged(names, appeared); };
+    box->OnDropDown = [this] { PortList->Rebuild(); };
+
+    // A name being typed is not yet a port: /dev/ttyUSB1 on the way to /dev/ttyUSB10 must not be
+    // opened and sent a probe. It counts on Enter, on a pick from the list, or after a pause
+    // when it names a serial device.
+    PortTypingPause = new QTimer(this);
+    PortTypingPause->setObjectName(QStringLiteral("PortTypingPause"));
+    PortTypingPause->setSingleShot(true);
+    PortTypingPause->setInterval(700);
+    connect(box, &QComboBox::editTextChanged, this, [this] { PortTypingPause->start(); });
+    connect(PortTypingPause, &QTimer::timeout, this, [this] {
+        const QString name = ComboBox1->currentText();
+        if (name == ZComm1->Port() && ZComm1->Connected()) return;
+        if (name.size() > serial::kMaxPortNameLength) return;
+        if (!serial::looksLikeSerialDevice(serial::resolvePortName(name.toStdString()))) return;
+        PortChosen(name, false);
+    });
+    // One choice per key: the Enter that picks an item may also reach the line edit, and the line
+    // edit may tell its Enter more than once.
+    auto chosen = [this](const QString& name) {
+        if (PortJustPicked) return;
+        PortJustPicked = true;
+        QTimer::singleShot(0, this, [this] { PortJustPicked = false; });
+        PortChosen(name, true);
+    };
+    connect(box, &QComboBox::activated, this, [this, chosen](int index) { chosen(ComboBox1->itemText(index)); });
+    connect(box->lineEdit(), &QLineEdit::returnPressed, this, [this, chosen] { chosen(ComboBox1->currentText()); });
+}
+
+void TForm1::PortChosen(const QString& name, bool sayInBox)
+{
+    PortTypingPause->stop();
+    // Remembered by the name that stays the same when the adapter comes back as another
+    // /dev/ttyUSBn, where there is one; else as chosen.
+    const QString stable = serial::StableName(QString::fromStdString(serial::resolvePortName(name.toStdString())),
+                                              PortPlaces);
+    PortSettings().setValue(PortKey, stable.isEmpty() ? name : stable);
+    if (ComboBox1->currentText() != name) {
+        const QSignalBlocker quiet(ComboBox1);
+        ComboBox1->setEditText(name);
+    }
+    PortAppeared.clear();
+    PortChoiceInBox = sayInBox;
+    ComboBox1Change(ComboBox1);
+    PortChoiceInBox = false;
+}
+
+void TForm1::PortOpenAttempt()
+{
+    if (ZComm1->Connected()) {
+        lblPortReason->clear();
+        lblPortReason->hide();
+        ComboBox1->setToolTip(QString());
+        if (!PortPanelText.isEmpty() && StatusBar1->PanelText(PortPanel) == PortPanelText)
+            StatusBar1->SetPanelText(PortPanel, QString());
+        PortPanelText.clear();
+        PortAppeared.clear();
+        return;
+    }
+    const serial::OpenFailure& failure = ZComm1->OpenFailure();
+    const QStringList present =
+        failure.kind == serial::OpenFailure::Kind::Missing ? serial::PresentPorts(PortPlaces) : QStringList();
+    const serial::PortTrouble trouble = serial::DescribeOpenFailure(ZComm1->Port(), failure, ZComm1->OpenError(), present);
+    lblPortReason->setText(PortAppeared.isEmpty() ? trouble.line : trouble.line + QLatin1Char('\n') + PortAppeared);
+    lblPortReason->show();
+    ComboBox1->setToolTip(trouble.line);
+    // Written on every failed attempt (about once a second while the probe looks), so that a
+    // file error that took the panel meanwhile gives it back.
+    StatusBar1->SetPanelText(PortPanel, trouble.panel);
+    PortPanelText = trouble.panel;
+    // A box only for the port the user has just chosen; the probe's attempts say it quietly.
+    if (PortChoiceInBox) {
+        PortChoiceInBox = false;
+        const QString text = trouble.line;
+        QPointer<TForm1> self(this);
+        // After the handler that chose the port has returned: the box's own event loop must not
+        // run inside the combo box's signal.
+        QMetaObject::invokeMethod(this, [self, text] { if (self) ui::ShowError(self, text); }, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::PortsChanged(const QStringList& names, const QStringList& appeared)
+{
+    static_cast<PortBox*>(ComboBox1)->SetNames(names);
+    if (ZComm1->Connected()) return;
+    // The port wanted is there again, under its own name or under the stable name it was
+    // remembered by (an adapter back as /dev/ttyUSB1 instead of ttyUSB0): look for the ECU there
+    // now rather than at the next probe.
+    auto isDevice = [](const QString& name) {
+        return serial::looksLikeSerialDevice(serial::resolvePortName(name.toStdString()));
+    };
+    const QString stable = RememberedPort();
+    QString found;
+    if (isDevice(ZComm1->Port()))
+        found = ZComm1->Port();
+    else if (stable != ZComm1->Port() && !serial::StableName(stable, PortPlaces).isEmpty() && isDevice(stable))
+        found = stable;
+    if (!found.isEmpty()) {
+        if (found != ZComm1->Port()) {
+            const QSignalBlocker quiet(ComboBox1);
+            ComboBox1->setEditText(found);
+            ZComm1->SetPort(found);
+        }
+        Line->Open();
+        if (ZComm1->Connected()) SendCommand('V', 0, 0);
+        return;
+    }
+    // Another port came: perhaps the adapter, back under another name.
+    QStringList serialOnes;
+    for (const QString& name : appeared)
+        if (isDevice(name)) serialOnes << name;
+    if (serialOnes.isEmpty()) return;
+    PortAppeared = QStringLiteral("A new port appeared: %1. If it is the ECU's adapter, pick it from the list.")
+                       .arg(serialOnes.join(QStringLiteral(", ")));
+    lblPortReason->setText(lblPortReason->text().section(QLatin1Char('\n'), 0, 0) + QLatin1Char('\n') + PortAppeared);
+    lblPortReason->show();
 }
 
 void TForm1::Button8Click(QObject*)

@@ -4,6 +4,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <grp.h>
+#include <linux/serial.h>
+#include <pwd.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 namespace serial {
@@ -173,20 +177,141 @@ bool isSomeonesTerminal(dev_t device)
     return found;
 }
 
+namespace {
+
+struct Refusal {
+    OpenFailure::Kind kind;
+    std::string what;
+};
+
+// The kind of character device, as the kernel files it (tty, mem, misc, input, ...).
+std::string deviceClass(dev_t device)
+{
+    char path[96];
+    std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u/subsystem", ::major(device), ::minor(device));
+    char target[256];
+    const ssize_t n = ::readlink(path, target, sizeof target - 1);
+    if (n <= 0) return {};
+    target[n] = 0;
+    const char* last = std::strrchr(target, '/');
+    return last ? last + 1 : target;
+}
+
+// The verdict on what a name or a descriptor is, from its status.
+std::optional<Refusal> refusalOf(const struct stat& st)
+{
+    using K = OpenFailure::Kind;
+    if (S_ISDIR(st.st_mode)) return Refusal{K::NotSerial, "a folder, not a serial line"};
+    if (S_ISREG(st.st_mode)) return Refusal{K::NotSerial, "an ordinary file, not a serial line"};
+    if (S_ISBLK(st.st_mode)) return Refusal{K::NotSerial, "a disk or other block device, not a serial line"};
+    if (!S_ISCHR(st.st_mode)) return Refusal{K::NotSerial, "not a serial device"};
+    const unsigned maj = ::major(st.st_rdev);
+    const unsigned min = ::minor(st.st_rdev);
+    // /dev/tty, /dev/console, /dev/ptmx and their kin: the terminals of this computer.
+    if (maj == 5) return Refusal{K::NotSerial, "a terminal of this computer, not a serial line"};
+    if (maj == 4 && min < 64) return Refusal{K::NotSerial, "a virtual console, not a serial line"};
+    if (!isSerialOrPseudoTerminal(st.st_rdev)) {
+        const std::string kind = deviceClass(st.st_rdev);
+        return Refusal{K::NotSerial, kind.empty() ? std::string("a device that is not a serial line")
+                                                  : "a device of the kind '" + kind + "', not a serial line"};
+    }
+    if (isSomeonesTerminal(st.st_rdev))
+        return Refusal{K::PeoplesTerminal, "a terminal in use (someone's controlling terminal)"};
+    return std::nullopt;
+}
+
+std::function<void(const std::string&)>& beforeOpenHook()
+{
+    static std::function<void(const std::string&)> hook;
+    return hook;
+}
+
+std::atomic<LatencyDriver*> chosenLatencyDriver{nullptr};
+
+// Whether the user of this program is listed in the group, though this login does not carry it
+// (added to it after logging in).
+bool listedButNotInSession(gid_t gid)
+{
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)) + 1);
+    const int n = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    for (int i = 0; i < n; ++i)
+        if (groups[static_cast<std::size_t>(i)] == gid) return false;
+    if (::getegid() == gid) return false;
+    const passwd* user = ::getpwuid(::geteuid());
+    const group* g = ::getgrgid(gid);
+    if (!user || !g) return false;
+    if (user->pw_gid == gid) return true;
+    for (char** member = g->gr_mem; member && *member; ++member)
+        if (std::strcmp(*member, user->pw_name) == 0) return true;
+    return false;
+}
+
+}  // namespace
+
 std::optional<std::string> deviceRefusal(const std::string& path)
 {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return std::string(std::strerror(errno));
-    if (!S_ISCHR(st.st_mode)) return std::string("not a serial device");
-    const unsigned maj = ::major(st.st_rdev);
-    const unsigned min = ::minor(st.st_rdev);
-    // /dev/tty, /dev/console, /dev/ptmx and their kin: the terminals of this computer.
-    if (maj == 5) return std::string("a terminal of this computer, not a serial line");
-    if (maj == 4 && min < 64) return std::string("a virtual console, not a serial line");
-    if (!isSerialOrPseudoTerminal(st.st_rdev)) return std::string("not a serial line");
-    if (isSomeonesTerminal(st.st_rdev)) return std::string("a terminal in use (someone's controlling terminal)");
+    if (const auto refusal = refusalOf(st)) return refusal->what;
     return std::nullopt;
 }
+
+bool looksLikeSerialDevice(const std::string& path)
+{
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    const auto refusal = refusalOf(st);
+    return !refusal || refusal->kind != OpenFailure::Kind::NotSerial;
+}
+
+std::vector<std::pair<long, std::string>> holdersOf(dev_t device)
+{
+    std::vector<std::pair<long, std::string>> holders;
+    DIR* proc = ::opendir("/proc");
+    if (!proc) return holders;
+    while (const dirent* entry = ::readdir(proc)) {
+        if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+        const std::string base = std::string("/proc/") + entry->d_name;
+        DIR* fds = ::opendir((base + "/fd").c_str());
+        if (!fds) continue;   // another user's process: not ours to look into
+        bool holds = false;
+        while (const dirent* fd = ::readdir(fds)) {
+            if (fd->d_name[0] == '.') continue;
+            struct stat st;
+            if (::stat((base + "/fd/" + fd->d_name).c_str(), &st) == 0 && S_ISCHR(st.st_mode) && st.st_rdev == device) {
+                holds = true;
+                break;
+            }
+        }
+        ::closedir(fds);
+        if (!holds) continue;
+        std::string name;
+        if (FILE* f = std::fopen((base + "/comm").c_str(), "re")) {
+            char buffer[64] = {};
+            if (std::fgets(buffer, sizeof buffer, f)) name = buffer;
+            std::fclose(f);
+        }
+        while (!name.empty() && (name.back() == '\n' || name.back() == ' ')) name.pop_back();
+        holders.emplace_back(std::strtol(entry->d_name, nullptr, 10), name);
+    }
+    ::closedir(proc);
+    return holders;
+}
+
+bool kernelRequestLowLatency(int fd)
+{
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return false;   // no such request (a pty, CDC-ACM on old kernels)
+    if (info.flags & ASYNC_LOW_LATENCY) return true;
+    info.flags |= ASYNC_LOW_LATENCY;
+    return ::ioctl(fd, TIOCSSERIAL, &info) == 0;
+}
+
+void setLatencyDriver(LatencyDriver* driver) { chosenLatencyDriver.store(driver); }
+
+LatencyDriver* latencyDriver() { return chosenLatencyDriver.load(); }
+
+void setBeforeOpenHook(std::function<void(const std::string& path)> hook) { beforeOpenHook() = std::move(hook); }
 
 // ---- ReceiveQueue ----
 
@@ -249,7 +374,8 @@ bool ReceiveQueue::purge(int fd, bool& wasFull)
 // ---- Port ----
 
 Port::Port(Port&& other) noexcept
-    : timeouts(other.timeouts), fd_(std::exchange(other.fd_, -1)), error_(std::move(other.error_))
+    : timeouts(other.timeouts), fd_(std::exchange(other.fd_, -1)), failure_(std::move(other.failure_)),
+      lowLatency_(other.lowLatency_)
 {
 }
 
@@ -259,47 +385,93 @@ Port& Port::operator=(Port&& other) noexcept
         close();
         fd_ = std::exchange(other.fd_, -1);
         timeouts = other.timeouts;
-        error_ = std::move(other.error_);
+        failure_ = std::move(other.failure_);
+        lowLatency_ = other.lowLatency_;
     }
     return *this;
 }
 
+bool Port::fail(OpenFailure::Kind kind, std::string reason)
+{
+    failure_.kind = kind;
+    failure_.reason = std::move(reason);
+    return false;
+}
+
 bool Port::open(const std::string& path)
 {
+    using K = OpenFailure::Kind;
     close();
-    error_.clear();
-    // Looked at before the open: opening some devices is itself an act (a watchdog arms, a
-    // terminal's line may hang up), and a refused name must leave everything as it was.
-    if (const auto refusal = deviceRefusal(path)) {
-        error_ = *refusal;
-        return false;
+    failure_ = {};
+    failure_.device = path;
+    lowLatency_ = false;
+    // A first look by name: opening some devices is itself an act (a watchdog arms, a modem
+    // answers), so what plainly is no serial line is refused without being opened.
+    struct stat named;
+    if (::stat(path.c_str(), &named) != 0) {
+        const int e = errno;
+        return fail(e == ENOENT || e == ENOTDIR ? K::Missing : e == EACCES ? K::NoPermission : K::Other,
+                    std::strerror(e));
     }
-    struct stat before;
-    if (::stat(path.c_str(), &before) != 0) {
-        error_ = std::strerror(errno);
-        return false;
+    if (const auto refusal = refusalOf(named)) {
+        failure_.what = refusal->what;
+        return fail(refusal->kind, refusal->what);
     }
+    if (const auto& hook = beforeOpenHook()) hook(path);
+
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        error_ = std::strerror(errno);
-        return false;
+        const int e = errno;
+        switch (e) {
+        case EACCES:
+        case EPERM: {
+            if (const group* g = ::getgrgid(named.st_gid); g && named.st_gid != 0) failure_.group = g->gr_name;
+            failure_.groupNeedsLogin = listedButNotInSession(named.st_gid);
+            return fail(K::NoPermission, std::strerror(e));
+        }
+        case EBUSY: {
+            const auto holders = holdersOf(named.st_rdev);
+            if (!holders.empty()) std::tie(failure_.holderPid, failure_.holder) = holders.front();
+            return fail(K::Busy, "in use by another program");
+        }
+        case ENOENT: case ENODEV: case ENXIO: case EIO:
+            // EIO: a standard port name with no UART behind it.
+            return fail(K::Missing, std::strerror(e));
+        default: return fail(K::Other, std::strerror(e));
+        }
     }
-    // The name may have come to mean another device between the look and the open.
+    // The verdict that counts is on the descriptor itself: the name may have come to mean
+    // another device since it was looked at. A refused descriptor is closed untouched.
     struct stat opened;
-    if (::fstat(fd, &opened) != 0 || opened.st_rdev != before.st_rdev || !::isatty(fd)) {
+    if (::fstat(fd, &opened) != 0) {
+        const int e = errno;
         ::close(fd);
-        error_ = "the device changed while it was being opened";
-        return false;
+        return fail(K::Other, std::strerror(e));
+    }
+    if (const auto refusal = refusalOf(opened)) {
+        ::close(fd);
+        failure_.what = refusal->what;
+        return fail(refusal->kind, refusal->what);
+    }
+    if (!::isatty(fd)) {
+        ::close(fd);
+        failure_.what = "not a terminal device";
+        return fail(K::NotSerial, failure_.what);
     }
     // flock before TIOCEXCL: a device someone else holds must be left as we found it.
     // TIOCEXCL alone is not enough: root opens an exclusive terminal regardless.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);
-        error_ = "in use by another program";
-        return false;
+        std::vector<std::pair<long, std::string>> holders = holdersOf(opened.st_rdev);
+        // This process has it open too now; the holder is whoever else has it.
+        std::erase_if(holders, [](const auto& h) { return h.first == ::getpid(); });
+        if (!holders.empty()) std::tie(failure_.holderPid, failure_.holder) = holders.front();
+        return fail(K::Busy, "in use by another program");
     }
     ::ioctl(fd, TIOCEXCL);   // fails on what is no terminal; the line settings then fail too
     fd_ = fd;
+    LatencyDriver* driver = latencyDriver();
+    lowLatency_ = driver ? driver->RequestLowLatency(fd) : kernelRequestLowLatency(fd);
     return true;
 }
 

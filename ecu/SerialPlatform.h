@@ -29,6 +29,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -82,8 +83,56 @@ std::string resolvePortName(const std::string& name);
 // Opening such a device would take over a terminal: set it raw, write frames into it.
 std::optional<std::string> deviceRefusal(const std::string& path);
 
+// Whether the path names a serial line or a pseudo-terminal's far end that exists now (whoever
+// may be using it): a name worth trying to open.
+bool looksLikeSerialDevice(const std::string& path);
+
 // Whether a device is the controlling terminal of some process, as /proc tells.
 bool isSomeonesTerminal(dev_t device);
+
+// Why an open failed, in enough detail to tell the user what to do about it.
+struct OpenFailure {
+    enum class Kind {
+        None,
+        Missing,        // no such device (not plugged in, no such port on this computer)
+        NoPermission,   // the device's modes keep this user out
+        Busy,           // another program holds it
+        NotSerial,      // it exists but is no serial line (a file, /dev/null, a console)
+        PeoplesTerminal,// a terminal someone works in
+        Other,          // anything else the system reports
+    };
+    Kind kind = Kind::None;
+    std::string device;        // the path that was opened
+    std::string reason;        // the short reason, as Port::error() gives it
+    std::string what;          // NotSerial / PeoplesTerminal: what the device is
+    std::string group;         // NoPermission: the device's group; empty when it has none we know
+    bool groupNeedsLogin = false;   // NoPermission: the user is in that group, this login is not
+    std::string holder;        // Busy: the program that holds it; empty when /proc does not tell
+    long holderPid = 0;
+};
+
+// The programs that have the device open, as /proc tells (processes of other users are hidden
+// from an unprivileged program): pairs of process id and command name.
+std::vector<std::pair<long, std::string>> holdersOf(dev_t device);
+
+// A request to the driver to hand on received bytes at once. A USB adapter otherwise collects
+// them until its latency timer runs out (16 ms by default on FTDI chips), which on a protocol of
+// short replies adds that time to every exchange. Every open asks through the one driver set
+// here; the default is the kernel's (TIOCGSERIAL/TIOCSSERIAL with ASYNC_LOW_LATENCY). A
+// pseudo-terminal cannot carry the request, so a simulated adapter stands in here to hear it.
+class LatencyDriver {
+public:
+    virtual ~LatencyDriver() = default;
+    // True when the driver now delivers with low latency (granted, or already so).
+    virtual bool RequestLowLatency(int fd) = 0;
+};
+bool kernelRequestLowLatency(int fd);
+void setLatencyDriver(LatencyDriver* driver);   // nullptr: the kernel's
+LatencyDriver* latencyDriver();                 // nullptr while it is the kernel's
+
+// Called after a port's name has been looked at and before it is opened. Only tests set it, to
+// change what the name means at the worst moment (as udev may relink a by-id name).
+void setBeforeOpenHook(std::function<void(const std::string& path)> hook);
 
 // Bytes received and not yet read. The watcher moves bytes from the device into it; the
 // window thread takes them out. Its capacity is bounded: when full, the watcher leaves
@@ -142,10 +191,16 @@ public:
     Port& operator=(Port&& other) noexcept;
 
     // Opens the path for reading and writing, non-blocking, without making it the controlling
-    // terminal, and takes it exclusively (flock, then TIOCEXCL). False when the device is
-    // missing, refused (see deviceRefusal) or held by another; error() then says why.
+    // terminal, and takes it exclusively (flock, then TIOCEXCL). The descriptor is judged
+    // (see deviceRefusal) before anything is set or written: a name relinked after it was
+    // looked at cannot slip another device in. Then low latency is asked of the driver (a
+    // refusal is no failure). False when the device is missing, refused or held by another;
+    // error() and failure() then say why.
     bool open(const std::string& path);
-    const std::string& error() const { return error_; }
+    const std::string& error() const { return failure_.reason; }
+    const OpenFailure& failure() const { return failure_; }
+    // Whether the driver granted low latency at the last open.
+    bool lowLatency() const { return lowLatency_; }
     void close();
     bool isOpen() const { return fd_ >= 0; }
     int fd() const { return fd_; }
@@ -172,8 +227,11 @@ public:
     Timeouts timeouts{0, 0, 0, 0, 0};
 
 private:
+    bool fail(OpenFailure::Kind kind, std::string reason);
+
     int fd_ = -1;
-    std::string error_;
+    OpenFailure failure_;
+    bool lowLatency_ = false;
 };
 
 }  // namespace serial

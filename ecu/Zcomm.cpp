@@ -177,6 +177,13 @@ TZComm::~TZComm()
 
 int TZComm::OpenConnection()
 {
+    const int result = Open();
+    if (OnOpenAttempt) OnOpenAttempt(this);
+    return result;
+}
+
+int TZComm::Open()
+{
     // Opening over an open connection would orphan its watcher and keep its device locked.
     if (portHandle_.isOpen() || watcher_) CloseConnection();
 

@@ -108,6 +108,10 @@ public:
     int32_t OutQueue() const;
     // Why the last OpenConnection failed ("" after a successful one).
     QString OpenError() const { return openError_; }
+    // The same in detail: what the device is, who holds it, which group may use it.
+    const serial::OpenFailure& OpenFailure() const { return portHandle_.failure(); }
+    // Whether the driver granted low latency at the last successful open.
+    bool LowLatency() const { return portHandle_.isOpen() && portHandle_.lowLatency(); }
     // The device the last successful OpenConnection opened, as an absolute path: what to look
     // for again when that device goes away (Port "COM1" may mean a file here or /dev/ttyS0).
     QString OpenedPath() const { return openedPath_; }
@@ -119,6 +123,9 @@ public:
     // the far end of a pseudo-terminal closed), after the bytes that came before it were offered
     // through OnDataAvailable. The connection stays open until its owner closes it.
     std::function<void(TZComm* Sender)> OnHangUp;
+    // Raised after every OpenConnection, whatever its outcome (Connected, OpenError tell it), so
+    // that the owner can say why a port cannot be had whoever asked for it to be opened.
+    std::function<void(TZComm* Sender)> OnOpenAttempt;
 
     // Operations: integer results, nonzero meaning success.
     int OpenConnection();
@@ -145,6 +152,7 @@ public:
 
 private:
     friend class TCommThread;
+    int Open();
 
     QString port_;
     int32_t baudRate_ = 9600;

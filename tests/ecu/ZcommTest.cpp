@@ -569,3 +569,36 @@ TEST(ZcommTest, HangUpIsRaisedOnceAfterTheLastBytes)
     EXPECT_EQ(comm.WriteCommFrame(&byte, 1, 0), -1);   // writes say the device has gone
     comm.CloseConnection();
 }
+
+// What a failed open tells, for the user's sake; and a driver that cannot do low latency (a
+// pseudo-terminal has no such request) leaves the port open all the same.
+TEST(ZcommTest, AFailedOpenSaysWhatTheDeviceIsAndARefusedLowLatencyIsNoFailure)
+{
+    using K = serial::OpenFailure::Kind;
+    QTemporaryDir dir;
+    const QString file = dir.filePath("calibration.qxe");
+    { QFile f(file); ASSERT_TRUE(f.open(QIODevice::WriteOnly)); }
+    struct Case {
+        QString port;
+        K kind;
+        const char* what;
+    };
+    for (const Case& c : {Case{"/dev/null", K::NotSerial, "'mem'"}, Case{file, K::NotSerial, "ordinary file"},
+                          Case{dir.path(), K::NotSerial, "folder"}, Case{dir.filePath("ttyUSB9"), K::Missing, ""}}) {
+        TZComm comm;
+        comm.SetPort(c.port);
+        EXPECT_EQ(comm.OpenConnection(), 0) << c.port.toStdString();
+        EXPECT_EQ(comm.OpenFailure().kind, c.kind) << c.port.toStdString();
+        EXPECT_NE(comm.OpenFailure().what.find(c.what), std::string::npos) << comm.OpenFailure().what;
+        EXPECT_EQ(comm.OpenFailure().device, c.port.toStdString());
+    }
+
+    Pty pty;
+    serial::setLatencyDriver(nullptr);   // the kernel's, which a pseudo-terminal turns down
+    TZComm comm;
+    comm.SetPort(QString::fromStdString(pty.path));
+    ASSERT_NE(comm.OpenConnection(), 0);
+    EXPECT_FALSE(comm.LowLatency());
+    EXPECT_EQ(comm.WriteCommByte('q'), 1);
+    EXPECT_EQ(pty.receive(1), Bytes{'q'});
+}

@@ -283,10 +283,11 @@ TEST_F(LinkTest, TypingADevicePathNeverTakesOverAPersonsTerminal)
     box->setFocus();
     box->clear();
     QTest::keyClicks(box, QString::fromStdString(shell.Path()));
-    Pump(50);
+    // A pause on a name that is a terminal device tries it, and says why it is refused.
+    EXPECT_TRUE(WaitFor([&] { return form->ComboBox1->toolTip().contains(QStringLiteral("in use")); }, 2000))
+        << form->ComboBox1->toolTip().toStdString();
     EXPECT_EQ(form->ComboBox1->currentText(), QString::fromStdString(shell.Path()));
     EXPECT_EQ(form->ZComm1->Connected(), 0);
-    EXPECT_TRUE(form->ComboBox1->toolTip().contains(QStringLiteral("in use"))) << form->ComboBox1->toolTip().toStdString();
     const termios after = shell.Settings();
     EXPECT_EQ(before.c_lflag, after.c_lflag);
     EXPECT_EQ(before.c_iflag, after.c_iflag);
@@ -310,6 +311,7 @@ TEST_F(LinkTest, APortWhoseEcuAnswersOnlyLaterIsProbedUntilItDoes)
     QLineEdit* box = form->ComboBox1->lineEdit();
     box->clear();
     QTest::keyClicks(box, QStringLiteral("COM1"));
+    QTest::keyClick(box, Qt::Key_Return);   // the same port chosen again: opened afresh
     Pump(1500);   // the port change's 'V' and a probe or so go unanswered
     EXPECT_EQ(form->ReadPending, 1);
     ecu->SetSilent(false);   // switched on

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTimer>
 
 #include "ui/Dialogs.h"
@@ -11,6 +12,10 @@ void WindowTest::SetUp()
     ASSERT_TRUE(dir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    // The user's remembered choices (the port) live in the test's folder: every test starts as
+    // a first start, and no test touches the settings of the person running them.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        QSettings::setPath(format, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
     // A question no test expected would otherwise wait for a person who never comes.
     ui::SetQuestionHook([](const QString& text, const QString&, const QString&) {
         ADD_FAILURE() << "unexpected question: " << text.toStdString();
@@ -30,6 +35,7 @@ void WindowTest::TearDown()
     ui::SetFileDialogHook({});
     ui::SetMessageHook({});
     ui::SetQuestionHook({});
+    TForm1::PortPlaces = {};
     QDir::setCurrent(previousDir);
 }
 

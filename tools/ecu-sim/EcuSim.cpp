@@ -1,5 +1,7 @@
 #include "tools/ecu-sim/EcuSim.h"
 
+#include "ecu/SerialPlatform.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -7,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <fcntl.h>
 #include <poll.h>
@@ -18,6 +22,49 @@
 #include <utility>
 
 namespace sim {
+
+namespace {
+
+// The serial layer asks for low latency through one driver; this one hears the requests made for
+// the terminals of the simulators running in this process and passes every other to the kernel.
+// A pseudo-terminal cannot carry TIOCSSERIAL, so this is where a simulated adapter can notice it.
+class SimulatedAdapters : public serial::LatencyDriver {
+public:
+    static SimulatedAdapters& Instance()
+    {
+        static SimulatedAdapters adapters;
+        return adapters;
+    }
+    void Add(dev_t device, EcuSim* sim)
+    {
+        std::lock_guard lock(mutex_);
+        sims_[device] = sim;
+        if (!serial::latencyDriver()) serial::setLatencyDriver(this);
+    }
+    void Remove(EcuSim* sim)
+    {
+        std::lock_guard lock(mutex_);
+        std::erase_if(sims_, [sim](const auto& entry) { return entry.second == sim; });
+    }
+    bool RequestLowLatency(int fd) override
+    {
+        struct stat st;
+        if (::fstat(fd, &st) == 0) {
+            std::lock_guard lock(mutex_);
+            if (const auto found = sims_.find(st.st_rdev); found != sims_.end()) {
+                found->second->RequestLowLatency();
+                return true;
+            }
+        }
+        return serial::kernelRequestLowLatency(fd);
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<dev_t, EcuSim*> sims_;
+};
+
+}  // namespace
 
 using Clock = std::chrono::steady_clock;
 
@@ -147,6 +194,8 @@ bool EcuSim::Begin(std::string* error)
     }
 
     line_ = std::make_unique<Line>();
+    lowLatencyRequests_.store(0);   // a new terminal is a freshly plugged adapter
+    if (struct stat st; ::fstat(slave_, &st) == 0) SimulatedAdapters::Instance().Add(st.st_rdev, this);
     {
         std::lock_guard lock(mutex_);
         slavePath_ = name;
@@ -195,6 +244,7 @@ void EcuSim::End()
     const uint64_t one = 1;
     if (::write(wake_, &one, sizeof one) < 0) { /* an eventfd write cannot fail short of overflow */ }
     thread_.join();
+    SimulatedAdapters::Instance().Remove(this);
     std::string slave;
     {
         std::lock_guard lock(mutex_);
@@ -387,7 +437,9 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
     using namespace std::chrono;
     const auto charTime = options_.baud ? duration_cast<Clock::duration>(duration<double>(10.0 / options_.baud))
                                         : Clock::duration::zero();
-    auto at = std::max(Clock::now(), commandStart + 10 * charTime) + milliseconds(options_.latencyMs);
+    const uint32_t latencyMs =
+        LowLatencyGranted() ? std::min(options_.latencyMs, options_.lowLatencyMs) : options_.latencyMs;
+    auto at = std::max(Clock::now(), commandStart + 10 * charTime) + milliseconds(latencyMs);
     at = std::max(at, line_->freeAt);
     std::string trace = "-> " + Printable(text) + note;
     for (size_t i = 0; i < pieces.size(); ++i) {

@@ -81,6 +81,14 @@ public:
     void ClearLiveReplies();
     void SetRawReplyHook(RawReplyHook hook, int pieceGapMs = 2);
 
+    // The simulated USB adapter's low-latency request, as the serial layer of a program in this
+    // process makes it on open: how many came since this terminal was made, and whether the
+    // replies now come after --low-latency-ms instead of --latency-ms. A replug starts afresh,
+    // as a re-enumerated adapter comes back with its driver's defaults.
+    size_t LowLatencyRequests() const { return lowLatencyRequests_.load(); }
+    bool LowLatencyGranted() const { return lowLatencyRequests_.load() > 0; }
+    void RequestLowLatency() { ++lowLatencyRequests_; }
+
     static constexpr uint8_t kDefaultFlags = 0x02 | 0x08;   // "Synced" and "Pump"
     static constexpr uint8_t kDefaultVersion = 23;
 
@@ -111,6 +119,7 @@ private:
     uint8_t version_ = kDefaultVersion;
     bool frozen_ = false;
     std::atomic<uint32_t> readEveryMs_{0};
+    std::atomic<size_t> lowLatencyRequests_{0};
     double engineTime_ = 0;
     std::map<char, LiveFields> liveReplies_;
     RawReplyHook hook_;

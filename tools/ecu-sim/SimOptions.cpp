@@ -33,7 +33,10 @@ std::string UsageText()
            "  --image FILE       start from this 500-byte calibration image instead of the built-in one\n"
            "  --persist          write every change of the EEPROM back to --image (atomically)\n"
            "  --baud N           pace the line at N baud, 10 bits a character (default 0: unpaced)\n"
-           "  --latency-ms N     wait N ms before answering each command\n"
+           "  --latency-ms N     wait N ms before answering each command, as a USB adapter's latency timer\n"
+           "                     delays what it delivers (16 on an FTDI adapter)\n"
+           "  --low-latency-ms N the wait once the program has asked the adapter for low latency (default 1);\n"
+           "                     only a program in the same process can ask (a pseudo-terminal cannot carry it)\n"
            "  --drop P           lose each reply with probability P (0 to 1); the command still acts\n"
            "  --corrupt P        damage one character of each reply with probability P (0 to 1)\n"
            "  --drop-commands P  lose each command on its way with probability P (0 to 1): it neither acts nor is answered\n"
@@ -63,6 +66,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
         {"--image", [&](const std::string& v) { o.imagePath = v; return !v.empty(); }},
         {"--baud", [&](const std::string& v) { return ParseNumber(v, o.baud); }},
         {"--latency-ms", [&](const std::string& v) { return ParseNumber(v, o.latencyMs); }},
+        {"--low-latency-ms", [&](const std::string& v) { return ParseNumber(v, o.lowLatencyMs); }},
         {"--drop", [&](const std::string& v) { return ParseProbability(v, o.drop); }},
         {"--corrupt", [&](const std::string& v) { return ParseProbability(v, o.corrupt); }},
         {"--drop-commands", [&](const std::string& v) { return ParseProbability(v, o.dropCommands); }},

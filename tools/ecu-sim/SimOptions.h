@@ -14,7 +14,8 @@ struct SimOptions {
     std::string imagePath;          // 500-byte calibration image to start from; empty: built-in
     bool persist = false;           // write EEPROM changes back to imagePath
     uint32_t baud = 0;              // pace the line at this rate (10 bits a byte); 0: unpaced
-    uint32_t latencyMs = 0;         // extra answer time before each reply
+    uint32_t latencyMs = 0;         // extra answer time before each reply (a USB adapter's latency timer) ...
+    uint32_t lowLatencyMs = 1;      // ... and what it falls to once the program asks for low latency
     double drop = 0;                // probability that a reply is lost
     double corrupt = 0;             // probability that one character of a reply is damaged
     double dropCommands = 0;        // probability that a command is lost on its way (never acts)
