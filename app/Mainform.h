@@ -190,6 +190,11 @@ public:
 
     // ---- setup page (SetupPage.cpp) ----------------------------------------------------------
     void Button7Click(QObject* Sender);         // calibration load
+    // Before a loaded calibration goes to the ECU: what it changes against what the ECU holds, and
+    // Upload or Cancel. True to upload; a file equal to the ECU sends nothing (its description is
+    // taken), and before the ECU has been read the question says its contents are not known.
+    bool ConfirmUpload(const QString& imageFile, const calibration::EepromImage& image,
+                       const std::optional<QString>& description);
     void Button8Click(QObject* Sender);         // calibration save
     void Button5Click(QObject* Sender);         // SET TPS MIN
     void Button6Click(QObject* Sender);         // SET TPS MAX

@@ -16,6 +16,7 @@
 
 #include "app/Mainform.h"
 #include "calibration/CalibrationFiles.h"
+#include "calibration/ImageDiff.h"
 #include "calibration/ThrottleCalibration.h"
 #include "ecu/LineOwner.h"
 #include "ecu/PortNames.h"
@@ -335,11 +336,31 @@ void TForm1::Button7Click(QObject*)
         && !ui::Ask(this, calibration::MissingDescriptionQuestion(read.sideFile, read.descriptionReason),
                     QLatin1String(calibration::LoadWithoutDescription), QStringLiteral("Cancel")))
         return;
+    if (!ConfirmUpload(imageFile, read.image.image, read.description)) return;
 
     EepromImage = read.image.image;
     Button10Click(nullptr);
     Memo1->setPlainText(read.description.value_or(QString()));
     StartUpload();
+}
+
+bool TForm1::ConfirmUpload(const QString& imageFile, const calibration::EepromImage& image,
+                           const std::optional<QString>& description)
+{
+    // Nothing goes to a running engine before the tuner has seen what it changes.
+    if (ReadPending || !EcuAnswered)
+        return ui::Ask(this, calibration::UploadBlindQuestion(imageFile), QStringLiteral("Upload"),
+                       QStringLiteral("Cancel"));
+    const calibration::ImageDifference difference =
+        calibration::CompareWithEcu(image, [this](uint16_t address) { return EcuByte(address); });
+    if (difference.Equal()) {
+        // The ECU and the pages already hold the file; its description is the one thing to take.
+        Memo1->setPlainText(description.value_or(QString()));
+        ui::ShowInformation(this, calibration::UploadQuestion(imageFile, difference));
+        return false;
+    }
+    return ui::Ask(this, calibration::UploadQuestion(imageFile, difference), QStringLiteral("Upload"),
+                   QStringLiteral("Cancel"));
 }
 
 void TForm1::Button5Click(QObject*)

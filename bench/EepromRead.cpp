@@ -69,11 +69,15 @@ std::vector<double> TimeReads(TForm1& form, int rounds)
     return seconds;
 }
 
-std::vector<double> TimeLoads(TForm1& form, const QString& file, int rounds)
+// Loads the two files in turn: a file equal to what the ECU holds sends nothing, so each load
+// uploads the calibration the previous one replaced.
+std::vector<double> TimeLoads(TForm1& form, const QString& file, const QString& other, int rounds)
 {
-    ui::SetFileDialogHook([file](ui::FileDialog&) -> std::optional<QString> { return file; });
+    int round = 0;
+    ui::SetFileDialogHook([&](ui::FileDialog&) -> std::optional<QString> { return round % 2 ? other : file; });
+    ui::SetQuestionHook([](const QString&, const QString& yes, const QString&) { return yes == "Upload"; });
     std::vector<double> seconds;
-    for (int i = 0; i < rounds; ++i) {
+    for (int i = 0; i < rounds; ++i, ++round) {
         QElapsedTimer t;
         t.start();
         form.Button7Click(nullptr);
@@ -84,6 +88,7 @@ std::vector<double> TimeLoads(TForm1& form, const QString& file, int rounds)
         seconds.push_back(t.nsecsElapsed() / 1e9);
     }
     ui::SetFileDialogHook({});
+    ui::SetQuestionHook({});
     return seconds;
 }
 
@@ -107,18 +112,25 @@ int main(int argc, char** argv)
     QTemporaryDir dir;
     if (!dir.isValid()) return 1;
 
-    // A calibration file unlike the simulator's own, with its description.
-    sim::Image image = sim::EcuSim::DefaultImage();
-    for (auto& b : image) b = uint8_t(b + 1);
-    image[454] = 20;
-    {
-        QFile qxe(dir.filePath(QStringLiteral("bench.qxe")));
-        QFile qxc(dir.filePath(QStringLiteral("bench.qxc")));
-        if (!qxe.open(QIODevice::WriteOnly) || !qxc.open(QIODevice::WriteOnly)) return 1;
-        qxe.write(reinterpret_cast<const char*>(image.data()), qint64(image.size()));
+    // Two calibration files unlike the simulator's own and each other, with their descriptions.
+    const auto shifted = [](int shift) {
+        sim::Image image = sim::EcuSim::DefaultImage();
+        for (auto& b : image) b = uint8_t(b + shift);
+        image[454] = 20;
+        return image;
+    };
+    const sim::Image image = shifted(1), otherImage = shifted(2);
+    const auto writeFile = [&](const QString& name, const sim::Image& bytes) {
+        QFile qxe(dir.filePath(name + QStringLiteral(".qxe")));
+        QFile qxc(dir.filePath(name + QStringLiteral(".qxc")));
+        if (!qxe.open(QIODevice::WriteOnly) || !qxc.open(QIODevice::WriteOnly)) return QString();
+        qxe.write(reinterpret_cast<const char*>(bytes.data()), qint64(bytes.size()));
         qxc.write("bench\r\n");
-    }
-    const QString file = dir.filePath(QStringLiteral("bench.qxe"));
+        return qxe.fileName();
+    };
+    const QString file = writeFile(QStringLiteral("bench"), image);
+    const QString other = writeFile(QStringLiteral("other"), otherImage);
+    if (file.isEmpty() || other.isEmpty()) return 1;
 
     // Clean lines first, unpaced and paced like the real line; then the paced line losing
     // replies, against the clean paced medians of the same run.
@@ -154,12 +166,12 @@ int main(int argc, char** argv)
                 std::printf("%-34s %.3f of the clean paced read\n", "", bench::Median(seconds) / cleanRead);
         }
         if (loads) {
-            const auto seconds = TimeLoads(form, file, rounds);
+            const auto seconds = TimeLoads(form, file, other, rounds);
             Report((std::string("file load + upload, ") + line.name).c_str(), seconds, paced);
             if (paced && !lossy) cleanLoad = bench::Median(seconds);
             if (lossy && cleanLoad > 0)
                 std::printf("%-34s %.3f of the clean paced upload; the ECU %s the file\n", "",
-                            bench::Median(seconds) / cleanLoad, folder.ecu.Eeprom() == image ? "holds" : "DOES NOT hold");
+                            bench::Median(seconds) / cleanLoad, folder.ecu.Eeprom() == (seconds.size() % 2 ? image : otherImage) ? "holds" : "DOES NOT hold");
         }
     }
     return 0;

@@ -1,4 +1,5 @@
 #include "calibration/CalibrationFiles.h"
+#include "calibration/ImageDiff.h"
 
 #include <gtest/gtest.h>
 
@@ -213,4 +214,33 @@ TEST(CalibrationFilesLoad, EverythingIsReadFirstAndOnlyRegularFilesAreRead)
     EXPECT_TRUE(read.image.reason.contains("named pipe"));
     EXPECT_FALSE(read.description) << "nothing more is read once the image is refused";
     EXPECT_TRUE(CannotOpenMessage("/t/p.qxe", read.image.reason).contains("/t/p.qxe"));
+}
+
+// A byte the ECU's value is not known of (never read, a write never confirmed) counts as a
+// difference and says so; a byte of no map or setting is named by its address.
+TEST(ImageDifference, UnknownBytesDifferAndEveryByteIsAccountedFor)
+{
+    calibration::EepromImage file{};
+    file[104] = 7;   // "RPM Fuel" column 0
+    const auto ecu = [](uint16_t a) -> std::optional<uint8_t> {
+        if (a == 5 || a == 431) return std::nullopt;
+        return 0;
+    };
+    const calibration::ImageDifference d = calibration::CompareWithEcu(file, ecu);
+    EXPECT_EQ(d.addresses, (std::vector<uint16_t>{5, 104, 431}));
+    EXPECT_EQ(d.unknown, 2);
+    ASSERT_EQ(d.maps.size(), 1u);
+    EXPECT_EQ(d.maps[0].map->number, 4);
+    EXPECT_EQ(d.maps[0].columns, std::vector<int>{0});
+    ASSERT_EQ(d.settings.size(), 1u);
+    EXPECT_EQ(d.settings[0].setting->address, 431);
+    EXPECT_FALSE(d.settings[0].ecuValue.has_value());
+    EXPECT_EQ(d.others, std::vector<uint16_t>{5});
+    const QString q = calibration::UploadQuestion("/tmp/a.qxe", d);
+    EXPECT_TRUE(q.startsWith("a.qxe changes 3 of the ECU's 500 bytes (2 of them the ECU's value is not known):"))
+        << q.toStdString();
+    EXPECT_TRUE(q.contains("Inj Dead Time: not known \u2192 0")) << q.toStdString();
+    EXPECT_TRUE(q.contains("RPM Fuel: the cell at 250")) << q.toStdString();
+
+    EXPECT_TRUE(calibration::CompareWithEcu(file, [&](uint16_t a) { return std::optional<uint8_t>(file[a]); }).Equal());
 }

@@ -60,6 +60,10 @@ protected:
             if (onPrompt) onPrompt();
         });
         ui::SetQuestionHook([this](const QString& text, const QString& yes, const QString& no) {
+            if (yes == QStringLiteral("Upload")) {   // what a loaded file changes in the ECU
+                uploadQuestions << text;
+                return answerUpload;
+            }
             questions << text;
             answers = {yes, no};
             return answerYes;
@@ -99,6 +103,8 @@ protected:
     QStringList errors, prompts, questions;
     QStringList answers;   // the captions of the last question's two buttons
     bool answerYes = false;
+    QStringList uploadQuestions;
+    bool answerUpload = true;
     std::function<void()> onPrompt;
 };
 
@@ -162,6 +168,65 @@ TEST_F(CalibrationFilesTest, ALoadedFileIsShownUploadedAndEndsEqualInTheEcu)
     Save(Path("again"));
     EXPECT_EQ(ReadRaw(Path("again.qxe")), ReadRaw(Path("other.qxe")));
     EXPECT_EQ(ReadRaw(Path("again.qxc")), ReadRaw(Path("other.qxc")));
+}
+
+TEST_F(CalibrationFilesTest, ALoadSaysWhatItChangesAndCancelSendsNothing)
+{
+    // 37 bytes unlike the ECU: nine cells of "RPM Fuel", one of "Full Load Advance", every cell of
+    // "Air Temp Advance", ten settings and one byte of neither.
+    const calibration::EepromImage held = form->EepromImage;
+    calibration::EepromImage file = held;
+    for (int a = 116; a <= 124; ++a) file[std::size_t(a)] = uint8_t(file[std::size_t(a)] + 5);
+    file[25] = uint8_t(file[25] + 1);
+    for (int a = 236; a <= 251; ++a) file[std::size_t(a)] = uint8_t(file[std::size_t(a)] + 2);
+    for (int a = 433; a <= 442; ++a) file[std::size_t(a)] = uint8_t(file[std::size_t(a)] + 1);
+    file[300] = uint8_t(file[300] + 1);
+    ASSERT_TRUE(WriteRaw(Path("new.qxe"), AsBytes(file)));
+    ASSERT_TRUE(WriteRaw(Path("new.qxc"), QByteArray("new\r\n")));
+    const QString memo = form->Memo1->toPlainText();
+    const QString cell = form->MapGrid[4]->Cells(12, 1);
+    const QString setting = form->SettingEdit.at(433)->text();
+
+    // Cancel: not the ECU, not a page, not the description.
+    answerUpload = false;
+    size_t mark = Mark();
+    Load(Path("new.qxe"));
+    ASSERT_EQ(uploadQuestions.size(), 1);
+    const QString q = uploadQuestions[0];
+    EXPECT_TRUE(q.contains("new.qxe changes 37 of the ECU's 500 bytes:")) << q.toStdString();
+    EXPECT_TRUE(q.contains("RPM Fuel: 9 cells")) << q.toStdString();
+    EXPECT_TRUE(q.contains("Full Load Advance: the cell at " + form->MapGrid[7]->Cells(5, 0))) << q.toStdString();
+    EXPECT_TRUE(q.contains("Air Temp Advance: every cell")) << q.toStdString();
+    EXPECT_TRUE(q.contains("other bytes at 300")) << q.toStdString();
+    const calibration::SettingLayout& s = *calibration::SettingByAddress(433);
+    EXPECT_TRUE(q.contains(QStringLiteral("%1: %2 \u2192 %3")
+                               .arg(QString::fromUtf8(calibration::AccessibleName(s)))
+                               .arg(calibration::ShownValue(s.encoding, held[433]))
+                               .arg(calibration::ShownValue(s.encoding, file[433]))))
+        << q.toStdString();
+    EXPECT_FALSE(q.contains("Start Fuel add on")) << "an unchanged map is not named";
+    EXPECT_TRUE(FramesSince(mark).empty());
+    EXPECT_EQ(form->EepromImage, held);
+    EXPECT_EQ(form->MapGrid[4]->Cells(12, 1), cell);
+    EXPECT_EQ(form->SettingEdit.at(433)->text(), setting);
+    EXPECT_EQ(form->Memo1->toPlainText(), memo);
+    EXPECT_EQ(form->UploadActive, 0);
+
+    // Upload: the ECU ends holding the file.
+    answerUpload = true;
+    Load(Path("new.qxe"));
+    ASSERT_EQ(uploadQuestions.size(), 2);
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+    EXPECT_EQ(ecu->Eeprom(), file);
+
+    // The same file again: nothing to send, and the box says so.
+    mark = Mark();
+    Load(Path("new.qxe"));
+    EXPECT_EQ(uploadQuestions.size(), 2);
+    ASSERT_EQ(prompts.size(), 1);
+    EXPECT_EQ(prompts[0], "new.qxe holds the same calibration as the ECU: there is nothing to upload.");
+    EXPECT_TRUE(FramesSince(mark).empty());
+    EXPECT_TRUE(errors.isEmpty());
 }
 
 TEST_F(CalibrationFilesTest, AMissingDescriptionIsAskedAboutBeforeAnythingChanges)

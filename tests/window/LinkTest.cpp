@@ -79,6 +79,8 @@ protected:
         ASSERT_TRUE(WriteRaw(Path("tune.qxe"), QByteArray(reinterpret_cast<const char*>(image.data()), 500)));
         ASSERT_TRUE(WriteRaw(Path("tune.qxc"), QByteArray("tune\r\n")));
         answer = Path("tune.qxe");
+        // The tuner has seen what the file changes and uploads it.
+        ui::SetQuestionHook([](const QString&, const QString& yes, const QString&) { return yes == "Upload"; });
         form->Button7Click(form->Button7);
     }
     bool Red() const { return form->StatusBar1->Color() == QColor(255, 0, 0); }
