@@ -299,6 +299,9 @@ void TForm1::ComboBox1Change(QObject*)
     ZComm1->SetPort(ComboBox1->currentText());
     Line->Open();
     ResetLink(ecu::kResetOnPortChange);
+    // Nothing is known of an ECU on the new port until it answers: the old port's "connected"
+    // must not stand for it.
+    StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextNotConnected));
     SendCommand('V', 0, 0);
     // The probe looks for the ECU on the new port every second until it answers, as at start:
     // one 'V' that goes unanswered (an ECU switched on a moment later) must not leave the

@@ -209,10 +209,13 @@ TEST_F(PortTest, APortAnotherProgramHoldsNamesThatProgramAndIsTakenOnceFree)
     const QString line = Reason();
     EXPECT_TRUE(line.contains(QStringLiteral("in use by minicom (process %1)").arg(minicom.Pid()))) << line.toStdString();
     EXPECT_TRUE(Panel().contains(QStringLiteral("minicom"))) << Panel().toStdString();
+    // The old port's ECU no longer counts: nothing is connected until the new one answers.
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECO  NOT connected"));
 
     minicom.Stop();
     ASSERT_TRUE(WaitForReadComplete(5000));
     EXPECT_EQ(form->EepromImage, other->Eeprom());
+    EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connected"));
     EXPECT_EQ(Reason(), QString());
     EXPECT_EQ(boxes.size(), 1);
 }
