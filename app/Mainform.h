@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "calibration/CalibrationFiles.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
 #include "calibration/WriteMarks.h"
@@ -74,6 +75,7 @@ public:
     UpDown* updownTPSZero = nullptr;
     UpDown* updownTPSMax = nullptr;
     QPlainTextEdit* Memo1 = nullptr;            // "Description"
+    calibration::DescriptionFormat Memo1Format; // how the loaded description was written
     QPushButton* Button5 = nullptr;             // "SET TPS MIN"
     QPushButton* Button6 = nullptr;             // "SET TPS MAX"
     QPushButton* Button7 = nullptr;             // calibration "Load"

@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QTextDocument>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -123,7 +124,9 @@ void TForm1::Button8Click(QObject*)
     if (!SaveDialog1.Execute(this)) return;
     const QString imageFile = calibration::ImageFileName(SaveDialog1.FileName);
     // The image as held: an edit is in it once the ECU has echoed it, never before.
-    const QString failure = calibration::SaveCalibrationFiles(imageFile, EepromImage, Memo1->toPlainText());
+    // The raw text: the plain one turns no-break spaces into spaces.
+    const QString failure = calibration::SaveCalibrationFiles(imageFile, EepromImage,
+                                                              Memo1->document()->toRawText(), Memo1Format);
     if (failure.isEmpty()) return;
     StatusBar1->SetPanelText(3, ErrorOpeningFile);
     ui::ShowError(this, failure);   // the panel alone is overwritten by the next bad reply
@@ -165,6 +168,7 @@ void TForm1::Button7Click(QObject*)
     EepromImage = read.image.image;
     Button10Click(nullptr);
     Memo1->setPlainText(read.description.value_or(QString()));
+    Memo1Format = read.description ? read.descriptionFormat : calibration::DescriptionFormat();
     StartUpload();
 }
 
