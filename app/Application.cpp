@@ -5,10 +5,13 @@
 
 #include <exception>
 
+#include "app/StopSignals.h"
 #include "quenrix/Version.h"
 #include "ui/Dialogs.h"
 
-QuenrixApplication::QuenrixApplication(int& argc, char** argv) : QApplication(argc, argv)
+// Broken pipes are made harmless before Qt starts up, which may already write warnings.
+QuenrixApplication::QuenrixApplication(int& argc, char** argv)
+    : QApplication((KeepBrokenPipesHarmless(), argc), argv)
 {
     setApplicationName(QStringLiteral("Quenrix"));   // the application title
     setApplicationVersion(QString::fromLatin1(quenrix::Version));

@@ -259,6 +259,9 @@ void TForm1::Button4Click(QObject*)
     // The file is read before the chart is emptied: a file that is no log must not wipe a run.
     const QString path = OpenDialog1.FileName;
     const int series = Chart10->SeriesCount();
+    const logging::LogMemoryEstimate need = logging::EstimateLogMemory(path, series);
+    if (need.TooBig() && !ui::Ask(this, logging::BigLogQuestion(path, need), QStringLiteral("Load"), QStringLiteral("Cancel")))
+        return;
     logging::LogLoadResult load = logging::ParseLogFile(path, series);
     if (load.Refused()) {
         ui::ShowError(this, logging::LoadRefusalMessage(path, load, series));

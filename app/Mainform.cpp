@@ -234,26 +234,23 @@ bool TForm1::StopOnSignal(int signal)
 {
     const int samples = logging::SampleCount(*Chart10);
     if (Log.Unsaved(samples)) {
-        // Named for the moment it was saved; an existing file is never replaced.
+        // Named for the moment it was saved. Each name is claimed exclusively: another window
+        // ending in the same second (a logout ends them all) takes the next name, never this file.
         const QString stem = QStringLiteral("unsaved-log-")
                              + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd-HHmmss"));
+        const QStringList folders = UnsavedLogFolders();
         const logging::ChartLogStore store(*Chart10);
         QString saved;
         QStringList errors;
-        for (const QString& folder : UnsavedLogFolders()) {
+        for (const QString& folder : folders) {
             if (!QDir().mkpath(folder)) {
                 errors << folder + QStringLiteral(": the folder cannot be made");
                 continue;
             }
-            QString path = folder + QLatin1Char('/') + stem + QStringLiteral(".qxl");
-            for (int n = 2; QFileInfo::exists(path); ++n)
-                path = folder + QLatin1Char('/') + stem + QLatin1Char('-') + QString::number(n) + QStringLiteral(".qxl");
-            QString error;
-            if (logging::WriteLogFile(store, path, &error)) {
-                saved = path;
-                break;
-            }
-            errors << error;
+            // The temporary folder is shared: a name anyone can foresee could be taken first.
+            const bool shared = folder == QDir::tempPath();
+            saved = logging::SaveLogAsNewFile(store, folder, stem, shared, &errors);
+            if (!saved.isEmpty()) break;
         }
         if (saved.isEmpty()) {
             std::fprintf(stderr, "Quenrix IO: asked to end (signal %d), but the unsaved log of %d samples could not be"

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "calibration/CalibrationFiles.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
 #include "calibration/WriteMarks.h"
@@ -76,6 +77,7 @@ public:
     UpDown* updownTPSZero = nullptr;
     UpDown* updownTPSMax = nullptr;
     QPlainTextEdit* Memo1 = nullptr;            // "Description"
+    calibration::DescriptionFormat Memo1Format; // how the loaded description was written
     QPushButton* Button5 = nullptr;             // "SET TPS MIN"
     QPushButton* Button6 = nullptr;             // "SET TPS MAX"
     QPushButton* Button7 = nullptr;             // calibration "Load"
@@ -193,8 +195,8 @@ public:
     // Before a loaded calibration goes to the ECU: what it changes against what the ECU holds, and
     // Upload or Cancel. True to upload; a file equal to the ECU sends nothing (its description is
     // taken), and before the ECU has been read the question says its contents are not known.
-    bool ConfirmUpload(const QString& imageFile, const calibration::EepromImage& image,
-                       const std::optional<QString>& description);
+    bool ConfirmUpload(const QString& imageFile, const calibration::CalibrationRead& read);
+    void TakeDescription(const calibration::CalibrationRead& read);   // the file's, into Memo1
     void Button8Click(QObject* Sender);         // calibration save
     void Button5Click(QObject* Sender);         // SET TPS MIN
     void Button6Click(QObject* Sender);         // SET TPS MAX

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QMetaObject>
 #include <QPointer>
+#include <QTextDocument>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalBlocker>
@@ -298,7 +299,9 @@ void TForm1::Button8Click(QObject*)
     if (!SaveDialog1.Execute(this)) return;
     const QString imageFile = calibration::ImageFileName(SaveDialog1.FileName);
     // The image as held: an edit is in it once the ECU has echoed it, never before.
-    const QString failure = calibration::SaveCalibrationFiles(imageFile, EepromImage, Memo1->toPlainText());
+    // The raw text: the plain one turns no-break spaces into spaces.
+    const QString failure = calibration::SaveCalibrationFiles(imageFile, EepromImage,
+                                                              Memo1->document()->toRawText(), Memo1Format);
     if (failure.isEmpty()) return;
     StatusBar1->SetPanelText(3, ErrorOpeningFile);
     ui::ShowError(this, failure);   // the panel alone is overwritten by the next bad reply
@@ -336,26 +339,31 @@ void TForm1::Button7Click(QObject*)
         && !ui::Ask(this, calibration::MissingDescriptionQuestion(read.sideFile, read.descriptionReason),
                     QLatin1String(calibration::LoadWithoutDescription), QStringLiteral("Cancel")))
         return;
-    if (!ConfirmUpload(imageFile, read.image.image, read.description)) return;
+    if (!ConfirmUpload(imageFile, read)) return;
 
     EepromImage = read.image.image;
     Button10Click(nullptr);
-    Memo1->setPlainText(read.description.value_or(QString()));
+    TakeDescription(read);
     StartUpload();
 }
 
-bool TForm1::ConfirmUpload(const QString& imageFile, const calibration::EepromImage& image,
-                           const std::optional<QString>& description)
+void TForm1::TakeDescription(const calibration::CalibrationRead& read)
+{
+    Memo1->setPlainText(read.description.value_or(QString()));
+    Memo1Format = read.description ? read.descriptionFormat : calibration::DescriptionFormat();
+}
+
+bool TForm1::ConfirmUpload(const QString& imageFile, const calibration::CalibrationRead& read)
 {
     // Nothing goes to a running engine before the tuner has seen what it changes.
     if (ReadPending || !EcuAnswered)
         return ui::Ask(this, calibration::UploadBlindQuestion(imageFile), QStringLiteral("Upload"),
                        QStringLiteral("Cancel"));
     const calibration::ImageDifference difference =
-        calibration::CompareWithEcu(image, [this](uint16_t address) { return EcuByte(address); });
+        calibration::CompareWithEcu(read.image.image, [this](uint16_t address) { return EcuByte(address); });
     if (difference.Equal()) {
         // The ECU and the pages already hold the file; its description is the one thing to take.
-        Memo1->setPlainText(description.value_or(QString()));
+        TakeDescription(read);
         ui::ShowInformation(this, calibration::UploadQuestion(imageFile, difference));
         return false;
     }

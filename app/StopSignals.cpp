@@ -22,7 +22,20 @@ extern "C" void OnSignal(int signal)
     errno = saved;
 }
 
+extern "C" void OnBrokenPipe(int) {}
+
 }  // namespace
+
+void KeepBrokenPipesHarmless()
+{
+    struct sigaction now {};
+    if (sigaction(SIGPIPE, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) return;   // already harmless
+    struct sigaction action {};
+    action.sa_handler = OnBrokenPipe;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGPIPE, &action, nullptr);
+}
 
 const int StopSignals::Handled[3] = {SIGINT, SIGHUP, SIGTERM};
 

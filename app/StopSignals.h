@@ -15,6 +15,15 @@
 
 class QSocketNotifier;
 
+// Output nobody reads must not end the program. With the terminal's output piped into another
+// program (`quenrix 2>&1 | tee run.txt`), Ctrl+C ends the reader first; the next line written,
+// a warning or the note where an unsaved log went, would raise SIGPIPE, whose default action
+// ends the process with an upload half sent. After this a write into a closed pipe fails with
+// EPIPE instead, and nothing of ours treats a failed write to the terminal as fatal. A handler
+// that does nothing rather than SIG_IGN: an ignored signal stays ignored in a program started
+// from this one, a handled one goes back to its default there.
+void KeepBrokenPipesHarmless();
+
 class StopSignals : public QObject {
 public:
     // Installs the handlers; onStop runs on the window thread with the signal's number, once.

@@ -5,9 +5,13 @@
 #include <QRandomGenerator>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <ctime>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -33,15 +37,6 @@ bool WriteAll(int fd, const char* data, size_t size, int* err)
     return true;
 }
 
-// The file a save replaces: through a link to the file it names, so that the link stays a link.
-QString SaveTarget(const QString& path)
-{
-    const QFileInfo info(path);
-    if (!info.isSymLink()) return path;
-    const QString canonical = info.canonicalFilePath();   // empty for a link to nothing
-    return canonical.isEmpty() ? info.symLinkTarget() : canonical;
-}
-
 QByteArray FolderOf(const QByteArray& file)
 {
     const qsizetype slash = file.lastIndexOf('/');
@@ -64,6 +59,76 @@ bool HasExtendedAttributes(const QByteArray& file)
     return false;
 }
 
+FallocateCall fallocateCall = nullptr;
+
+int Fallocate(int fd, int mode, off_t offset, off_t length)
+{
+    return fallocateCall ? fallocateCall(fd, mode, offset, length) : ::fallocate(fd, mode, offset, length);
+}
+
+constexpr char kTempPrefix[] = ".qxsave-";
+
+// A temporary file of ours: a name nobody can guess (the folder may be shared) created afresh,
+// never an existing file or a link. The returned lock descriptor holds a lock on it while it is
+// in use, so that a later save tells it from the leftover of a save that was killed.
+int CreateTemporary(const QByteArray& folder, QByteArray* temp, int* lock)
+{
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        *temp = folder + '/' + kTempPrefix + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+        // 0666 through the umask, as a new file of the user's gets.
+        fd = ::open(temp->constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        const int err = errno;
+        temp->clear();
+        errno = err;
+        return -1;
+    }
+    *lock = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (*lock >= 0) ::flock(*lock, LOCK_EX | LOCK_NB);
+    return fd;
+}
+
+void DropTemporary(QByteArray* temp, int* lock)
+{
+    if (!temp->isEmpty()) ::unlink(temp->constData());
+    temp->clear();
+    if (*lock >= 0) ::close(*lock);
+    *lock = -1;
+}
+
+// Removes what saves killed half-way left in the folder: temporary files of ours, of this user,
+// that no save holds and that have not changed for a while (one created a moment ago may not be
+// locked yet).
+void RemoveLeftovers(const QByteArray& folder)
+{
+    DIR* dir = ::opendir(folder.constData());
+    if (!dir) return;
+    const uid_t user = ::geteuid();
+    const time_t now = ::time(nullptr);
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* name = entry->d_name;
+        if (std::strncmp(name, kTempPrefix, sizeof kTempPrefix - 1) != 0) continue;
+        const char* digits = name + sizeof kTempPrefix - 1;
+        if (!*digits || std::strspn(digits, "0123456789abcdef") != std::strlen(digits)) continue;
+        const int dirFd = ::dirfd(dir);
+        struct stat st {};
+        if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) || st.st_uid != user
+            || st.st_nlink != 1 || now - st.st_mtime < 60)
+            continue;
+        const int fd = ::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0) continue;
+        struct stat held {};
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(fd, &held) == 0 && held.st_ino == st.st_ino
+            && held.st_dev == st.st_dev)
+            ::unlinkat(dirFd, name, 0);
+        ::close(fd);
+    }
+    ::closedir(dir);
+}
+
 void SyncFolder(const QByteArray& folder)
 {
     const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -74,11 +139,42 @@ void SyncFolder(const QByteArray& folder)
 
 }  // namespace
 
+void SetFallocateForTest(FallocateCall call) { fallocateCall = call; }
+
+QString SaveTarget(const QString& path, QString* reason)
+{
+    // Link by link, as the kernel walks them, so that its rule for shared folders applies to
+    // each: a sticky folder anyone may write takes links from anyone, and a link there is
+    // followed only when it is the user's own or the folder owner's.
+    QByteArray current = QFile::encodeName(path);
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat link {};
+        if (::lstat(current.constData(), &link) != 0 || !S_ISLNK(link.st_mode)) return QFile::decodeName(current);
+        const QByteArray folder = FolderOf(current);
+        struct stat dir {};
+        if (::stat(folder.constData(), &dir) == 0 && (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH)
+            && link.st_uid != ::geteuid() && link.st_uid != dir.st_uid) {
+            *reason = QStringLiteral("It is a link another user made in a shared folder; it is not followed");
+            return {};
+        }
+        QByteArray to(qsizetype(PATH_MAX), Qt::Uninitialized);
+        const ssize_t n = ::readlink(current.constData(), to.data(), size_t(to.size()));
+        if (n < 0 || n >= to.size()) {
+            *reason = SystemReason(n < 0 ? errno : ENAMETOOLONG);
+            return {};
+        }
+        to.truncate(n);
+        current = to.startsWith('/') ? to : folder + '/' + to;
+    }
+    *reason = SystemReason(ELOOP);
+    return {};
+}
+
 PendingSave::PendingSave(const QString& path) : path_(path) {}
 
 PendingSave::~PendingSave()
 {
-    if (!temp_.isEmpty()) ::unlink(temp_.constData());
+    DropTemporary(&temp_, &tempLock_);
     if (fd_ >= 0) ::close(fd_);
 }
 
@@ -109,7 +205,11 @@ bool PendingSave::Prepare(const QByteArray& bytes)
 bool PendingSave::Prepare(FileProducer produce)
 {
     produce_ = std::move(produce);
-    target_ = QFile::encodeName(SaveTarget(path_));
+    QString why;
+    const QString target = SaveTarget(path_, &why);
+    if (target.isEmpty()) return Fail(why);
+    target_ = QFile::encodeName(target);
+    RemoveLeftovers(FolderOf(target_));
     if (::stat(target_.constData(), &old_) == 0) {
         existed_ = true;
         if (!CheckWritable()) return false;
@@ -129,17 +229,9 @@ int PendingSave::PrepareTemporary()
 {
     // A short name, whatever the length of the file's own: a name at the file system's limit
     // must save too.
-    const QByteArray folder = FolderOf(target_);
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp_ = folder + "/.qxsave-" + QByteArray::number(QRandomGenerator::global()->generate(), 16);
-        // 0666 through the umask, as a new file of the user's gets.
-        fd = ::open(temp_.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
+    const int fd = CreateTemporary(FolderOf(target_), &temp_, &tempLock_);
     if (fd < 0) {
         const int err = errno;
-        temp_.clear();
         // A folder the user cannot write still lets them write a file they may write.
         if (existed_ && (err == EACCES || err == EPERM || err == EROFS)) return 0;
         Fail(err);
@@ -147,8 +239,7 @@ int PendingSave::PrepareTemporary()
     }
     auto drop = [&] {
         ::close(fd);
-        ::unlink(temp_.constData());
-        temp_.clear();
+        DropTemporary(&temp_, &tempLock_);
     };
     if (existed_) {
         struct stat made {};
@@ -174,8 +265,7 @@ int PendingSave::PrepareTemporary()
         ok = false;
     }
     if (!ok) {
-        ::unlink(temp_.constData());
-        temp_.clear();
+        DropTemporary(&temp_, &tempLock_);
         Fail(err);
         return -1;
     }
@@ -201,10 +291,16 @@ bool PendingSave::PrepareInPlace()
     if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
         && rlim_t(size_) > limit.rlim_cur)
         return Fail(EFBIG);
-    if (size_ > qint64(now.st_size)
-        && ::fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, off_t(size_)) != 0
-        && errno != EOPNOTSUPP && errno != ENOSYS)
+    if (size_ > qint64(now.st_size) && Fallocate(fd_, FALLOC_FL_KEEP_SIZE, 0, off_t(size_)) != 0) {
+        // Without room set aside, a full disk part-way would leave the file cut short with its
+        // old contents gone: refused, the file untouched.
+        if (errno == EOPNOTSUPP || errno == ENOSYS)
+            return Fail(QStringLiteral("It has to be written in place (it has other names, attributes a "
+                                       "replacement would lose, or its folder takes no new file), and this "
+                                       "file system cannot set room aside for the new contents first, so a "
+                                       "full disk could leave it cut short. It was not changed"));
         return Fail(errno);   // no room: the old contents are still there, untouched
+    }
     return true;
 }
 
@@ -214,16 +310,17 @@ bool PendingSave::Commit()
         if (temp_.isEmpty()) return Fail(QStringLiteral("Nothing was prepared"));
         if (::rename(temp_.constData(), target_.constData()) != 0) {
             const int err = errno;
-            ::unlink(temp_.constData());
-            temp_.clear();
+            DropTemporary(&temp_, &tempLock_);
             return Fail(err);
         }
         temp_.clear();
+        DropTemporary(&temp_, &tempLock_);
         SyncFolder(FolderOf(target_));
         return true;
     }
     if (fd_ < 0) return Fail(QStringLiteral("Nothing was prepared"));
     int err = EIO;
+    touched_ = true;
     const bool written = ::lseek(fd_, 0, SEEK_SET) == 0
                          && produce_([&](const char* data, size_t size) { return WriteAll(fd_, data, size, &err); });
     if (!written || ::ftruncate(fd_, off_t(size_)) != 0 || ::fsync(fd_) != 0) {
@@ -265,7 +362,7 @@ PairSave CommitTogether(PendingSave& first, PendingSave& second)
         result.failedPath = first.Path();
         result.reason = first.Reason();
         // A replacement that failed changed nothing; a write in place may have changed part.
-        result.firstChanged = first.InPlace() && !putBackFirst();
+        result.firstChanged = first.Touched() && !putBackFirst();
         return result;
     }
     if (second.Commit()) {
@@ -274,6 +371,7 @@ PairSave CommitTogether(PendingSave& first, PendingSave& second)
     }
     result.failedPath = second.Path();
     result.reason = second.Reason();
+    result.secondChanged = second.Touched();
     result.firstChanged = !putBackFirst();
     return result;
 }
@@ -292,6 +390,58 @@ PairSave SaveFilePair(const QString& first, const QByteArray& firstBytes, const 
         }
     }
     return CommitTogether(a, b);
+}
+
+NewFile SaveNewFile(const QString& path, const FileProducer& produce, QString* reason)
+{
+    auto fail = [&](int err) {
+        if (reason) *reason = SystemReason(err);
+        return NewFile::Failed;
+    };
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray folder = FolderOf(target);
+    RemoveLeftovers(folder);
+    QByteArray temp;
+    int lock = -1;
+    int fd = CreateTemporary(folder, &temp, &lock);
+    if (fd < 0) return fail(errno);
+    int err = EIO;
+    auto fill = [&](int to) {
+        bool ok = produce([&](const char* data, size_t size) { return WriteAll(to, data, size, &err); });
+        if (ok && ::fsync(to) != 0) {
+            err = errno;
+            ok = false;
+        }
+        if (::close(to) != 0 && ok) {
+            err = errno;
+            ok = false;
+        }
+        return ok;
+    };
+    if (!fill(fd)) {
+        DropTemporary(&temp, &lock);
+        return fail(err);
+    }
+    // A second name for the finished file claims the name: link() fails on anything there, a
+    // link to nothing included, and never follows one.
+    if (::link(temp.constData(), target.constData()) == 0) {
+        DropTemporary(&temp, &lock);
+        SyncFolder(folder);
+        return NewFile::Saved;
+    }
+    err = errno;
+    DropTemporary(&temp, &lock);
+    if (err == EEXIST) return NewFile::NameTaken;
+    if (err != EPERM && err != EOPNOTSUPP && err != ENOSYS && err != EMLINK) return fail(err);
+    // A file system without hard links: the name is created exclusively and written there.
+    fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return errno == EEXIST ? NewFile::NameTaken : fail(errno);
+    if (!fill(fd)) {
+        ::unlink(target.constData());
+        return fail(err);
+    }
+    SyncFolder(folder);
+    return NewFile::Saved;
 }
 
 }  // namespace base

@@ -11,7 +11,14 @@
 // second hard link, extended attributes such as an access list, an owner or group the temporary
 // file cannot take) or the folder takes no new file, the file is written in place instead, after
 // room for the new contents has been reserved, so that a full disk still fails before the first
-// byte changes. A symbolic link is followed: the file it names is saved.
+// byte changes; where the file system can reserve no room, such a save is refused and the file
+// left as it was. A symbolic link is followed: the file it names is saved, except where the
+// kernel would not follow it either: a link in a sticky folder anyone may write (/tmp, a shared
+// folder) owned neither by the user nor by the folder's owner, which someone else may have
+// planted there to have the save replace a file of the user's.
+//
+// A save killed half-way leaves its temporary file (".qxsave-" and a random number) behind; the
+// next save into that folder removes such files of the user's that no running save holds.
 #pragma once
 
 #include <QByteArray>
@@ -48,6 +55,7 @@ public:
     QString Reason() const { return reason_; }   // why the last step failed
     bool Existed() const { return existed_; }     // a file was there before
     bool InPlace() const { return inPlace_; }     // written in place rather than replaced
+    bool Touched() const { return touched_; }     // a failed write in place may have changed it
     QByteArray Target() const { return target_; } // the file a link led to, or the path itself
 
 private:
@@ -62,6 +70,8 @@ private:
     QByteArray target_;
     QByteArray temp_;          // the temporary file while it exists
     int fd_ = -1;              // the file itself, while a save in place is readied
+    int tempLock_ = -1;        // holds a lock on the temporary file: it is in use
+    bool touched_ = false;
     bool existed_ = false;
     bool inPlace_ = false;
     struct stat old_ {};
@@ -80,11 +90,25 @@ struct PairSave {
     QString failedPath;          // the file that could not be saved
     QString reason;
     bool firstChanged = false;   // the first file changed and could not be put back
+    bool secondChanged = false;  // the second was being written in place when it failed
 };
 // Commits two readied saves as one: when the second cannot be committed, the first gets back its
 // old contents (or is removed again when it is new).
 PairSave CommitTogether(PendingSave& first, PendingSave& second);
 PairSave SaveFilePair(const QString& first, const QByteArray& firstBytes, const QString& second,
                       const QByteArray& secondBytes);
+
+// Saves a file under a name nobody has taken: the name is claimed only once the contents are
+// whole on disk, and nothing already there is replaced or followed, not even a link to nothing.
+enum class NewFile { Saved, NameTaken, Failed };
+NewFile SaveNewFile(const QString& path, const FileProducer& produce, QString* reason);
+
+// The file a save of `path` writes: the path itself, or the file its link names. Empty, with the
+// reason, when the link may not be followed (see above).
+QString SaveTarget(const QString& path, QString* reason);
+
+// For tests: stands in for fallocate(2), so that a file system without it can be played.
+using FallocateCall = int (*)(int fd, int mode, off_t offset, off_t length);
+void SetFallocateForTest(FallocateCall call);   // nullptr: the real call
 
 }  // namespace base

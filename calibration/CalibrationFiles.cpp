@@ -1,6 +1,6 @@
 #include "calibration/CalibrationFiles.h"
 
-#include <QStringDecoder>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -38,14 +38,39 @@ std::optional<uint8_t> UnicodeToWindows1252(char16_t c)
     return std::nullopt;
 }
 
-bool IsValidUtf8(const QByteArray& bytes, QString* text)
+// UTF-8 as its standard defines it, to the last byte: no sequence cut short, no overlong form,
+// no surrogate, nothing beyond U+10FFFF. A file that fails anywhere is no UTF-8 file.
+bool IsUtf8(const QByteArray& bytes)
 {
-    QStringDecoder decoder(QStringConverter::Utf8);   // drops a leading byte order mark
-    QString decoded = decoder.decode(bytes);
-    if (decoder.hasError()) return false;
-    *text = std::move(decoded);
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.constData());
+    const size_t n = size_t(bytes.size());
+    for (size_t i = 0; i < n;) {
+        const uint8_t c = p[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t length = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+        if (length == 0 || n - i < length) return false;
+        uint32_t code = c & (0x7Fu >> length);
+        for (size_t k = 1; k < length; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) return false;
+            code = (code << 6) | (p[i + k] & 0x3Fu);
+        }
+        if ((length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF)))
+            || (length == 4 && (code < 0x10000 || code > 0x10FFFF)))
+            return false;
+        i += length;
+    }
     return true;
 }
+
+bool IsAscii(const QByteArray& bytes)
+{
+    return std::none_of(bytes.cbegin(), bytes.cend(), [](char c) { return uint8_t(c) >= 0x80; });
+}
+
+const QByteArray ByteOrderMark = QByteArrayLiteral("\xEF\xBB\xBF");
 
 QStringList LinesOf(const QString& text)
 {
@@ -93,36 +118,56 @@ QString DecodeWindows1252(const QByteArray& bytes)
     return text;
 }
 
-QByteArray EncodeDescription(const QString& text)
+QByteArray EncodeDescription(const QString& text, const DescriptionFormat& format)
 {
-    QString joined;
-    for (const QString& line : LinesOf(text)) joined += line + QStringLiteral("\r\n");
+    const QString lineEnd = QString::fromLatin1(format.lineEnd);
+    const QStringList lines = LinesOf(text);
+    QString joined = lines.join(lineEnd);
+    if (!lines.isEmpty() && format.finalLineEnd) joined += lineEnd;
 
-    QByteArray ansi;
-    if (EncodeWindows1252(joined, &ansi)) {
+    using Encoding = DescriptionFormat::Encoding;
+    if (format.encoding != Encoding::Utf8) {
+        QByteArray ansi;
         // Windows-1252 bytes that also read as UTF-8 would come back as other characters
         // ("Ã©" as "é"); only pure ASCII reads the same both ways.
-        QString asUtf8;
-        const bool ascii = std::none_of(ansi.cbegin(), ansi.cend(), [](char c) { return uint8_t(c) >= 0x80; });
-        if (ascii || !IsValidUtf8(ansi, &asUtf8)) return ansi;
+        if (EncodeWindows1252(joined, &ansi) && (IsAscii(ansi) || !IsUtf8(ansi))) return ansi;
+        return joined.toUtf8();
     }
-    return joined.toUtf8();
+    return (format.byteOrderMark ? ByteOrderMark : QByteArray()) + joined.toUtf8();
 }
 
-QString DecodeDescription(const QByteArray& bytes)
+QString DecodeDescription(const QByteArray& bytes, DescriptionFormat* format)
 {
+    DescriptionFormat found;
     QString text;
-    if (!IsValidUtf8(bytes, &text)) text = DecodeWindows1252(bytes);
+    if (IsUtf8(bytes)) {
+        found.byteOrderMark = bytes.startsWith(ByteOrderMark);
+        const QByteArray body = found.byteOrderMark ? bytes.mid(ByteOrderMark.size()) : bytes;
+        text = QString::fromUtf8(body);
+        if (found.byteOrderMark || !IsAscii(body)) found.encoding = DescriptionFormat::Encoding::Utf8;
+    } else {
+        text = DecodeWindows1252(bytes);
+        found.encoding = DescriptionFormat::Encoding::Windows1252;
+    }
+    // The first line end found stands for all; a file without one is a single open line.
+    const qsizetype end = text.indexOf(QRegularExpression(QStringLiteral("[\r\n]")));
+    if (end >= 0)
+        found.lineEnd = text.at(end) == QLatin1Char('\n') ? QByteArrayLiteral("\n")
+                        : text.mid(end, 2) == QStringLiteral("\r\n") ? QByteArrayLiteral("\r\n")
+                                                                      : QByteArrayLiteral("\r");
+    found.finalLineEnd = text.endsWith(QLatin1Char('\n')) || text.endsWith(QLatin1Char('\r'));
+    if (format) *format = found;
     QStringList lines = LinesOf(text);
     // A line end closes its line; it does not open an empty one after it.
     if (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
     return lines.join(QLatin1Char('\n'));
 }
 
-QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image, const QString& description)
+QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image, const QString& description,
+                             const DescriptionFormat& format)
 {
     const QString sideFile = SideFileName(imageFile);
-    const QByteArray side = EncodeDescription(description);
+    const QByteArray side = EncodeDescription(description, format);
     if (side.size() > MaxDescriptionBytes) {
         return QStringLiteral("The calibration was not saved: its description takes %1 bytes, more than "
                               "the %2 bytes (1 MiB) a description file may hold. Nothing was written.")
@@ -134,10 +179,14 @@ QString SaveCalibrationFiles(const QString& imageFile, const EepromImage& image,
     if (saved.ok) return {};
     QString message = QStringLiteral("The calibration was not saved: \"%1\" could not be written: %2.")
                           .arg(saved.failedPath, saved.reason);
-    if (saved.firstChanged)
-        return message + QStringLiteral("\n\n\"%1\" has changed and could not be put back; \"%2\" is as it was.")
-                             .arg(imageFile, sideFile);
-    return message + QStringLiteral("\n\n\"%1\" and \"%2\" are as they were.").arg(imageFile, sideFile);
+    // "As it was" is said only of a file that is.
+    if (!saved.firstChanged && !saved.secondChanged)
+        return message + QStringLiteral("\n\n\"%1\" and \"%2\" are as they were.").arg(imageFile, sideFile);
+    const QString imageState = saved.firstChanged ? QStringLiteral("\"%1\" has changed and could not be put back")
+                                             : QStringLiteral("\"%1\" is as it was");
+    const QString sideState = saved.secondChanged ? QStringLiteral("\"%2\" was being written in place and may now be incomplete")
+                                             : QStringLiteral("\"%2\" is as it was");
+    return message + QStringLiteral("\n\n") + (imageState + QStringLiteral("; ") + sideState + QLatin1Char('.')).arg(imageFile, sideFile);
 }
 
 ImageFileRead ReadImageFile(const QString& path)
@@ -175,7 +224,7 @@ QString CannotOpenMessage(const QString& path, const QString& reason)
         .arg(path, reason);
 }
 
-bool ReadDescriptionFile(const QString& path, QString* text, QString* reason)
+bool ReadDescriptionFile(const QString& path, QString* text, QString* reason, DescriptionFormat* format)
 {
     const base::FileBytes file = base::ReadRegularFile(path, MaxDescriptionBytes);
     switch (file.status) {
@@ -188,7 +237,7 @@ bool ReadDescriptionFile(const QString& path, QString* text, QString* reason)
         return false;
     case base::FileBytes::Ok: break;
     }
-    *text = DecodeDescription(file.bytes);
+    *text = DecodeDescription(file.bytes, format);
     return true;
 }
 
@@ -199,7 +248,8 @@ CalibrationRead ReadCalibrationFiles(const QString& imageFile)
     read.sideFile = SideFileName(imageFile);
     if (read.image.status != ImageFileRead::Ok) return read;
     QString text;
-    if (ReadDescriptionFile(read.sideFile, &text, &read.descriptionReason)) read.description = text;
+    if (ReadDescriptionFile(read.sideFile, &text, &read.descriptionReason, &read.descriptionFormat))
+        read.description = text;
     return read;
 }
 

@@ -1,6 +1,8 @@
 #include "logging/LogFile.h"
 
 #include <QDir>
+#include <QRandomGenerator>
+#include <QStringList>
 
 #include <algorithm>
 #include <cerrno>
@@ -117,23 +119,32 @@ class Reader {
 public:
     explicit Reader(int fd) : fd_(fd), buf_(kChunk) {}
 
-    enum class Next { Value, End, NotANumber, NotALogValue, Error };
+    enum class Next { Value, End, NotANumber, NotALogValue, TooLong, Error };
 
     // The next number of the stream, as scanf's "%f" would read it into a float.
     Next Read(float* out)
     {
         for (;;) {
+            // A byte order mark, which some editors put before the first line, is no item.
+            if (atStart_ && (eof_ || end_ >= 3)) {
+                atStart_ = false;
+                if (end_ >= 3 && std::memcmp(buf_.data(), "\xEF\xBB\xBF", 3) == 0) begin_ = 3;
+            }
             while (begin_ < end_ && IsSpace(buf_[begin_])) {
                 if (buf_[begin_] == '\n') ++line_;
                 ++begin_;
             }
             // Parse only an item that white space ends within the buffer: one running into the
             // part of the file not read yet may go on there ("1.5e" then "+03").
-            if (begin_ == end_ || (!eof_ && lastSpace_ <= begin_ && !Full())) {
+            if (atStart_ || begin_ == end_ || (!eof_ && lastSpace_ <= begin_ && !Full())) {
                 if (eof_) return Next::End;
                 if (!Refill()) return Next::Error;
                 continue;
             }
+            // An item that fills the whole buffer is no number a log holds; parsing the part in
+            // the buffer would read it as two numbers and shift every later value to another
+            // channel.
+            if (Full() && lastSpace_ <= begin_) return Next::TooLong;
             const char* first = buf_.data() + begin_;
             const char* last = buf_.data() + end_;
             float v = 0;
@@ -215,20 +226,24 @@ private:
     size_t end_ = 0;
     size_t lastSpace_ = 0;   // the last white space in the buffer (0 when none)
     bool eof_ = false;
+    bool atStart_ = true;   // the byte order mark not yet looked for
     qint64 line_ = 1;
     qint64 bytesRead_ = 0;
 };
 
 }  // namespace
 
-bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
+namespace {
+
+// The file's bytes, handed out a buffer at a time.
+base::FileProducer LogProducer(const LogStore& store)
 {
     const int columns = std::max(store.SeriesCount(), 0);
     int rows = columns > 0 ? store.Count(0) : 0;
     for (int j = 1; j < columns; ++j) rows = std::min(rows, store.Count(j));
     rows = std::max(rows, 0);
 
-    const auto produce = [&](const base::FilePut& put) {
+    return [&store, columns, rows](const base::FilePut& put) {
         constexpr size_t kBuffer = size_t(1) << 18;
         constexpr size_t kRoom = 400;   // the longest field ("%.2f" of 1.8e308) and the line end
         std::vector<char> buffer(kBuffer);
@@ -249,14 +264,49 @@ bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
         }
         return p == start || put(start, size_t(p - start));
     };
+}
+
+}  // namespace
+
+bool WriteLogFile(const LogStore& store, const QString& path, QString* error)
+{
     QString reason;
-    if (base::SaveFile(path, produce, &reason)) return true;
+    if (base::SaveFile(path, LogProducer(store), &reason)) return true;
     SetError(error, QStringLiteral("Could not save the log to \"%1\": %2")
                         .arg(QDir::toNativeSeparators(path), reason));
     return false;
 }
 
+QString SaveLogAsNewFile(const LogStore& store, const QString& folder, const QString& stem, bool unpredictable,
+                         QStringList* errors)
+{
+    const base::FileProducer produce = LogProducer(store);
+    QString base = folder + QLatin1Char('/') + stem;
+    for (int n = 1; n <= 1000; ++n) {
+        if (unpredictable)
+            base = folder + QLatin1Char('/') + stem + QLatin1Char('-')
+                   + QString::number(QRandomGenerator::system()->generate64() & 0xFFFFFFFFFFFFull, 16);
+        const QString path = base + (n == 1 || unpredictable ? QString() : QLatin1Char('-') + QString::number(n))
+                             + QStringLiteral(".qxl");
+        QString reason;
+        switch (base::SaveNewFile(path, produce, &reason)) {
+        case base::NewFile::Saved: return path;
+        case base::NewFile::NameTaken: continue;
+        case base::NewFile::Failed:
+            if (errors) *errors << QStringLiteral("Could not save the log to \"%1\": %2").arg(QDir::toNativeSeparators(path), reason);
+            return {};
+        }
+    }
+    if (errors) *errors << QStringLiteral("%1: no free name for the log").arg(QDir::toNativeSeparators(folder));
+    return {};
+}
+
 LogLoadResult ParseLogFile(const QString& path, int seriesCount)
+{
+    return ParseLogFileAssumingSize(path, seriesCount, -1);
+}
+
+LogLoadResult ParseLogFileAssumingSize(const QString& path, int seriesCount, qint64 reportedSize)
 {
     LogLoadResult result;
     qint64 size = 0;
@@ -265,6 +315,9 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
         result.refusal = LogLoadResult::Refusal::CannotOpen;
         return result;
     }
+    // The size is only a first guess at the room needed: a file still being copied grows, and
+    // some mounts report 0. What is there is read, whatever was reported.
+    if (reportedSize >= 0) size = reportedSize;
     auto refuse = [&](int err) {
         ::close(fd);
         result.refusal = LogLoadResult::Refusal::ReadFailed;
@@ -300,7 +353,7 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
         switch (next) {
         case Reader::Next::Value:
             if (filled == capacity) {   // the file grew while it was read
-                capacity += capacity / 2;
+                capacity += std::max(capacity / 2, size_t(1) << 12);
                 if (!makeRoom(capacity)) return refuse(ENOMEM);
             }
             out[j][filled] = v;
@@ -313,8 +366,10 @@ LogLoadResult ParseLogFile(const QString& path, int seriesCount)
         case Reader::Next::End: reading = false; break;
         case Reader::Next::NotANumber:
         case Reader::Next::NotALogValue:
-            result.stop = next == Reader::Next::NotANumber ? LogLoadResult::Stop::NotANumber
-                                                           : LogLoadResult::Stop::NotALogValue;
+        case Reader::Next::TooLong:
+            result.stop = next == Reader::Next::NotANumber     ? LogLoadResult::Stop::NotANumber
+                          : next == Reader::Next::NotALogValue ? LogLoadResult::Stop::NotALogValue
+                                                               : LogLoadResult::Stop::TooLong;
             result.stopLine = reader.Line();
             result.stopItem = reader.Item();
             reading = false;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <vector>
 
 #include "base/SampleColumn.h"
@@ -31,6 +32,7 @@ struct LogLoadResult {
         End,            // read to the end of the file
         NotANumber,     // an item that is no number ("abc", a decimal comma, binary data)
         NotALogValue,   // a number no log value can be: nan, inf, beyond a float's range
+        TooLong,        // an item of 256 KiB or more: no number a log holds
     };
 
     Refusal refusal = Refusal::None;
@@ -47,6 +49,26 @@ struct LogLoadResult {
     // whole file with the part.
     bool StoppedEarly() const { return stop != Stop::End || valuesLeftOut > 0; }
 };
+
+// What a log file will take in memory once loaded, told before loading it: a log of a day's
+// driving runs to gigabytes, and a load that does not fit would push the machine into swap or
+// get the program killed, with an unsaved recording in it.
+struct LogMemoryEstimate {
+    qint64 fileSize = 0;
+    qint64 samples = 0;     // estimated from the file's first megabyte
+    qint64 bytes = 0;       // what the samples take in memory
+    qint64 available = -1;  // what the machine has available; -1 unknown
+    bool TooBig() const { return available >= 0 && bytes > available; }
+};
+// The memory a loaded sample takes: fourteen 32-bit values and the chart's summaries of them.
+inline constexpr qint64 kLoadedBytesPerSample = 58;
+LogMemoryEstimate EstimateLogMemory(const QString& path, int seriesCount);
+// The question asked when the estimate exceeds what is available, naming both.
+QString BigLogQuestion(const QString& path, const LogMemoryEstimate& estimate);
+// The memory the system has available for new work (MemAvailable), in bytes; -1 unknown.
+qint64 AvailableMemory();
+// For tests: stands in for AvailableMemory (an empty function: the real one).
+void SetAvailableMemoryForTest(std::function<qint64()> available);
 
 // The message for a refused load, naming the file and the reason; the log on display stays.
 QString LoadRefusalMessage(const QString& path, const LogLoadResult& load, int seriesCount);

@@ -5,13 +5,17 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <cerrno>
 #include <csignal>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -281,6 +285,84 @@ TEST_F(SaveFileTest, APairIsCommittedWholeOrPutBack)
     EXPECT_EQ(Read(Path("tune.qxe")), "image 2");
     EXPECT_EQ(Read(Path("tune.qxc")), "side 2");
     EXPECT_EQ(Others(dir.path(), {"tune.qxe", "tune.qxc"}), QStringList());
+}
+
+int NoFallocate(int, int, off_t, off_t)
+{
+    errno = EOPNOTSUPP;   // ext2, some network and FUSE file systems
+    return -1;
+}
+
+// A file that has to be written in place (a second hard link) on a file system that cannot set
+// room aside: a save that needs more room is refused and the old bytes stay, alone or in a pair.
+// A temporary file a killed save left behind is removed by the next save, one in use is not.
+TEST_F(SaveFileTest, WithoutRoomSetAsideNothingIsWrittenInPlace)
+{
+    const QByteArray old(100 * 1024, 'o');
+    ASSERT_TRUE(Write(Path("run.qxl"), old));
+    ASSERT_EQ(::link(Name(Path("run.qxl")).constData(), Name(Path("copy.qxl")).constData()), 0);
+    ASSERT_TRUE(Write(Path(".qxsave-1a2b3c"), "killed half-way"));
+    const timeval hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimes(Name(Path(".qxsave-1a2b3c")).constData(), hourAgo), 0);
+    ASSERT_TRUE(Write(Path(".qxsave-beef"), "another save, just begun"));
+    base::SetFallocateForTest(NoFallocate);
+
+    QString reason;
+    EXPECT_FALSE(base::SaveFile(Path("run.qxl"), QByteArray(256 * 1024, 'n'), &reason));
+    EXPECT_TRUE(reason.contains("cannot set room aside")) << reason.toStdString();
+    EXPECT_EQ(Read(Path("run.qxl")), old);
+    EXPECT_EQ(Read(Path("copy.qxl")), old);
+
+    ASSERT_TRUE(Write(Path("tune.qxe"), "old image"));
+    const base::PairSave pair = base::SaveFilePair(Path("tune.qxe"), "new image", Path("run.qxl"), QByteArray(200 * 1024, 'd'));
+    EXPECT_FALSE(pair.ok);
+    EXPECT_FALSE(pair.firstChanged);
+    EXPECT_FALSE(pair.secondChanged);
+    EXPECT_EQ(Read(Path("tune.qxe")), "old image");
+    EXPECT_EQ(Read(Path("run.qxl")), old);
+
+    // No more room than the file holds: written in place as before; both names see it.
+    EXPECT_TRUE(base::SaveFile(Path("copy.qxl"), QByteArray("short"), &reason)) << reason.toStdString();
+    EXPECT_EQ(Read(Path("run.qxl")), "short");
+    base::SetFallocateForTest(nullptr);
+
+    EXPECT_EQ(Others(dir.path(), {"run.qxl", "copy.qxl", "tune.qxe"}), QStringList{".qxsave-beef"});
+}
+
+// The kernel follows a link in a sticky folder anyone may write (/tmp, a shared drop folder)
+// only when it is the follower's own or the folder owner's; a save that resolves links itself
+// must keep that rule, or a link planted there replaces a file of the user's.
+TEST_F(SaveFileTest, ALinkAnotherUserPlantedInASharedFolderIsNotFollowed)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "planting another user's link needs root";
+    const QString shared = Path("shared");
+    ASSERT_TRUE(QDir().mkdir(shared));
+    ASSERT_EQ(::chmod(Name(shared).constData(), 01777), 0);
+    ASSERT_TRUE(Write(Path("precious.txt"), "precious"));
+    const QByteArray link = Name(shared + "/run.qxl");
+    ASSERT_EQ(::symlink(Name(Path("precious.txt")).constData(), link.constData()), 0);
+    ASSERT_EQ(::lchown(link.constData(), kNobody, kNobody), 0);
+
+    QString reason;
+    EXPECT_FALSE(base::SaveFile(shared + "/run.qxl", QByteArray("log"), &reason));
+    EXPECT_TRUE(reason.contains("not followed")) << reason.toStdString();
+    EXPECT_EQ(Read(Path("precious.txt")), "precious");
+    EXPECT_FALSE(base::SaveFilePair(shared + "/run.qxl", "image", Path("side.qxc"), "side").ok);
+    EXPECT_EQ(Read(Path("precious.txt")), "precious");
+
+    // A name claimed as new never follows a link, not even one to nothing.
+    const QByteArray dangling = Name(shared + "/unsaved.qxl");
+    ASSERT_EQ(::symlink(Name(Path("made.txt")).constData(), dangling.constData()), 0);
+    ASSERT_EQ(::lchown(dangling.constData(), kNobody, kNobody), 0);
+    const base::FileProducer produce = [](const base::FilePut& put) { return put("log", 3); };
+    EXPECT_EQ(base::SaveNewFile(shared + "/unsaved.qxl", produce, &reason), base::NewFile::NameTaken);
+    EXPECT_FALSE(QFile::exists(Path("made.txt")));
+
+    // The folder owner's link (root's here) is followed as before.
+    ASSERT_EQ(::lchown(link.constData(), 0, 0), 0);
+    EXPECT_TRUE(base::SaveFile(shared + "/run.qxl", QByteArray("log"), &reason)) << reason.toStdString();
+    EXPECT_EQ(Read(Path("precious.txt")), "log");
+    EXPECT_TRUE(QFileInfo(shared + "/run.qxl").isSymLink());
 }
 
 TEST(RegularFile, OnlyRegularFilesAreReadAndNothingWaits)

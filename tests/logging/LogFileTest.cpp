@@ -285,6 +285,43 @@ TEST_F(LogFileTest, TheLoadSaysWhereAndWhyReadingStopped)
     EXPECT_EQ(logging::LoadShortfallMessage(Path("whole"), load, kLogChannelCount), QString());
 }
 
+// The size a file reports at open is only a guess: a file still being copied grows, a network
+// or FUSE mount may report 0. Whatever it said, what is there loads whole. A number too long to
+// be a value ends the load where it stands; a byte order mark before the first line is no item.
+TEST_F(LogFileTest, AnyFileLoadsWhateverSizeItReportedAtOpen)
+{
+    const MemoryStore log = Plausible(3000);
+    ASSERT_TRUE(logging::WriteLogFile(log, Path("run.qxl"), nullptr));
+    const qint64 real = QFileInfo(Path("run.qxl")).size();
+    for (const qint64 reported : {qint64(0), qint64(1), qint64(27), qint64(28), real / 3, real}) {
+        SCOPED_TRACE(reported);
+        const logging::LogLoadResult load = logging::ParseLogFileAssumingSize(Path("run.qxl"), kLogChannelCount, reported);
+        ASSERT_FALSE(load.Refused());
+        EXPECT_FALSE(load.StoppedEarly());
+        ASSERT_EQ(load.samples.SampleCount(), 3000);
+        for (int k = 0; k < kLogChannelCount; ++k)
+            for (int i : {0, 1023, 1024, 2999})
+                EXPECT_FLOAT_EQ(load.samples.series[size_t(k)].At(i), float(log.data[size_t(k)][size_t(i)]));
+    }
+
+    // 256 KiB of digits on line 2, in the second field: the load ends there and says where.
+    Write(Path("long"), kExampleLine + "1.5\t" + QByteArray(256 * 1024, '7') + "\t" + kExampleLine);
+    logging::LogLoadResult load = logging::ParseLogFile(Path("long"), kLogChannelCount);
+    EXPECT_EQ(load.samples.SampleCount(), 1);
+    EXPECT_EQ(load.stop, logging::LogLoadResult::Stop::TooLong);
+    EXPECT_EQ(load.stopLine, 2);
+    EXPECT_EQ(load.valuesLeftOut, 1);
+    const QString message = logging::LoadShortfallMessage(Path("long"), load, kLogChannelCount);
+    EXPECT_TRUE(message.contains("line 2, where \"77777777777777777777...\" begins an item of 256 KiB or more"))
+        << message.toStdString();
+
+    Write(Path("bom"), "\xEF\xBB\xBF" + kExampleLine + kExampleLine);
+    load = logging::ParseLogFile(Path("bom"), kLogChannelCount);
+    EXPECT_FALSE(load.StoppedEarly());
+    ASSERT_EQ(load.samples.SampleCount(), 2);
+    EXPECT_FLOAT_EQ(load.samples.series[0].At(0), 65.43f);
+}
+
 TEST_F(LogFileTest, AFileThatHoldsNoSampleIsRefused)
 {
     QByteArray image(500, '\0');
@@ -292,7 +329,6 @@ TEST_F(LogFileTest, AFileThatHoldsNoSampleIsRefused)
     const std::vector<std::tuple<const char*, QByteArray, const char*>> files = {
         {"image.qxe", image, "where the text is not a number"},   // binary: not worth quoting
         {"comma.qxl", "65,43\t12,50\t3,25\r\n", "line 1, where \"65,43\" is not a number"},
-        {"bom.qxl", "\xEF\xBB\xBF" + kExampleLine, "where the text is not a number"},
         {"short.qxl", "1 2 3 4 5\r\n", "it holds 5 numbers, and a sample has 14"},
         {"blank.qxl", "\r\n", "no numbers at all"},
     };

@@ -229,6 +229,44 @@ TEST_F(CalibrationFilesTest, ALoadSaysWhatItChangesAndCancelSendsNothing)
     EXPECT_TRUE(errors.isEmpty());
 }
 
+// A description is the tuner's own words in whatever their editor wrote: loaded and saved again
+// it gives back every byte, whatever the encoding, byte order mark, line ends or last byte.
+TEST_F(CalibrationFilesTest, ADescriptionLoadedAndSavedKeepsEveryByte)
+{
+    const sim::Image other = OtherImage();
+    const QByteArray image(reinterpret_cast<const char*>(other.data()), 500);
+    const std::pair<QByteArray, QString> files[] = {
+        {"Notes by Ren\xe9", QString::fromUtf8("Notes by Ren\u00e9")},   // Latin-1, no line end
+        {"\xEF\xBB\xBF" "Caf\xC3\xA9 \xE2\x82\xAC\n2nd\n", QString::fromUtf8("Caf\u00e9 \u20ac\n2nd")},
+        {"Stra\xdf" "e\xa0" "5\r\n\r\n", QString::fromUtf8("Stra\u00dfe\u00a05\n")},   // no-break space
+        {"cut short \xC3", QString::fromUtf8("cut short \u00c3")},   // not UTF-8 to its last byte
+    };
+    int n = 0;
+    for (const auto& [bytes, text] : files) {
+        SCOPED_TRACE(n);
+        const QString name = Path(QString("in%1").arg(n));
+        ASSERT_TRUE(WriteRaw(name + ".qxe", image));
+        ASSERT_TRUE(WriteRaw(name + ".qxc", bytes));
+        Load(name + ".qxe");
+        EXPECT_EQ(form->Memo1->toPlainText().replace(QChar(0xa0), ' '), QString(text).replace(QChar(0xa0), ' '));
+        ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+        Save(Path(QString("out%1").arg(n)));
+        EXPECT_EQ(ReadRaw(Path(QString("out%1.qxc").arg(n))), bytes);
+        ++n;
+    }
+    // Read as Latin-1, it stays Latin-1 while every character fits, and becomes UTF-8 once one
+    // does not.
+    Load(Path("in0.qxe"));
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 10000));
+    form->Memo1->setPlainText(QString::fromUtf8("Notes by Ren\u00e9, \u00bd turn"));
+    Save(Path("fits"));
+    EXPECT_EQ(ReadRaw(Path("fits.qxc")), QByteArray("Notes by Ren\xe9, \xbd turn"));
+    form->Memo1->setPlainText(QString::fromUtf8("Notes by Ren\u00e9 \u2192 Anna"));
+    Save(Path("grown"));
+    EXPECT_EQ(ReadRaw(Path("grown.qxc")), QByteArray("Notes by Ren\xC3\xA9 \xE2\x86\x92 Anna"));
+    EXPECT_TRUE(errors.isEmpty()) << errors.join("\n").toStdString();
+}
+
 TEST_F(CalibrationFilesTest, AMissingDescriptionIsAskedAboutBeforeAnythingChanges)
 {
     const sim::Image other = OtherImage();

@@ -4,6 +4,7 @@
 #include <QAccessible>
 #include <QAccessibleActionInterface>
 #include <QComboBox>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <ctime>
 
@@ -24,6 +26,7 @@
 #include "ecu/LineOwner.h"
 #include "ecu/Threadedtimer.h"
 #include "ecu/Zcomm.h"
+#include "app/StopSignals.h"
 #include "tests/support/Terminals.h"
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
@@ -371,6 +374,57 @@ TEST_F(LinkTest, ClosingDuringAnUploadLetsItFinishFirst)
         ecu->Stop();
         ecu.reset();
     }
+}
+
+// `quenrix 2>&1 | tee run.txt`, an upload running, Ctrl+C: the terminal ends tee first, so the
+// note where the unsaved log went is written into a pipe nobody reads. The upload still
+// finishes whole and the program ends with status 0. A process of its own: SIGPIPE's default
+// action would end it.
+TEST_F(LinkTest, CtrlCWithTheTerminalOutputGoneStillFinishesTheUpload)
+{
+    if (ChildRole() == "sigint") {
+        sim::SimOptions options;
+        options.latencyMs = 2;
+        Start(options);
+        ShowPage(calibration::PageSetup);
+        for (QLineEdit* edit : form->LogSourceEdit) edit->setText(QStringLiteral("12"));
+        for (int i = 0; i < 3; ++i) form->AddLogSample();   // a run nobody saved: the note goes out
+        ASSERT_TRUE(form->Log.Unsaved(3));
+        StopSignals stop([this](int signal) { form->StopOnSignal(signal); });   // as the program installs it
+        const sim::Image file = OtherImage(ecu->Eeprom());
+        LoadFile(file);
+        ASSERT_TRUE(WaitFor([&] {
+            const auto frames = ecu->Received();
+            return !frames.empty() && frames.back().letter == 'W' && frames.back().address >= 20;
+        }));
+        ASSERT_EQ(::kill(::getpid(), SIGINT), 0);
+        ASSERT_TRUE(WaitFor([&] { return !form->isVisible(); }, 20000));
+        EXPECT_EQ(ecu->Eeprom(), file);
+        int writes = 0;
+        for (const sim::Command& c : Distinct(ecu->Received())) writes += c.letter == 'W';
+        EXPECT_EQ(writes, 500);
+        errno = 0;
+        EXPECT_EQ(::write(2, "?", 1), -1);   // the output really went nowhere
+        EXPECT_EQ(errno, EPIPE);
+        return;
+    }
+    int terminal[2];
+    ASSERT_EQ(::pipe(terminal), 0);
+    ::close(terminal[0]);   // tee has gone
+    const int out = ::open(QFile::encodeName(Path("child.txt")).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(out, 0);
+    const pid_t child = SpawnSelf("sigint", -1, out, terminal[1]);
+    ::close(out);
+    ::close(terminal[1]);
+    ASSERT_GT(child, 0);
+    const int status = WaitChild(child, 60000);
+    QFile report(Path("child.txt"));
+    report.open(QIODevice::ReadOnly);
+    const std::string said = report.readAll().toStdString();
+    ASSERT_NE(status, -1) << "the child did not end\n" << said;
+    ASSERT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << said;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << said;
+    EXPECT_NE(said.find("[  PASSED  ] 1 test."), std::string::npos) << said;
 }
 
 TEST_F(LinkTest, AScreenReaderPressingATabChangesPagesLikeAClick)

@@ -9,15 +9,22 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSlider>
+#include <QRegularExpression>
 #include <QTest>
+#include <QTime>
 
 #include <csignal>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "app/StopSignals.h"
 #include "ecu/Threadedtimer.h"
+#include "logging/LogFile.h"
 #include "logging/LogViewer.h"
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
@@ -647,6 +654,45 @@ TEST_F(LoggingTest, ALoadThatStopsEarlySaysHowFarItGot)
         EXPECT_TRUE(shown[0].second.contains(part)) << part << " in " << shown[0].second.toStdString();
 }
 
+// A log bigger than the memory the machine has available is loaded only when the tuner says so,
+// told the sizes first; Cancel keeps the log on display.
+TEST_F(LoggingTest, ALogThatMayNotFitIsLoadedOnlyWhenTheTunerSaysSo)
+{
+    Quiet();
+    for (int i = 0; i < 3; ++i) Record(Varied(i));
+    AnswerDialog(Path("kept.qxl"));
+    form->Button3->click();
+    QByteArray big;
+    for (int i = 0; i < 2000; ++i)
+        big += "65.43\t12.50\t3.25\t15.00\t85.00\t30.00\t10.00\t0.00\t13.80\t0.00\t9.50\t85.00\t2.50\t3.90\t\r\n";
+    {
+        QFile f(Path("big.qxl"));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(big) == big.size());
+    }
+    logging::SetAvailableMemoryForTest([] { return qint64(100000); });   // 2,000 samples need ~116 kB
+    bool load = false;
+    ui::SetQuestionHook([&](const QString& text, const QString& yes, const QString& no) {
+        questions.push_back(text);
+        EXPECT_EQ(yes, "Load");
+        EXPECT_EQ(no, "Cancel");
+        return load;
+    });
+    AnswerDialog(Path("big.qxl"));
+    form->Button4->click();
+    ASSERT_EQ(questions.size(), 1u);
+    EXPECT_TRUE(questions[0].contains(QRegularExpression("big.qxl.* holds about 2.?000 samples .* needs about 116.0 kB "
+                                                        "of memory .* has 100.0 kB available")))
+        << questions[0].toStdString();
+    EXPECT_EQ(Samples(), 3) << "Cancel keeps the log on display";
+    load = true;
+    form->Button4->click();
+    EXPECT_EQ(Samples(), 2000);
+    logging::SetAvailableMemoryForTest({});
+    questions.clear();
+    form->Button4->click();   // where it fits, nothing is asked
+    EXPECT_TRUE(questions.empty());
+}
+
 TEST_F(LoggingTest, AValueNoLogFileCanHoldIsNotRecorded)
 {
     Quiet();
@@ -722,6 +768,72 @@ TEST_F(LoggingTest, EndedFromOutsideTheUnsavedLogIsSavedWithoutAQuestion)
     ASSERT_TRUE(logging::WriteLogFile(logging::ChartLogStore(*form->Chart10), Path("same.qxl"), nullptr));
     EXPECT_EQ(Read(saved), Read(Path("same.qxl")));
     EXPECT_EQ(Samples(), 4);
+}
+
+// A logout ends every window at once. Two windows, each with its own unsaved run, ending in the
+// same second: two files, each holding its own run, each named in its own terminal line. Two
+// processes, as two windows are.
+TEST_F(LoggingTest, TwoWindowsEndingTogetherEachKeepTheirRun)
+{
+    const QString role = ChildRole();
+    if (role.startsWith("window")) {
+        Quiet();
+        const int samples = role == "window4" ? 4 : 6;
+        for (int i = 0; i < samples; ++i) Record(Varied(10 * samples + i));
+        std::printf("READY\n");
+        std::fflush(stdout);
+        char go = 0;
+        ASSERT_EQ(::read(0, &go, 1), 1);
+        EXPECT_TRUE(form->StopOnSignal(SIGTERM));
+        return;
+    }
+    struct Window {
+        int samples;
+        int go = -1;
+        pid_t pid = -1;
+        QString out, err;
+    } windows[2] = {{4, -1, -1, {}, {}}, {6, -1, -1, {}, {}}};
+    for (Window& w : windows) {
+        int go[2];
+        ASSERT_EQ(::pipe(go), 0);
+        w.out = Path(QString("out%1.txt").arg(w.samples));
+        w.err = Path(QString("err%1.txt").arg(w.samples));
+        const int out = ::open(QFile::encodeName(w.out).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(QFile::encodeName(w.err).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        w.pid = SpawnSelf(QString("window%1").arg(w.samples), go[0], out, err);
+        ::close(go[0]);
+        ::close(out);
+        ::close(err);
+        w.go = go[1];
+        ASSERT_GT(w.pid, 0);
+    }
+    for (Window& w : windows)
+        ASSERT_TRUE(WaitFor([&] { return Read(w.out).contains("READY"); }, 30000)) << Read(w.out).toStdString();
+    // Both in the same second, a moment apart.
+    ASSERT_TRUE(WaitFor([] { return QTime::currentTime().msec() < 500; }, 2000));
+    for (Window& w : windows) ASSERT_EQ(::write(w.go, "g", 1), 1);
+    for (Window& w : windows) {
+        ::close(w.go);
+        const int status = WaitChild(w.pid, 60000);
+        EXPECT_TRUE(status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0) << Read(w.out).toStdString();
+    }
+
+    const ScopedEnv data("XDG_DATA_HOME", dir.path());   // as the windows had it
+    const QString folder = TForm1::UnsavedLogFolders().value(0);
+    const QStringList files = QDir(folder).entryList({"unsaved-log-*.qxl"}, QDir::Files, QDir::Name);
+    EXPECT_EQ(files.size(), 2) << files.join(", ").toStdString();
+    for (Window& w : windows) {
+        SCOPED_TRACE(w.samples);
+        const QByteArray said = Read(w.err);
+        const qsizetype at = said.indexOf("was saved to ");
+        ASSERT_GE(at, 0) << said.toStdString();
+        const QString path = QString::fromLocal8Bit(said.mid(at + 13, said.indexOf('\n', at) - at - 13));
+        EXPECT_TRUE(path.startsWith(folder)) << path.toStdString();
+        const logging::LogLoadResult load = logging::ParseLogFile(path, kLogChannelCount);
+        ASSERT_FALSE(load.Refused()) << path.toStdString();
+        ASSERT_EQ(load.samples.SampleCount(), w.samples) << "the other window's run, or none";
+        EXPECT_FLOAT_EQ(load.samples.series[0].At(0), Varied(10 * w.samples)[0].toFloat() / 100);
+    }
 }
 
 // A signal reaches the window thread once; after it a second one would end the program, and a

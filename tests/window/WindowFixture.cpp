@@ -7,6 +7,17 @@
 
 #include "ui/Dialogs.h"
 
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
 void WindowTest::SetUp()
 {
     ASSERT_TRUE(dir.isValid());
@@ -99,4 +110,47 @@ std::vector<sim::Command> WindowTest::Distinct(const std::vector<sim::Command>& 
     for (const sim::Command& c : frames)
         if (kept.empty() || !(kept.back() == c)) kept.push_back(c);
     return kept;
+}
+
+pid_t WindowTest::SpawnSelf(const QString& role, int in, int out, int err) const
+{
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string("--gtest_filter=") + test->test_suite_name() + "." + test->name();
+    const std::string program = "/proc/self/exe";
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, "QX_CHILD=", 9) != 0 && std::strncmp(*e, "XDG_DATA_HOME=", 14) != 0) env.emplace_back(*e);
+    env.push_back("QX_CHILD=" + role.toStdString());
+    env.push_back("XDG_DATA_HOME=" + dir.path().toStdString());
+    std::vector<char*> argv = {const_cast<char*>(program.c_str()), const_cast<char*>(filter.c_str()), nullptr};
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const int fds[3] = {in, out, err};
+    for (int target = 0; target < 3; ++target) {
+        if (fds[target] >= 0) posix_spawn_file_actions_adddup2(&actions, fds[target], target);
+        else posix_spawn_file_actions_addopen(&actions, target, "/dev/null", target == 0 ? O_RDONLY : O_WRONLY, 0);
+    }
+    pid_t child = -1;
+    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? child : -1;
+}
+
+int WindowTest::WaitChild(pid_t child, int timeoutMs)
+{
+    QElapsedTimer waited;
+    waited.start();
+    int status = 0;
+    while (::waitpid(child, &status, WNOHANG) == 0) {
+        if (waited.elapsed() > timeoutMs) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return status;
 }

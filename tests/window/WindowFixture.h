@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 #include "app/Mainform.h"
 #include "tools/ecu-sim/EcuSim.h"
 
@@ -48,6 +50,15 @@ protected:
     static std::vector<sim::Command> Distinct(const std::vector<sim::Command>& frames);
     // A path inside the test's folder.
     QString Path(const QString& name) const { return dir.filePath(name); }
+
+    // For what needs a process of its own (to be signalled, to end, to race another): this test
+    // program run again with only the running test selected and QX_CHILD set to `role`, the
+    // test's folder as XDG_DATA_HOME. stdin, stdout and stderr are the given descriptors. The
+    // test reads its role with ChildRole() and plays the child's part when it has one.
+    pid_t SpawnSelf(const QString& role, int in, int out, int err) const;
+    static QString ChildRole() { return qEnvironmentVariable("QX_CHILD"); }
+    // The child's wait status; -1 when it did not end within timeoutMs (it is then killed).
+    static int WaitChild(pid_t child, int timeoutMs);
 
     bool autoStart = true;
     QTemporaryDir dir;
