@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTimer>
 
 #include "ui/Dialogs.h"
@@ -11,10 +12,14 @@ void WindowTest::SetUp()
     ASSERT_TRUE(dir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    // The window remembers the user's choices; a test's choices stay in the test's folder, and
+    // every test starts as on a first start.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
     // A question no test expected would otherwise wait for a person who never comes.
-    ui::SetQuestionHook([](const QString& text, const QString&, const QString&) {
+    ui::SetQuestionHook([](const QString& text, const QString& yes, const QString&) {
         ADD_FAILURE() << "unexpected question: " << text.toStdString();
-        return false;
+        // A hook that answers every dialog with one name would bring it back for ever.
+        return yes == ui::ReplaceAnswer;
     });
     if (autoStart) {
         StartSim();
