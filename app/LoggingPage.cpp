@@ -31,6 +31,7 @@ using logging::kLogChannels;
 
 constexpr int kStatusPanelLogging = 4;
 constexpr int kLogFilterIndex = 2;   // "Quenrix Log|*.qxl" in the dialogs' shared filter
+const QString kLogFolder = QStringLiteral("logs");   // the folder logs were last saved to or loaded from
 constexpr int kGridCellWidth = 46;      // inside the grid lines
 constexpr int kGridLine = 1;
 constexpr int kCheckBoxTop = 495;
@@ -100,6 +101,8 @@ void TForm1::BuildLoggingPage()
     Button14->setGeometry(16, kExportTop, std::max(81, Button14->sizeHint().width()), 25);
     connect(Button14, &QPushButton::clicked, this, [this] { Button14Click(Button14); });
     CsvDialog.Filter = QStringLiteral("CSV (comma-separated values)|*.csv");
+    CsvDialog.FolderKind = QStringLiteral("csv");
+    CsvDialog.Targets = [](const QString& chosen) { return QStringList{logging::WithCsvExtension(chosen)}; };
     lblSampleTime = new QLabel(page);
     lblSampleTime->setObjectName(QStringLiteral("lblSampleTime"));
     lblSampleTime->setAccessibleName(QStringLiteral("Sample time"));
@@ -240,6 +243,8 @@ bool TForm1::ConfirmDiscardLog()
 void TForm1::Button3Click(QObject*)
 {
     SaveDialog1.FilterIndex = kLogFilterIndex;
+    SaveDialog1.FolderKind = kLogFolder;
+    SaveDialog1.Targets = [](const QString& chosen) { return QStringList{logging::WithLogExtension(chosen)}; };
     if (!SaveDialog1.Execute(this)) return;
     const QString path = logging::WithLogExtension(SaveDialog1.FileName);
     const logging::ChartLogStore store(*Chart10);
@@ -255,6 +260,7 @@ void TForm1::Button3Click(QObject*)
 void TForm1::Button4Click(QObject*)
 {
     OpenDialog1.FilterIndex = kLogFilterIndex;
+    OpenDialog1.FolderKind = kLogFolder;
     if (!OpenDialog1.Execute(this)) return;
     // The file is read before the chart is emptied: a file that is no log must not wipe a run.
     const QString path = OpenDialog1.FileName;
@@ -289,7 +295,6 @@ void TForm1::Button4Click(QObject*)
 
 void TForm1::Button14Click(QObject*)
 {
-    if (CsvDialog.InitialDir.isEmpty()) CsvDialog.InitialDir = SaveDialog1.InitialDir;
     if (!CsvDialog.Execute(this)) return;
     const QString path = logging::WithCsvExtension(CsvDialog.FileName);
     const logging::ChartLogStore store(*Chart10);

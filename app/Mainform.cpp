@@ -61,9 +61,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
             for (int row = 0; row < 2; ++row)
                 grid->SetCells(col, row, QString::fromStdString(calibration::StartupText(map, row, col)));
     }
-    const QString programDir = QCoreApplication::applicationDirPath() + QLatin1Char('/');   // 6
-    OpenDialog1.InitialDir = programDir;
-    SaveDialog1.InitialDir = programDir;
+    // 6: the dialogs open where the user works, in the folder last used for the kind of file
+    // at hand (each operation names its kind), never in the program's own folder, which an
+    // installed program cannot write.
     for (int panel = 5; panel <= 10; ++panel) StatusBar1->SetPanelText(panel, SevenSpaces);   // 8
     SendCommand('V', 0, 0);                                                 // 10: opens the port
 }
@@ -71,6 +71,9 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 TForm1::~TForm1()
 {
     qApp->removeEventFilter(this);
+    // An open cell editor loses its focus as the window is taken apart: not an edit to report.
+    for (StringGrid* grid : MapGrid)
+        if (grid) grid->OnEditAbandoned = nullptr;
     Line->Shutdown();
 }
 

@@ -184,6 +184,9 @@ public:
     void StringGrid1KeyUp(QObject* Sender, int Key);
     // Steps, interpolation, undo and redo, copy and paste in every map grid (MapWorkbench.cpp).
     void StringGrid1Command(QObject* Sender, StringGrid::Command Command);
+    // A map cell's editor closed without Enter: the cell shows the ECU's value again, and a
+    // value typed there and left is reported as not sent (MapWorkbench.cpp).
+    void StringGrid1EditAbandoned(QObject* Sender, int Col, const QString& Typed, bool Escaped);
     // What the ECU holds at an address as far as anyone knows: the byte of a write on its way,
     // nothing after a write that was never confirmed or before the calibration has been read.
     std::optional<uint8_t> EcuByte(uint16_t address) const;
@@ -254,6 +257,14 @@ private:
     void EditMapCells(const calibration::MapLayout& map, StringGrid& grid, const calibration::CellBytes& cells,
                       EditOrigin origin);
     void RedrawMapChart(const calibration::MapLayout& map, bool beepOnBadCell);
+    // The screen holds what the ECU holds or was asked to hold, never a value typed and not
+    // sent: a refused or abandoned value gives way to this byte (nullopt: none is known yet).
+    std::optional<uint8_t> ShownByte(uint16_t address) const;
+    void RestoreCell(const calibration::MapLayout& map, StringGrid& grid, int col);
+    void RefuseCell(const calibration::MapLayout& map, StringGrid& grid, int col, const std::string& typed);
+    // Why an edit was not sent, in status panel 3, until the next edit that is.
+    void ShowEditMessage(const QString& text);
+    void ClearEditMessage();
     void ShowEchoedValue(const calibration::MarkChange& change);   // the cell or edit shows the ECU's byte
     void ShowSettingMark(int address);
     QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;
@@ -270,4 +281,7 @@ private:
     void BuildComponents();
     void ShowLinkLost();
     void FinishLineWork();                      // closing: let queued writes reach the ECU
+
+    bool imageShown_ = false;                   // a calibration has been decoded onto the pages
+    QString editMessage_;                       // what panel 3 was last told of an edit not sent
 };

@@ -127,6 +127,9 @@ void TForm1::BuildMapPage(int page)
         grid->setFixedSize(map.columns * width + 2 * grid->frameWidth(), 2 * RowHeight + 2 * grid->frameWidth());
         grid->OnKeyUp = [this](QObject* sender, int key) { StringGrid1KeyUp(sender, key); };
         grid->OnCommand = [this](QObject* sender, StringGrid::Command command) { StringGrid1Command(sender, command); };
+        grid->OnEditAbandoned = [this](QObject* sender, int col, int, const QString& typed, StringGrid::EditEnd how) {
+            StringGrid1EditAbandoned(sender, col, typed, how == StringGrid::EditEnd::Escaped);
+        };
         grid->setToolTip(KeysHelp(map));
         grid->setAccessibleDescription(grid->toolTip());
 
@@ -240,6 +243,7 @@ void TForm1::Button10Click(QObject*)
     UpDown7->SetPosition(calibration::SettingShownValue(
         *calibration::SettingByAddress(calibration::PrimingAddress), EepromImage));
 
+    imageShown_ = true;
     // The pages now show the image: bytes the ECU has reported since their write failed are
     // true again. Undo starts afresh from the calibration on screen.
     ShowMarks(Marks.Decoded());
@@ -263,7 +267,7 @@ void TForm1::StringGrid1KeyUp(QObject* Sender, int Key)
         && std::find(selected.begin(), selected.end(), col) != selected.end()) {
         const std::optional<calibration::CellBytes> cells = calibration::SetColumns(*map, selected, typed);
         if (!cells) {
-            ui::Beep();
+            RefuseCell(*map, *grid, col, typed);
             return;
         }
         EditMapCells(*map, *grid, *cells, EditOrigin::New);
@@ -272,7 +276,7 @@ void TForm1::StringGrid1KeyUp(QObject* Sender, int Key)
 
     const std::optional<calibration::CellWrite> write = calibration::ConfirmCell(*map, col, typed);
     if (!write) {
-        ui::Beep();   // not a number, or not one the map's byte can hold: nothing is sent
+        RefuseCell(*map, *grid, col, typed);   // not a number, or not one the map's byte can hold
         return;
     }
     EditMapCells(*map, *grid, {{col, write->data}}, EditOrigin::Confirmed);

@@ -9,6 +9,7 @@
 #include "calibration/MapEditing.h"
 #include "ecu/LineOwner.h"
 #include "ui/Beep.h"
+#include "ui/StatusBar.h"
 
 using calibration::MapLayout;
 using calibration::WriteMark;
@@ -36,6 +37,61 @@ std::optional<uint8_t> TForm1::EcuByte(uint16_t address) const
     return EepromImage[address];
 }
 
+std::optional<uint8_t> TForm1::ShownByte(uint16_t address) const
+{
+    // A write on its way shows what was asked; one never confirmed too, under its mark.
+    if (const std::optional<uint8_t> byte = EcuByte(address)) return byte;
+    if (const std::optional<uint8_t> sent = Marks.Sent(address)) return sent;
+    // A read under way (after a port change): the calibration last shown stands until it ends.
+    if (imageShown_ && address < EepromImage.size()) return EepromImage[address];
+    return std::nullopt;
+}
+
+void TForm1::RestoreCell(const MapLayout& map, StringGrid& grid, int col)
+{
+    const std::optional<uint8_t> byte = ShownByte(static_cast<uint16_t>(map.base + col));
+    const QString text = byte ? QString::number(calibration::ShownValue(map.encoding, *byte))
+                              : QString::fromStdString(calibration::StartupText(map, 1, col));
+    if (grid.Cells(col, 1) == text) return;
+    grid.SetCells(col, 1, text);
+    RedrawMapChart(map, false);
+}
+
+void TForm1::RefuseCell(const MapLayout& map, StringGrid& grid, int col, const std::string& typed)
+{
+    ui::Beep();   // nothing is sent; the cursor stays on the cell to be typed again
+    RestoreCell(map, grid, col);
+    ShowEditMessage(QString::fromStdString(calibration::RefusalText(map.title, map.encoding, typed)));
+}
+
+void TForm1::StringGrid1EditAbandoned(QObject* Sender, int Col, const QString& Typed, bool Escaped)
+{
+    auto* grid = qobject_cast<StringGrid*>(Sender);
+    const MapLayout* map = grid ? calibration::MapByNumber(grid->Tag()) : nullptr;
+    if (!map || Col < 0 || Col >= map->columns) return;
+    // The cell kept its text; what the editor held differs when a value was typed and left.
+    const bool typedAway = Typed.trimmed() != grid->Cells(Col, 1);
+    RestoreCell(*map, *grid, Col);
+    if (Escaped) ClearEditMessage();
+    else if (typedAway) ShowEditMessage(QStringLiteral("not sent: press Enter to write"));
+}
+
+void TForm1::ShowEditMessage(const QString& text)
+{
+    // Panel 2 belongs to the link, whose watchdog and transfers rewrite it; panel 3 carries the
+    // program's word on what the user did (a file that would not open) beside it.
+    StatusBar1->SetPanelText(3, text);
+    editMessage_ = text;
+}
+
+void TForm1::ClearEditMessage()
+{
+    // Only our own message gives way: a count or an error written since stays.
+    if (editMessage_.isEmpty() || StatusBar1->PanelText(3) != editMessage_) return;
+    editMessage_.clear();
+    StatusBar1->SetPanelText(3, BadReplyCount ? QString::number(BadReplyCount) : QString());
+}
+
 void TForm1::EditMapCells(const MapLayout& map, StringGrid& grid, const calibration::CellBytes& cells,
                           EditOrigin origin)
 {
@@ -46,6 +102,7 @@ void TForm1::EditMapCells(const MapLayout& map, StringGrid& grid, const calibrat
     if (!confirmed)
         for (const calibration::CellByte& cell : cells)
             grid.SetCells(cell.column, 1, QString::number(calibration::ShownValue(map.encoding, cell.byte)));
+    ClearEditMessage();
     if (!plan.writes.empty()) SubmitWrites(exchange::JobKind::Writes, plan.writes);
     if (origin == EditOrigin::New || confirmed) {
         if (plan.undo) MapEdits[std::size_t(map.number)].Record(*plan.undo);

@@ -80,6 +80,17 @@ QString SpokenName(const calibration::SettingLayout& s)
     return name;
 }
 
+// The setting as a status message names it: its group and its label ("IDLE Fuel"), or the one
+// of them it has.
+std::string MessageName(const calibration::SettingLayout& s)
+{
+    QString label = s.label ? QString::fromUtf8(s.label).trimmed() : QString();
+    if (label.endsWith(QLatin1Char(':'))) label.chop(1);
+    const QString group = s.group ? QString::fromUtf8(s.group) : QString();
+    const QString name = label.isEmpty() ? group : group.isEmpty() ? label : group + QLatin1Char(' ') + label;
+    return name.toStdString();
+}
+
 }  // namespace
 
 QLineEdit* TForm1::BuildSettingRow(int address, QWidget* parent, QPoint at, SettingLabels labels,
@@ -163,12 +174,27 @@ void TForm1::txtIdleFuelExit(QObject* Sender)
 {
     const auto* edit = qobject_cast<const QLineEdit*>(Sender);
     if (!edit) return;
-    const calibration::SettingLeave leave = calibration::LeaveSetting(
-        ReadPending != 0, UploadActive != 0, edit->property("Tag").toInt(), edit->text().toStdString());
+    const int tag = edit->property("Tag").toInt();
+    const std::string typed = edit->text().toStdString();
+    const calibration::SettingLeave leave = calibration::LeaveSetting(ReadPending != 0, UploadActive != 0, tag, typed);
     switch (leave.action) {
     case calibration::SettingLeave::Nothing: break;
-    case calibration::SettingLeave::Beep: ui::Beep(); break;
-    case calibration::SettingLeave::Send: WriteByte(leave.address, leave.data); break;
+    case calibration::SettingLeave::Beep: {
+        ui::Beep();
+        // The edit goes back to what the ECU holds, and the status bar says why and what fits.
+        const calibration::SettingLayout* setting = calibration::SettingByAddress(tag);
+        const auto spin = SettingSpin.find(tag);
+        if (!setting || spin == SettingSpin.end()) break;
+        const std::optional<uint8_t> byte = ShownByte(uint16_t(tag));
+        spin->second->SetPosition(byte ? calibration::ShownValue(setting->encoding, *byte) : setting->startValue);
+        ShowEditMessage(QString::fromStdString(
+            calibration::RefusalText(MessageName(*setting), setting->encoding, typed)));
+        break;
+    }
+    case calibration::SettingLeave::Send:
+        ClearEditMessage();
+        WriteByte(leave.address, leave.data);
+        break;
     }
 }
 

@@ -34,6 +34,7 @@
 namespace {
 
 const QString ErrorOpeningFile = QStringLiteral("Status- error opening file");
+const QString CalibrationFolder = QStringLiteral("calibrations");   // where calibrations were last saved or loaded
 
 // A group box or a button: its caption is also what a screen reader says for it.
 template <class Captioned>
@@ -296,6 +297,11 @@ void TForm1::PortsChanged(const QStringList& names, const QStringList& appeared)
 
 void TForm1::Button8Click(QObject*)
 {
+    SaveDialog1.FolderKind = CalibrationFolder;
+    SaveDialog1.Targets = [](const QString& chosen) {
+        const QString image = calibration::ImageFileName(chosen);
+        return QStringList{image, calibration::SideFileName(image)};
+    };
     if (!SaveDialog1.Execute(this)) return;
     const QString imageFile = calibration::ImageFileName(SaveDialog1.FileName);
     // The image as held: an edit is in it once the ECU has echoed it, never before.
@@ -320,6 +326,7 @@ void TForm1::Button7Click(QObject*)
                                                        "Load the file when the upload has finished."));
         return;
     }
+    OpenDialog1.FolderKind = CalibrationFolder;
     if (!OpenDialog1.Execute(this)) return;
     const QString imageFile = OpenDialog1.FileName;
     // Everything is read before anything changes: a calibration is shown and sent whole or not

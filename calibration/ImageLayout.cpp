@@ -158,6 +158,32 @@ std::optional<uint8_t> SettingTextToByte(Encoding encoding, std::string_view tex
     return ShownToByte(encoding, text);
 }
 
+std::string RefusalText(std::string_view name, Encoding encoding, std::string_view typed)
+{
+    int low = 0, high = 255;
+    switch (encoding) {
+    case Encoding::Offset: low = -100; high = 155; break;
+    case Encoding::Doubled: high = 510; break;
+    case Encoding::Plain: break;
+    }
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
+    while (!typed.empty() && isSpace(typed.front())) typed.remove_prefix(1);
+    while (!typed.empty() && isSpace(typed.back())) typed.remove_suffix(1);
+    std::string_view digits = typed;
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+    const bool number = !digits.empty() && digits.find_first_not_of("0123456789") == std::string_view::npos;
+    // A pasted page of text would stretch the status bar past the window.
+    constexpr std::size_t shownChars = 12;
+    std::string shown(typed.substr(0, shownChars));
+    if (typed.size() > shownChars) shown += "...";
+    std::string why;
+    if (typed.empty()) why = "no value";
+    else if (number) why = shown + " is out of range";
+    else why = "\"" + shown + "\" is not a whole number";
+    return "not sent: " + why + "; " + std::string(name) + " takes " + std::to_string(low) + " to "
+           + std::to_string(high);
+}
+
 const MapLayout* MapByNumber(int number)
 {
     for (const MapLayout& map : Maps)

@@ -48,6 +48,11 @@ std::optional<int> ParseWholeNumber(std::string_view text);
 // must not reach the ECU.
 std::optional<uint8_t> ShownToByte(Encoding encoding, std::string_view text);
 
+// Why a typed value was not sent, for the status bar: "not sent: 300 is out of range; RPM Fuel
+// takes 0 to 255". `name` names the map or setting; the range is the shown values its
+// encoding's byte covers.
+std::string RefusalText(std::string_view name, Encoding encoding, std::string_view typed);
+
 // ---- Maps ---------------------------------------------------------------------------------
 
 // Row 0 of a map grid: the breakpoint of column k is first + step * k.

@@ -1,8 +1,13 @@
 #include "ui/Dialogs.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 
 namespace ui {
 
@@ -82,12 +87,32 @@ void SetMessageHook(MessageHook hook)
 
 bool FileDialog::Execute(QWidget* parent)
 {
+    if (!FolderKind.isEmpty()) InitialDir = StartFolder(FolderKind);
+    for (bool again = false;; again = true) {
+        const std::optional<QString> name = Choose(parent, again);
+        if (!name || name->isEmpty()) return false;
+        FileName = *name;
+        if (!save_) break;
+        // The files as the save will write them, extension and all: a question about the name
+        // typed would miss the file the extension makes.
+        QList<QFileInfo> existing;
+        for (const QString& target : Targets ? Targets(FileName) : QStringList{FileName})
+            if (const QFileInfo info(target); info.exists()) existing << info;
+        if (existing.isEmpty()) break;
+        if (Ask(parent, ReplaceQuestion(existing, QDateTime::currentDateTime()), QLatin1String(ReplaceAnswer),
+                QLatin1String(ChooseAnotherName)))
+            break;
+        InitialDir = QFileInfo(FileName).absolutePath();   // back where the person was
+    }
+    if (!FolderKind.isEmpty()) RememberFolder(FolderKind, QFileInfo(FileName).absolutePath());
+    return true;
+}
+
+std::optional<QString> FileDialog::Choose(QWidget* parent, bool again)
+{
     if (fileDialogHook()) {
         const FileDialogHook hook = fileDialogHook();
-        const std::optional<QString> name = hook(*this);
-        if (!name) return false;
-        FileName = *name;
-        return true;
+        return hook(*this);
     }
 
     const QStringList filters = QtNameFilters(Filter);
@@ -98,21 +123,99 @@ bool FileDialog::Execute(QWidget* parent)
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setAcceptMode(save_ ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, save_);
+    // Execute asks itself, once the extension is known.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
     if (!filters.isEmpty()) {
         dialog.setNameFilters(filters);
         const int index = FilterIndex >= 1 && FilterIndex <= filters.size() ? FilterIndex : 1;
         dialog.selectNameFilter(filters[index - 1]);
     }
     if (!InitialDir.isEmpty()) dialog.setDirectory(InitialDir);
+    if (again) dialog.selectFile(QFileInfo(FileName).fileName());   // the name to change
 
-    if (dialog.exec() != QDialog::Accepted) return false;
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     const QStringList files = dialog.selectedFiles();
-    if (files.isEmpty()) return false;
-    FileName = files.first();
+    if (files.isEmpty()) return std::nullopt;
     const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
     if (chosen >= 0) FilterIndex = static_cast<int>(chosen) + 1;
-    return true;
+    return files.first();
+}
+
+namespace {
+
+// The user's own settings of this program: ~/.config/Quenrix/Quenrix.conf on Linux.
+QString SettingsName()
+{
+    const QString name = QCoreApplication::applicationName();
+    return name.isEmpty() ? QStringLiteral("Quenrix") : name;
+}
+
+QString FolderSetting(const QString& kind)
+{
+    return QStringLiteral("folders/") + kind;
+}
+
+bool WritableFolder(const QString& path)
+{
+    if (path.isEmpty()) return false;
+    const QFileInfo info(path);
+    return info.isDir() && info.isWritable();
+}
+
+QString AgeText(const QDateTime& then, const QDateTime& now)
+{
+    const qint64 seconds = then.secsTo(now);
+    if (seconds < 0) return QString();   // a clock ahead of ours: the date alone says it
+    if (seconds < 60) return QStringLiteral("just now");
+    const auto ago = [](qint64 n, const char* unit) {
+        return QStringLiteral("%1 %2%3 ago").arg(n).arg(QLatin1String(unit)).arg(n == 1 ? QString() : QStringLiteral("s"));
+    };
+    if (seconds < 3600) return ago(seconds / 60, "minute");
+    if (seconds < 86400) return ago(seconds / 3600, "hour");
+    return ago(seconds / 86400, "day");
+}
+
+}  // namespace
+
+QString RememberedFolder(const QString& kind)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingsName(), SettingsName());
+    return settings.value(FolderSetting(kind)).toString();
+}
+
+void RememberFolder(const QString& kind, const QString& folder)
+{
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingsName(), SettingsName());
+    settings.setValue(FolderSetting(kind), QDir::cleanPath(folder));
+}
+
+QString StartFolder(const QString& kind)
+{
+    const QString candidates[] = {RememberedFolder(kind),
+                                  QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+                                  QDir::homePath(), QDir::tempPath()};
+    for (const QString& folder : candidates)
+        if (WritableFolder(folder)) return QDir::cleanPath(QFileInfo(folder).absoluteFilePath());
+    return QString();   // nothing writable anywhere: the dialog's own choice
+}
+
+QString ReplaceQuestion(const QList<QFileInfo>& existing, const QDateTime& now)
+{
+    const QLocale locale = QLocale::system();
+    QStringList lines;
+    for (const QFileInfo& file : existing) {
+        const QDateTime changed = file.lastModified();
+        const QString age = AgeText(changed, now);
+        const QString when = locale.toString(changed, QLocale::ShortFormat);
+        lines << QStringLiteral("\"%1\" in %2\n%3, last changed %4")
+                     .arg(file.fileName(), QDir::toNativeSeparators(file.absolutePath()),
+                          locale.formattedDataSize(file.size()),
+                          age.isEmpty() ? when : age + QStringLiteral(" (") + when + QLatin1Char(')'));
+    }
+    const bool one = existing.size() == 1;
+    return (one ? QStringLiteral("This file already exists:\n\n") : QStringLiteral("These files already exist:\n\n"))
+           + lines.join(QStringLiteral("\n\n"))
+           + (one ? QStringLiteral("\n\nReplace it?") : QStringLiteral("\n\nReplace them?"));
 }
 
 void ShowInformation(QWidget* parent, const QString& text)

@@ -3,6 +3,9 @@
 // handled while they are open.
 #pragma once
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,17 +25,40 @@ public:
     int FilterIndex = 1;   // 1-based; updated to the user's choice, kept for the next use
     QString InitialDir;
     QString FileName;      // the chosen name, a full path when the dialog gave it
+    // The kind of file, as the user's settings remember its folder ("calibrations", "logs").
+    // Set, the dialog opens in the folder last used for that kind (StartFolder), and the folder
+    // of an accepted name is remembered for the next time, in this run and the next.
+    QString FolderKind;
+    // A save: the files the program will write for a chosen name, its extension settled (a
+    // calibration writes two). Unset, the chosen name as it is.
+    std::function<QStringList(const QString& chosen)> Targets;
 
     bool Save() const { return save_; }
 
-    // Modal; true and FileName set when the user accepts, false on cancel. A save replaces an
-    // existing file without asking, an open accepts names of files that do not exist: the
-    // program's own operations decide what to do with them.
+    // Modal; true and FileName set when the user accepts, false on cancel. A save that would
+    // replace a file asks first, naming each file with its size and age; "Choose another name"
+    // brings the dialog back. An open accepts names of files that do not exist: the program's
+    // own operations decide what to do with them.
     bool Execute(QWidget* parent);
 
 private:
+    std::optional<QString> Choose(QWidget* parent, bool again);
     bool save_;
 };
+
+// Where a dialog for a kind of file opens: the folder remembered for it while it exists and
+// can be written, else the user's Documents folder, else home (else the temporary folder). Never
+// a folder the user cannot write, such as the one the program is installed in.
+QString StartFolder(const QString& kind);
+// The folder remembered for a kind of file (empty when none), and remembering one.
+QString RememberedFolder(const QString& kind);
+void RememberFolder(const QString& kind, const QString& folder);
+
+// The question before a save replaces files that exist: each named with its folder, size and
+// the time it was last changed, as an age ("5 minutes ago") and a date.
+QString ReplaceQuestion(const QList<QFileInfo>& existing, const QDateTime& now);
+inline const char* const ReplaceAnswer = "Replace";
+inline const char* const ChooseAnotherName = "Choose another name";
 
 // "Quenrix eeprom|*.qxe|Quenrix Log|*.qxl" as Qt shows it:
 // {"Quenrix eeprom (*.qxe)", "Quenrix Log (*.qxl)"}.

@@ -59,7 +59,7 @@ public:
                           const QModelIndex& index) const override
     {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        if (editor) grid_->adoptEditor(editor);
+        if (editor) grid_->adoptEditor(editor, index);
         return editor;
     }
 
@@ -116,8 +116,10 @@ protected:
                 auto* editor = qobject_cast<QWidget*>(object);
                 if (editor) {
                     grid_->enterClosedEditor_ = true;
+                    grid_->enterCommit_ = true;
                     emit commitData(editor);
                     emit closeEditor(editor, QAbstractItemDelegate::SubmitModelCache);
+                    grid_->enterCommit_ = false;
                     return true;
                 }
             }
@@ -237,10 +239,33 @@ QLineEdit* StringGrid::InplaceEditor() const
     return EditorMode() ? editor_.data() : nullptr;
 }
 
-void StringGrid::adoptEditor(QWidget* editor)
+void StringGrid::adoptEditor(QWidget* editor, const QModelIndex& index)
 {
     editor->installEventFilter(this);
     editor_ = qobject_cast<QLineEdit*>(editor);
+    editorIndex_ = index;
+}
+
+void StringGrid::commitData(QWidget* editor)
+{
+    // Every way out of the editor but Enter would commit (Tab, a click elsewhere, a new current
+    // cell); with a handler for abandoned edits, those keep the cell as it was.
+    if (OnEditAbandoned && !enterCommit_) return;
+    QTableWidget::commitData(editor);
+}
+
+void StringGrid::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint)
+{
+    // Taken before the editor goes; Tab opens the next cell's editor on the way out.
+    const bool byEnter = enterCommit_;
+    const auto* line = qobject_cast<QLineEdit*>(editor);
+    const QString typed = line ? line->text() : QString();
+    QPersistentModelIndex index;
+    if (editor && editor == editor_.data()) std::swap(index, editorIndex_);   // a second close finds none
+    QTableWidget::closeEditor(editor, hint);
+    if (byEnter || !OnEditAbandoned || !index.isValid()) return;
+    OnEditAbandoned(this, index.column(), index.row(), typed,
+                    hint == QAbstractItemDelegate::RevertModelCache ? EditEnd::Escaped : EditEnd::Left);
 }
 
 void StringGrid::raiseKeyUp(QKeyEvent* event)

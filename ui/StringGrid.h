@@ -79,7 +79,17 @@ public:
     // the keys do what the table does by default.
     std::function<void(QObject* Sender, Command command)> OnCommand;
 
+    // How a cell editor closed without Enter: left for another cell or control (Tab, a click,
+    // a page change, another window), or given up with Escape.
+    enum class EditEnd { Left, Escaped };
+    // Raised when a cell editor closes without Enter, with the cell and the text typed in it.
+    // Assigned, only Enter puts typed text into a cell: a cell left keeps what it held. Unassigned,
+    // the grid takes typed text whichever way the editor closes, as Qt's tables do.
+    std::function<void(QObject* Sender, int col, int row, const QString& typed, EditEnd how)> OnEditAbandoned;
+
 protected:
+    void commitData(QWidget* editor) override;
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -89,9 +99,11 @@ private:
     QTableWidgetItem* ensureItem(int col, int row);
     void styleHeaderItem(QTableWidgetItem* item) const;
     void raiseKeyUp(QKeyEvent* event);
-    void adoptEditor(QWidget* editor);
+    void adoptEditor(QWidget* editor, const QModelIndex& index);
 
     QPointer<QLineEdit> editor_;   // the last editor opened
+    QPersistentModelIndex editorIndex_;   // its cell, until it closes
+    bool enterCommit_ = false;     // Enter is putting the editor's text into its cell
     int tag_ = 0;
     bool drawFocusSelected_ = false;
     bool enterClosedEditor_ = false;

@@ -101,36 +101,52 @@ TEST(Dialogs, OpenStartsWhereToldAndAcceptsANameThatDoesNotExist)
     EXPECT_EQ(dialog.FileName, dir.filePath("tune.qxe"));
 }
 
-TEST(Dialogs, SaveReplacesWithoutAsking)
+// Qt's own dialog and box, driven as a person drives them: the question comes after the
+// dialog has closed, and "Choose another name" brings the dialog back with the name in it.
+TEST(Dialogs, ASaveOverAFileAsksAndNoBringsTheDialogBack)
 {
     QTemporaryDir dir;
     QFile existing(dir.filePath("tune.qxe"));
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("old");
     existing.close();
     ui::FileDialog dialog(true);
     dialog.Filter = kFilter;
     dialog.InitialDir = dir.path();
-    bool asked = false;
-    // Were a question to appear, this answers it so the test ends, and remembers it.
-    QTimer watcher;
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
+    dialog.Targets = [](const QString& chosen) { return QStringList{chosen + ".qxe"}; };
+    bool replace = false;
+    int dialogsShown = 0;
+    QStringList questions, namesShown;
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
-            asked = true;
-            box->reject();
-        } else if (auto* files = qobject_cast<QFileDialog*>(modal); files && asked) {
-            files->reject();   // "No" to the question leaves the file dialog open
+            questions << box->text();
+            const QString wanted = QLatin1String(replace ? ui::ReplaceAnswer : ui::ChooseAnotherName);
+            for (QAbstractButton* button : box->buttons())
+                if (button->text() == wanted) button->click();
+        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
+            ++dialogsShown;
+            namesShown << files->selectedFiles().value(0);
+            if (dialogsShown == 2) {
+                files->reject();   // the second time round the person gives up
+                return;
+            }
+            files->selectFile(dir.filePath("tune"));   // the extension comes after the dialog
+            static_cast<QDialog*>(files)->accept();
         }
     });
-    watcher.start(20);
-    answerNext<QFileDialog>([&](QFileDialog* d) {
-        EXPECT_EQ(d->acceptMode(), QFileDialog::AcceptSave);
-        d->selectFile(existing.fileName());
-        static_cast<QDialog*>(d)->accept();   // through the checks a click on Open/Save runs
-    });
+    person.start(20);
+    EXPECT_FALSE(dialog.Execute(nullptr));
+    EXPECT_EQ(dialogsShown, 2);
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions[0].contains("\"tune.qxe\"")) << questions[0].toStdString();
+    EXPECT_EQ(namesShown.value(1), dir.filePath("tune"));   // back with the name to change
+
+    replace = true;
     EXPECT_TRUE(dialog.Execute(nullptr));
-    EXPECT_FALSE(asked);
-    EXPECT_EQ(dialog.FileName, existing.fileName());
+    EXPECT_EQ(questions.size(), 2);
+    EXPECT_EQ(dialog.FileName, dir.filePath("tune"));
 }
 
 TEST(Dialogs, InformationBoxKeepsTheEventLoopRunning)

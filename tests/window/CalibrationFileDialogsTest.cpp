@@ -1,5 +1,6 @@
 // Calibration files and throttle teaching against the simulated ECU: saving, loading and
 // uploading a calibration, the files that are refused, and the throttle end points.
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -8,6 +9,8 @@
 #include <QPushButton>
 
 #include <csignal>
+#include <deque>
+#include <functional>
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -114,12 +117,13 @@ TEST_F(CalibrationFilesTest, SavedFilesHoldTheImageAndTheDescription)
     Save(Path("tune"));
     ASSERT_EQ(dialogs.size(), 1u);
     EXPECT_TRUE(dialogs[0].save);
-    EXPECT_EQ(dialogs[0].initialDir, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
     EXPECT_EQ(dialogs[0].filterIndex, 1);
     EXPECT_EQ(ReadRaw(Path("tune.qxe")), AsBytes(form->EepromImage));
     EXPECT_EQ(ReadRaw(Path("tune.qxc")), QByteArray("Road car, 98 RON\r\nbase map\r\n"));
 
+    answerYes = true;   // replace them
     Save(Path("tune.qxe"));   // the same two files, nothing else
+    EXPECT_EQ(questions.size(), 1);
     EXPECT_FALSE(QFileInfo::exists(Path("tune.qxe.qxe")));
     Save(Path("tune.QXE"));
     EXPECT_EQ(ReadRaw(Path("tune.QXE.qxe")).size(), 500);
@@ -356,6 +360,7 @@ TEST_F(CalibrationFilesTest, FilesThatAreNotACalibrationImageAreRefused)
 
 TEST_F(CalibrationFilesTest, ASaveThatCannotBeWrittenLeavesTheOldFilesAsTheyWere)
 {
+    answerYes = true;   // replace the files that are there
     ASSERT_TRUE(QDir(dir.path()).mkdir("locked"));
     const QString image = Path("locked/tune.qxe");
     const QString side = Path("locked/tune.qxc");
@@ -411,6 +416,7 @@ TEST_F(CalibrationFilesTest, ASaveThatCannotBeWrittenLeavesTheOldFilesAsTheyWere
 // A disk that fills up part-way through a file: the write fails after some bytes went out.
 TEST_F(CalibrationFilesTest, AWriteThatFailsPartWayLeavesTheOldFileWhole)
 {
+    answerYes = true;   // replace the files that are there
     const QByteArray oldImage(500, '\x07');
     ASSERT_TRUE(WriteRaw(Path("tune.qxe"), oldImage));
     ASSERT_TRUE(WriteRaw(Path("tune.qxc"), "old description\r\n"));
@@ -510,6 +516,123 @@ TEST_F(CalibrationFilesTest, AThrottleReadingThatIsNotAByteIsNotTaught)
     EXPECT_EQ(ui::BeepCount(), beeps);
     EXPECT_EQ(form->EepromImage[451], before);
     EXPECT_FALSE(form->ThreadedTimer1->Enabled());
+}
+
+TEST_F(CalibrationFilesTest, EverySaveAsksBeforeReplacingAndNoOrCancelLeaveTheDiskAsItWas)
+{
+    // Each showing of a dialog takes the next name; nullopt is Cancel.
+    std::deque<std::optional<QString>> names;
+    int shown = 0;
+    ui::SetFileDialogHook([&](ui::FileDialog&) -> std::optional<QString> {
+        ++shown;
+        if (names.empty()) return std::nullopt;
+        const std::optional<QString> name = names.front();
+        names.pop_front();
+        return name;
+    });
+    const auto listing = [this] {
+        QStringList files;
+        for (const QFileInfo& f : QDir(dir.path()).entryInfoList(QDir::Files | QDir::NoSymLinks))   // not COM1
+            files << f.fileName() + QLatin1Char(' ') + ReadRaw(f.filePath()).toHex();
+        return files;
+    };
+    const QByteArray old("a drive worth keeping\n");   // 22 bytes
+    struct Case {
+        const char* typed;      // the name as typed, without its extension
+        const char* existing;   // the file that name will write
+        std::function<void()> save;
+    };
+    const Case cases[] = {
+        {"drive1", "drive1.qxl", [this] { form->Button3Click(form->Button3); }},
+        {"tune", "tune.qxe", [this] { form->Button8Click(form->Button8); }},
+        {"drive1", "drive1.csv", [this] { form->Button14Click(form->Button14); }},
+    };
+    for (const Case& c : cases) {
+        const QString existing = Path(QLatin1String(c.existing));
+        ASSERT_TRUE(WriteRaw(existing, old));
+        QFile touch(existing);
+        ASSERT_TRUE(touch.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(touch.setFileTime(QDateTime::currentDateTime().addSecs(-2 * 3600 - 60), QFileDevice::FileModificationTime));
+        touch.close();
+        const QStringList before = listing();
+
+        // No brings the dialog back; cancelled there, nothing is written.
+        questions.clear();
+        answerYes = false;
+        names = {Path(QLatin1String(c.typed)), std::nullopt};
+        shown = 0;
+        c.save();
+        EXPECT_EQ(shown, 2) << c.existing;
+        ASSERT_EQ(questions.size(), 1) << c.existing;
+        EXPECT_TRUE(questions[0].contains(QLatin1Char('"') + QLatin1String(c.existing) + QLatin1Char('"'))) << questions[0].toStdString();
+        EXPECT_TRUE(questions[0].contains(QStringLiteral("22 bytes"))) << questions[0].toStdString();
+        EXPECT_TRUE(questions[0].contains(QStringLiteral("2 hours ago"))) << questions[0].toStdString();
+        EXPECT_EQ(answers, (QStringList{QStringLiteral("Replace"), QStringLiteral("Choose another name")}));
+        EXPECT_EQ(listing(), before) << c.existing;
+
+        // Cancel in the dialog asks nothing and writes nothing.
+        names = {std::nullopt};
+        c.save();
+        EXPECT_EQ(questions.size(), 1);
+        EXPECT_EQ(listing(), before) << c.existing;
+
+        // Replace: the file is the program's now.
+        answerYes = true;
+        names = {Path(QLatin1String(c.typed))};
+        c.save();
+        EXPECT_EQ(questions.size(), 2) << c.existing;
+        EXPECT_NE(ReadRaw(existing), old) << c.existing;
+        EXPECT_TRUE(errors.isEmpty()) << errors.join(QLatin1Char('\n')).toStdString();
+    }
+}
+
+TEST_F(CalibrationFilesTest, DialogsOpenWhereTheUserLastWorkedOnThatKindOfFileAndFirstInDocuments)
+{
+    // A home of the test's own, with no desktop folders configured in it.
+    const QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+    const bool hadConfig = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    struct Restore {
+        std::function<void()> run;
+        ~Restore() { run(); }
+    } restore{[&] {
+        qputenv("HOME", home);
+        if (hadConfig) qputenv("XDG_CONFIG_HOME", config);
+        else qunsetenv("XDG_CONFIG_HOME");
+    }};
+    const QString fakeHome = Path(QStringLiteral("home"));
+    const QString documents = fakeHome + QStringLiteral("/Documents");
+    ASSERT_TRUE(QDir().mkpath(documents));
+    qputenv("HOME", QFile::encodeName(fakeHome));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(fakeHome + QStringLiteral("/.config")));
+    for (const char* folder : {"cals", "logs", "csv"}) ASSERT_TRUE(QDir().mkpath(Path(QLatin1String(folder))));
+
+    // First start: Documents for every kind.
+    const auto opened = [this](const std::optional<QString>& name, void (TForm1::*handler)(QObject*)) {
+        answer = name;
+        (form.get()->*handler)(nullptr);
+        return dialogs.back().initialDir;
+    };
+    EXPECT_EQ(opened(Path(QStringLiteral("cals/tune")), &TForm1::Button8Click), documents);
+    EXPECT_EQ(opened(Path(QStringLiteral("logs/run")), &TForm1::Button3Click), documents);
+    EXPECT_EQ(opened(Path(QStringLiteral("csv/run")), &TForm1::Button14Click), documents);
+    ASSERT_TRUE(QFileInfo::exists(Path(QStringLiteral("cals/tune.qxe"))));
+
+    // Then each kind where it was last saved, loads included; in this run and the next.
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button7Click), Path(QStringLiteral("cals")));
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button4Click), Path(QStringLiteral("logs")));
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button14Click), Path(QStringLiteral("csv")));
+    form.reset();
+    StartWindow();
+    ASSERT_TRUE(WaitForReadComplete());   // a load waits for the read
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button8Click), Path(QStringLiteral("cals")));
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button3Click), Path(QStringLiteral("logs")));
+
+    // A folder that has gone gives way to Documents, and Documents gone to home.
+    ASSERT_TRUE(QDir(Path(QStringLiteral("cals"))).removeRecursively());
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button7Click), documents);
+    ASSERT_TRUE(QDir(documents).removeRecursively());
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button8Click), fakeHome);
+    EXPECT_EQ(opened(std::nullopt, &TForm1::Button4Click), Path(QStringLiteral("logs")));
 }
 
 }  // namespace

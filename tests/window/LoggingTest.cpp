@@ -128,6 +128,14 @@ protected:
             EXPECT_EQ(kind, ui::MessageKind::Error);
         });
     }
+    // Saving over a file that is there: the tuner agrees to replace it.
+    static void AnswerReplace()
+    {
+        ui::SetQuestionHook([](const QString& text, const QString& yes, const QString&) {
+            EXPECT_TRUE(text.contains("already exist")) << text.toStdString();
+            return yes == ui::ReplaceAnswer;
+        });
+    }
     // Answers every question about discarding the log, remembering what was asked.
     void AnswerQuestions(bool discard)
     {
@@ -424,6 +432,7 @@ TEST_F(LoggingTest, SaveLoadSaveThroughTheWindow)
     form->Button3->click();
     EXPECT_EQ(Read(Path("run1.QXL.qxl")), saved);
     AnswerDialog(Path("run1.qxl"));
+    AnswerReplace();
     form->Button3->click();
     EXPECT_FALSE(QFile::exists(Path("run1.qxl.qxl")));
 
@@ -509,6 +518,7 @@ TEST_F(LoggingTest, AFailedSaveIsReportedAndTheOldFileStays)
     rlimit small = saved;
     small.rlim_cur = 32 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    AnswerReplace();
     form->Button3->click();
     setrlimit(RLIMIT_FSIZE, &saved);
     ASSERT_EQ(messages.size(), 1u);

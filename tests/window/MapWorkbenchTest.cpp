@@ -3,6 +3,7 @@
 // honest screen: what was sent and not echoed is marked, and stays marked when no echo comes.
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QLineEdit>
 
 #include <atomic>
 #include <set>
@@ -369,6 +370,89 @@ TEST_F(MapWorkbenchTest, ASettingIsMarkedLikeACell)
     EXPECT_EQ(edit->palette().color(QPalette::Base), normal);
     EXPECT_TRUE(edit->toolTip().isEmpty());
     EXPECT_EQ(ecu->Eeprom()[443], 51);
+}
+
+TEST_F(MapWorkbenchTest, AValueRefusedOrLeftUnsentGivesWayToTheEcusAndTheStatusBarSaysWhy)
+{
+    Start(sim::EcuSim::DefaultImage(), calibration::PageFuel);
+    const sim::Image held = ecu->Eeprom();
+    StringGrid* grid = form->MapGrid[4];   // RPM Fuel, plain, base 104: 8500 rpm is column 33
+    const auto ecuText = [&held](int address) { return QString::number(held[std::size_t(address)]); };
+    const auto panel = [this] { return form->StatusBar1->PanelText(3); };
+    const QString notSent = QStringLiteral("not sent: press Enter to write");
+    const QPointF point = form->MapChartOf[4]->Point(33);
+    const size_t mark = Mark();
+    const int beeps = ui::BeepCount();
+
+    // 300 cannot be the byte: refused, and the cell shows the ECU's value at once.
+    grid->setFocus();
+    grid->SetCol(33);
+    Type("300");
+    Enter();
+    EXPECT_EQ(grid->Cells(33, 1), ecuText(137));
+    EXPECT_EQ(panel(), QStringLiteral("not sent: 300 is out of range; RPM Fuel takes 0 to 255"));
+    EXPECT_EQ(ui::BeepCount(), beeps + 1);
+    EXPECT_EQ(form->MapChartOf[4]->Point(33), point);
+
+    // 150 in the next cell, then a click on another grid: not sent, and said so.
+    grid->SetCol(34);
+    Type("150");
+    ASSERT_TRUE(grid->EditorMode());
+    StringGrid* other = form->MapGrid[5];
+    QTest::mouseClick(other->viewport(), Qt::LeftButton, {}, other->visualItemRect(other->item(1, 2)).center());
+    EXPECT_FALSE(grid->EditorMode());
+    EXPECT_EQ(grid->Cells(34, 1), ecuText(138));
+    EXPECT_EQ(panel(), notSent);
+
+    // Escape goes back without a word; Tab and a page key leave the cell like a click.
+    grid->setFocus();
+    grid->SetCol(35);
+    Type("77");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_EQ(grid->Cells(35, 1), ecuText(139));
+    EXPECT_EQ(panel(), QString());
+    grid->SetCol(34);
+    Type("150");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(grid->Cells(34, 1), ecuText(138));
+    EXPECT_EQ(panel(), notSent);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);   // the editor Tab opened
+
+    // A setting refused on leaving goes back as well, with the same word of why.
+    QLineEdit* baseFuel = form->SettingEdit.at(442);
+    baseFuel->setFocus();
+    baseFuel->clear();
+    Type("300");
+    grid->setFocus();
+    EXPECT_EQ(baseFuel->text(), ecuText(442));
+    EXPECT_EQ(panel(), QStringLiteral("not sent: 300 is out of range; Base fuel takes 0 to 255"));
+    EXPECT_EQ(ui::BeepCount(), beeps + 2);
+    EXPECT_TRUE(WaitForWrites(mark, 0).empty());   // nothing of it all reached the ECU
+    EXPECT_EQ(ecu->Eeprom(), held);
+    for (int col : {33, 34, 35}) EXPECT_EQ(form->MapChartOf[4]->Point(col).y(), held[std::size_t(104 + col)]) << col;
+
+    // A cell whose write is on its way shows what was asked, not the byte before it.
+    held1 = 137;
+    grid->SetCol(33);
+    Type("120");
+    Enter();
+    ASSERT_EQ(grid->CellMarkAt(33, 1), Mark::Pending);
+    EXPECT_EQ(panel(), QString());   // a value sent ends the word about the last one
+    grid->SetCol(33);
+    Type("abc");
+    Enter();
+    EXPECT_EQ(grid->Cells(33, 1), QStringLiteral("120"));
+    EXPECT_EQ(panel(), QStringLiteral("not sent: \"abc\" is not a whole number; RPM Fuel takes 0 to 255"));
+    for (const sim::Command& c : WritesSince(mark)) EXPECT_EQ(std::pair(int(c.address), int(c.data)), std::pair(137, 120));
+
+    // A page key leaves the cell like a click.
+    grid->SetCol(32);
+    Type("150");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F3);
+    ASSERT_EQ(form->PageControl1->ActivePageIndex(), calibration::PageIgnition);
+    EXPECT_FALSE(grid->EditorMode());
+    EXPECT_EQ(grid->Cells(32, 1), ecuText(136));
+    EXPECT_EQ(panel(), notSent);
 }
 
 }  // namespace

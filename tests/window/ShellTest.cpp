@@ -63,12 +63,11 @@ TEST_F(ShellTest, ConstructionStateAndFirstFrame)
     EXPECT_EQ(form->StatusBar1->PanelText(11), QString());
     EXPECT_EQ(form->StatusBar1->PanelText(12), QString());
 
-    // Hidden buttons and the dialogs' filter and folder.
+    // Hidden buttons and the dialogs' filter.
     EXPECT_FALSE(form->Button9->isVisible());
     EXPECT_FALSE(form->Button10->isVisible());
     EXPECT_FALSE(form->Button11->isVisible());
     EXPECT_EQ(form->OpenDialog1.Filter, QStringLiteral("Quenrix eeprom|*.qxe|Quenrix Log|*.qxl"));
-    EXPECT_EQ(form->SaveDialog1.InitialDir, QCoreApplication::applicationDirPath() + QLatin1Char('/'));
 
     // Port box: editable, COM1 to COM8 first, "COM1" shown.
     EXPECT_TRUE(form->ComboBox1->isEditable());
