@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QSettings>
 #include <QTimer>
 
 #include "ui/Dialogs.h"
@@ -11,6 +12,10 @@ void WindowTest::SetUp()
     ASSERT_TRUE(dir.isValid());
     previousDir = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    // What the window remembers for the user goes into the test's folder: a test neither reads
+    // the person's own choices nor leaves its own behind.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
     // A question no test expected would otherwise wait for a person who never comes.
     ui::SetQuestionHook([](const QString& text, const QString&, const QString&) {
         ADD_FAILURE() << "unexpected question: " << text.toStdString();
