@@ -21,8 +21,9 @@ namespace {
 
 const QString SettingKey = QStringLiteral("MapPages/LiveValues");
 
-// A value asked for every 108 ms that has not come for this long is no longer the engine's.
-constexpr qint64 FreshMs = 500;
+// A value asked for every 108 ms that has not come for this long (nine cycles) is no longer
+// the engine's.
+constexpr qint64 FreshMs = 1000;
 
 QSettings UserSettings() { return QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix")); }
 

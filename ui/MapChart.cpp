@@ -32,7 +32,6 @@ MapChart::MapChart(QWidget* parent) : QCustomPlot(parent)
     operatingLine_->setVisible(false);
     operatingDot_ = new QCPItemTracer(this);
     operatingDot_->setLayer(operating);
-    operatingDot_->setGraph(series_);
     operatingDot_->setInterpolating(true);
     operatingDot_->setStyle(QCPItemTracer::tsCircle);
     operatingDot_->setSize(8);
@@ -50,6 +49,8 @@ void MapChart::SetOperatingPoint(std::optional<double> x)
     operatingPixel_ = pixel;
     operatingLine_->setVisible(bool(x));
     operatingDot_->setVisible(x && Count() > 0);
+    // Tied to the series once it has points: the tracer complains of an empty one at once.
+    if (operatingDot_->visible() && !operatingDot_->graph()) operatingDot_->setGraph(series_);
     if (x) {
         operatingLine_->point1->setCoords(*x, 0);
         operatingLine_->point2->setCoords(*x, 1);
@@ -65,7 +66,7 @@ void MapChart::SetOperatingPoint(std::optional<double> x)
 
 std::optional<QPointF> MapChart::OperatingDot() const
 {
-    if (!operatingX_ || Count() == 0) return std::nullopt;
+    if (!operatingX_ || Count() == 0 || !operatingDot_->graph()) return std::nullopt;
     operatingDot_->updatePosition();
     return operatingDot_->position->coords();
 }
@@ -177,6 +178,7 @@ void MapChart::BeforeReplot()
 {
     // A dot needs a line to sit on: none while the series is empty (between a clear and a refill).
     operatingDot_->setVisible(operatingX_.has_value() && Count() > 0);
+    if (operatingDot_->visible() && !operatingDot_->graph()) operatingDot_->setGraph(series_);
     if (stale_) RescaleAutomaticAxes();
     stale_ = false;
 }
