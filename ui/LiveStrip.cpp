@@ -22,8 +22,10 @@ LiveStrip::LiveStrip(const std::vector<Item>& items, QWidget* parent) : QWidget(
         value->setObjectName(QStringLiteral("LiveValue") + QString(item.name).remove(QLatin1Char(' ')));
         value->setAccessibleName(item.name);
         value->setFont(bold);
-        // Room for the widest value, so a value changing its width moves nothing beside it.
-        value->setMinimumWidth(value->fontMetrics().horizontalAdvance(QStringLiteral("00000 ") + item.unit));
+        // Room for the widest value, so a value changing its width moves nothing beside it; a fixed
+        // size also keeps a new text from asking the page to lay itself out again, ten times a second.
+        value->setFixedSize(value->fontMetrics().horizontalAdvance(QStringLiteral("00000 ") + item.unit),
+                            value->sizeHint().height());
         value->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         caption->setBuddy(value);
         row->addWidget(caption);
