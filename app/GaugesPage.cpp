@@ -263,6 +263,7 @@ void TForm1::ProcessLiveReply(char letter, uint16_t address, uint8_t data)
 {
     for (const live::BoxWrite& write : live::DecodeLive(letter, address, data))
         SetBoxText(LiveBox(*this, write.box), write.text);
+    ShowLiveOnMaps(letter, address, data);   // the map page's strip and operating points
     if (letter != 'c') return;
     // A box the user typed into that is not a number throws here, after the two writes and
     // before the gauge: the reply then counts as a bad one and the gauge stays as it was.

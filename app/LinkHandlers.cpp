@@ -74,9 +74,9 @@ void TForm1::ThreadedTimer3Timer(QObject*)
 
 void TForm1::PageControl1Change(QObject*)
 {
-    // Live values on the Gauges page; while logging, on every page, so that the log records
-    // what the status bar says it records.
-    ThreadedTimer1->SetEnabled(PageControl1->ActivePageIndex() == 3 || LoggingActive);
+    // Live values on the Gauges page, and on the map pages when the user asked for them there;
+    // while logging, on every page, so that the log records what the status bar says it records.
+    ThreadedTimer1->SetEnabled(PageWantsPolling() || LoggingActive);
 }
 
 void TForm1::ProcessStatusReply(uint16_t address)

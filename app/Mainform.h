@@ -34,6 +34,9 @@ class QPushButton;
 class QTimer;
 class QSlider;
 class LineOwner;
+class LiveStrip;
+class QElapsedTimer;
+class QTimer;
 class LogChart;
 class MapChart;
 class PageControl;
@@ -231,6 +234,21 @@ public:
     // True when the log on display may go: it is saved, empty, or the person said to discard it.
     bool ConfirmDiscardLog();
 
+    // ---- live values on the map pages (LiveStrip.cpp) ----------------------------------------
+    QCheckBox* CheckBoxLiveOnMaps = nullptr;    // "Live values on map pages", remembered per user
+    std::array<LiveStrip*, 7> LiveStripOf{};    // by tab index; map pages only
+    QTimer* LiveFreshness = nullptr;            // turns values that stopped coming into "—"
+    bool LiveOnMapPages() const;
+    void SetLiveOnMapPages(bool on);            // the switch: remembered, then the page rule again
+    bool PageWantsPolling() const;              // the page rule, logging aside
+    void ShowLiveOnMaps(char letter, uint16_t address, uint8_t data);   // after a live reply
+    void RefreshLiveOnMaps();                   // the shown page's strip and operating points
+    // Menu command: the grid's selection times (100 + p) / 100, p asked for (MapScaling).
+    // Refused (nullopt) with `cancelled` false beeps; a cancelled prompt sets it and sends nothing.
+    std::optional<calibration::CellBytes> AskScaleColumns(const calibration::MapLayout& map,
+                                                          const std::vector<int>& columns,
+                                                          const calibration::ColumnText& text, bool& cancelled);
+
     // The clock's text: the local time in the system's long time format.
     static QString ClockText();
 
@@ -284,4 +302,11 @@ private:
 
     bool imageShown_ = false;                   // a calibration has been decoded onto the pages
     QString editMessage_;                       // what panel 3 was last told of an edit not sent
+    void BuildLiveOnMaps();                     // the switch, the strips and their clock
+    // When each live reply 'a'..'h' last came (ms of LiveClock, -1 never) and what it held.
+    std::array<qint64, 8> liveReplyAt_{-1, -1, -1, -1, -1, -1, -1, -1};
+    std::array<std::pair<uint16_t, uint8_t>, 8> liveFields_{};
+    QElapsedTimer* liveClock_ = nullptr;
+    bool LiveFresh(char letter) const;
+    void PlaceOperatingPoints(int page, char letter);   // the maps of the page laid over its value
 };

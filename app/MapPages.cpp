@@ -73,10 +73,14 @@ QString KeysHelp(const MapLayout& map)
            + keys(Command::StepUp, Command::StepDown) + QStringLiteral(": one step up / down (%1)\n").arg(step)
            + keys(Command::TenStepsUp, Command::TenStepsDown)
            + QStringLiteral(": ten steps up / down (%1)\n").arg(10 * step)
+           + StringGrid::CommandKeys(Command::Scale)
+           + QStringLiteral(": scale the selection by a percentage\n")
            + StringGrid::CommandKeys(Command::Interpolate)
            + QStringLiteral(": fill the selection on a straight line from its first to its last cell\n")
            + keys(Command::Undo, Command::Redo) + QStringLiteral(": undo / redo an edit of this map\n")
            + keys(Command::Copy, Command::Paste) + QStringLiteral(": copy / paste cells as tab-separated text\n")
+           + QStringLiteral("Home / End, Ctrl+Home / Ctrl+End: first / last column\n"
+                            "Right-click: every command with its keys\n")
            + QStringLiteral("Italic on yellow: sent, waiting for the ECU's echo. "
                             "Dark red on pink: the ECU never confirmed it.");
 }

@@ -129,6 +129,13 @@ void TForm1::StringGrid1Command(QObject* Sender, StringGrid::Command Command)
     case StringGrid::Command::TenStepsUp: cells = calibration::StepColumns(*map, columns, text, 10); break;
     case StringGrid::Command::TenStepsDown: cells = calibration::StepColumns(*map, columns, text, -10); break;
     case StringGrid::Command::Interpolate: cells = calibration::InterpolateColumns(*map, columns, text); break;
+    case StringGrid::Command::Scale: {
+        bool cancelled = false;
+        cells = AskScaleColumns(*map, columns, text, cancelled);
+        if (cancelled) return;
+        break;
+    }
+    case StringGrid::Command::SetValue: return;   // the grid opens the cell's editor itself
     case StringGrid::Command::Undo:
     case StringGrid::Command::Redo: {
         const bool undo = Command == StringGrid::Command::Undo;

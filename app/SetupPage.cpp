@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/Mainform.h"
+#include "base/UserSettings.h"
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ImageDiff.h"
 #include "calibration/ThrottleCalibration.h"
@@ -129,15 +130,13 @@ void TForm1::BuildSetupPage()
 
 namespace {
 
-// Per user; the one thing the program keeps between runs besides the files the user saves.
-QSettings PortSettings() { return QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix IO")); }
 const QString PortKey = QStringLiteral("port");
 
 }  // namespace
 
 QString TForm1::RememberedPort()
 {
-    const QString port = PortSettings().value(PortKey).toString();
+    const QString port = base::UserSettings().value(PortKey).toString();
     return port.isEmpty() ? QStringLiteral("COM1") : port;
 }
 
@@ -213,7 +212,7 @@ void TForm1::PortChosen(const QString& name, bool sayInBox)
     // /dev/ttyUSBn, where there is one; else as chosen.
     const QString stable = serial::StableName(QString::fromStdString(serial::resolvePortName(name.toStdString())),
                                               PortPlaces);
-    PortSettings().setValue(PortKey, stable.isEmpty() ? name : stable);
+    base::UserSettings().setValue(PortKey, stable.isEmpty() ? name : stable);
     if (ComboBox1->currentText() != name) {
         const QSignalBlocker quiet(ComboBox1);
         ComboBox1->setEditText(name);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "base/UserSettings.h"
 #include "app/Mainform.h"
 #include "bench/BenchSupport.h"
 #include "ecu/SerialPlatform.h"
@@ -82,7 +83,7 @@ PlugTimes PlugIn()
     const QString adapter = dev + QStringLiteral("/ttyUSB3");
     TForm1::PortPlaces.dev = dev;
     TForm1::PortPlaces.byId = dev + QStringLiteral("/serial/by-id");
-    QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix IO")).setValue(QStringLiteral("port"), adapter);
+    base::UserSettings().setValue(QStringLiteral("port"), adapter);
     TForm1 form;
     form.show();
     bench::RunFor(300);   // settled: the remembered adapter is not there yet

@@ -13,7 +13,15 @@
 //                 program does nothing with what it polls: the floor of the thread design.
 //   --baud N      the line paced like a real one: each reply arrives a character at a time
 //   --screenshot  saves the window as it looks at the end
+//
+// Then the map pages with "Live values on map pages" on: slices of 2 s alternate between the
+// Gauges page and the Fuel page in the same run, and the median CPU share of each is printed;
+// the "RPM Fuel" grid's paints per second while the operating point stands still and while it
+// moves from column to column (replies handed to the window 80 times a second, polling off);
+// and the time from a reply's handling to the grid's paint that shows the mark in its new place.
 #include <QDir>
+#include <QElapsedTimer>
+#include <QSettings>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -35,6 +43,10 @@
 #include "ecu/Threadedtimer.h"
 #include "ecu/Zcomm.h"
 #include "tools/ecu-sim/EcuSim.h"
+#include "ui/PageControl.h"
+#include "ui/StringGrid.h"
+
+#include <vector>
 
 namespace {
 
@@ -89,6 +101,25 @@ pid_t StartEcu(const std::string& link, bool frozen, uint32_t baud, int* stop)
     return pid;
 }
 
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+// Records when a widget was last painted.
+class PaintClock : public QObject {
+public:
+    QElapsedTimer clock;
+    qint64 lastPaintNs = -1;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint) lastPaintNs = clock.nsecsElapsed();
+        return false;
+    }
+};
+
 using bench::LoadAverage;
 using bench::RunFor;
 using bench::RunUntil;
@@ -133,6 +164,72 @@ int BareLink(const QString& link, int seconds)
     return 0;
 }
 
+// The map pages with live values on: CPU against the Gauges page, the grid's paints with the
+// operating point still and moving, and the time from a reply to the mark's paint.
+void MapPages(TForm1& form, int seconds)
+{
+    form.SetLiveOnMapPages(true);
+    auto show = [&form](int page) {
+        form.PageControl1->SetActivePageIndex(page);
+        form.PageControl1Change(form.PageControl1);
+    };
+    std::vector<double> gauges, fuel;
+    for (int slice = 0; slice < seconds; ++slice) {
+        const bool onFuel = slice % 2 == 1;
+        show(onFuel ? 1 : 3);
+        RunFor(300);   // the page's first paints
+        const double cpuStart = bench::CpuSeconds();
+        const auto wallStart = std::chrono::steady_clock::now();
+        RunFor(2000);
+        const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallStart).count();
+        (onFuel ? fuel : gauges).push_back(100.0 * (bench::CpuSeconds() - cpuStart) / wall);
+    }
+    std::printf("polling, 2 s slices alternating in one run, median CPU %% of one core: Gauges page %.2f "
+                "(%zu slices), Fuel page with live values on %.2f (%zu slices)\n",
+                Median(gauges), gauges.size(), Median(fuel), fuel.size());
+
+    // Paints of the grid alone: polling off, replies handed in at the polling pace.
+    show(1);
+    form.ThreadedTimer1->SetEnabled(false);
+    RunFor(300);
+    StringGrid* grid = form.MapGrid[4];
+    auto paintsPerSecond = [&](bool moving) {
+        std::vector<double> rates;
+        for (int round = 0; round < 5; ++round) {
+            const quint64 before = grid->PaintCount();
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < 80; ++i) {
+                const uint16_t rpm = moving ? uint16_t(1000 + 250 * (i % 20)) : 3250;
+                form.ProcessReply('a', rpm, 120);
+                RunFor(12);
+            }
+            const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            rates.push_back(double(grid->PaintCount() - before) / wall);
+        }
+        return Median(rates);
+    };
+    const double still = paintsPerSecond(false);
+    const double moving = paintsPerSecond(true);
+    std::printf("\"RPM Fuel\" grid paints per second, median of 5: operating point still %.1f, moving %.1f\n",
+                still, moving);
+
+    PaintClock paints;
+    paints.clock.start();
+    grid->viewport()->installEventFilter(&paints);
+    std::vector<double> latencies;
+    for (int i = 0; i < 100; ++i) {
+        paints.lastPaintNs = -1;
+        const qint64 sent = paints.clock.nsecsElapsed();
+        form.ProcessReply('a', uint16_t(i % 2 ? 2000 : 6000), 120);
+        RunUntil([&] { return paints.lastPaintNs >= 0; }, 1000);
+        if (paints.lastPaintNs >= 0) latencies.push_back(double(paints.lastPaintNs - sent) / 1e6);
+        RunFor(10);
+    }
+    grid->viewport()->removeEventFilter(&paints);
+    std::printf("reply handled to operating point painted, median of %zu: %.2f ms\n", latencies.size(),
+                Median(latencies));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -153,6 +250,8 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     QDir::setCurrent(dir.path());
+    // The switch this bench turns on is remembered: in its own folder, not the user's.
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
     // Before any thread of ours exists: the child then starts from a plain process.
     int stopEcu = -1;
     const pid_t ecu = StartEcu(dir.filePath(QStringLiteral("COM1")).toStdString(), frozen, baud, &stopEcu);
@@ -208,6 +307,7 @@ int main(int argc, char** argv)
         std::printf("  %-24s %8.1f\n", qPrintable(name), static_cast<double>(count) / counted);
     for (const char* under : {"Form1", "PageControl1", "TabSheet4"})
         if (!counter.counts.count(QLatin1String(under))) std::printf("  %-24s %8.1f\n", under, 0.0);
+    MapPages(form, std::max(seconds / 2, 4));
     if (!screenshot.isEmpty()) {
         if (form.grab().save(screenshot)) std::printf("window saved to %s\n", qPrintable(screenshot));
         else std::fprintf(stderr, "could not save %s\n", qPrintable(screenshot));

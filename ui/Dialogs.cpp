@@ -1,5 +1,7 @@
 #include "ui/Dialogs.h"
 
+#include "base/UserSettings.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -143,13 +145,6 @@ std::optional<QString> FileDialog::Choose(QWidget* parent, bool again)
 
 namespace {
 
-// The user's own settings of this program: ~/.config/Quenrix/Quenrix.conf on Linux.
-QString SettingsName()
-{
-    const QString name = QCoreApplication::applicationName();
-    return name.isEmpty() ? QStringLiteral("Quenrix") : name;
-}
-
 QString FolderSetting(const QString& kind)
 {
     return QStringLiteral("folders/") + kind;
@@ -179,13 +174,13 @@ QString AgeText(const QDateTime& then, const QDateTime& now)
 
 QString RememberedFolder(const QString& kind)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingsName(), SettingsName());
+    QSettings settings = base::UserSettings();
     return settings.value(FolderSetting(kind)).toString();
 }
 
 void RememberFolder(const QString& kind, const QString& folder)
 {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, SettingsName(), SettingsName());
+    QSettings settings = base::UserSettings();
     settings.setValue(FolderSetting(kind), QDir::cleanPath(folder));
 }
 

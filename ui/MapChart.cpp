@@ -2,6 +2,7 @@
 
 #include "ui/PatternTicker.h"
 
+#include <cmath>
 #include <limits>
 
 MapChart::MapChart(QWidget* parent) : QCustomPlot(parent)
@@ -19,6 +20,55 @@ MapChart::MapChart(QWidget* parent) : QCustomPlot(parent)
     ApplyAxis(yAxis, valueSetup_, valueTicker_);
 
     connect(this, &QCustomPlot::beforeReplot, this, &MapChart::BeforeReplot);
+
+    addLayer(QStringLiteral("operating"), layer(QStringLiteral("main")), limAbove);
+    QCPLayer* operating = layer(QStringLiteral("operating"));
+    operating->setMode(QCPLayer::lmBuffered);
+    const QColor ink(0, 90, 200);
+    operatingLine_ = new QCPItemStraightLine(this);
+    operatingLine_->setLayer(operating);
+    operatingLine_->setPen(QPen(ink, 1, Qt::DashLine));
+    operatingLine_->setClipToAxisRect(true);
+    operatingLine_->setVisible(false);
+    operatingDot_ = new QCPItemTracer(this);
+    operatingDot_->setLayer(operating);
+    operatingDot_->setInterpolating(true);
+    operatingDot_->setStyle(QCPItemTracer::tsCircle);
+    operatingDot_->setSize(8);
+    operatingDot_->setPen(QPen(ink, 1));
+    operatingDot_->setBrush(ink);
+    operatingDot_->setVisible(false);
+}
+
+void MapChart::SetOperatingPoint(std::optional<double> x)
+{
+    if (x && !std::isfinite(*x)) x.reset();
+    operatingX_ = x;
+    const int pixel = x ? int(std::lround(xAxis->coordToPixel(*x))) : -1;
+    if (pixel == operatingPixel_ && operatingLine_->visible() == x.has_value()) return;
+    operatingPixel_ = pixel;
+    operatingLine_->setVisible(bool(x));
+    operatingDot_->setVisible(x && Count() > 0);
+    // Tied to the series once it has points: the tracer complains of an empty one at once.
+    if (operatingDot_->visible() && !operatingDot_->graph()) operatingDot_->setGraph(series_);
+    if (x) {
+        operatingLine_->point1->setCoords(*x, 0);
+        operatingLine_->point2->setCoords(*x, 1);
+        operatingDot_->setGraphKey(*x);
+    }
+    if (!isVisible() || stale_) {
+        ScheduleReplot();
+        return;
+    }
+    ++operatingRepaints_;
+    layer(QStringLiteral("operating"))->replot();
+}
+
+std::optional<QPointF> MapChart::OperatingDot() const
+{
+    if (!operatingX_ || Count() == 0 || !operatingDot_->graph()) return std::nullopt;
+    operatingDot_->updatePosition();
+    return operatingDot_->position->coords();
 }
 
 void MapChart::SetTitle(const QString& title)
@@ -126,6 +176,9 @@ void MapChart::ScheduleReplot()
 
 void MapChart::BeforeReplot()
 {
+    // A dot needs a line to sit on: none while the series is empty (between a clear and a refill).
+    operatingDot_->setVisible(operatingX_.has_value() && Count() > 0);
+    if (operatingDot_->visible() && !operatingDot_->graph()) operatingDot_->setGraph(series_);
     if (stale_) RescaleAutomaticAxes();
     stale_ = false;
 }

@@ -9,6 +9,8 @@
 #include <QSharedPointer>
 #include <QString>
 
+#include <optional>
+
 #include "base/FormatFloat.h"
 
 class PatternTicker;
@@ -46,6 +48,15 @@ public:
     // Rescales the automatic axes now and replots soon (at once when next shown, if hidden).
     void Redraw();
 
+    // The operating point: a vertical line at the live axis value x and a dot on the series
+    // where it crosses that line; none hides both. They live on a layer of their own, so a
+    // move repaints that layer only, and a move within the same pixel repaints nothing.
+    void SetOperatingPoint(std::optional<double> x);
+    std::optional<double> OperatingPoint() const { return operatingX_; }
+    // Where the dot stands (x, the map's value there); none while hidden.
+    std::optional<QPointF> OperatingDot() const;
+    quint64 OperatingRepaints() const { return operatingRepaints_; }
+
 protected:
     void showEvent(QShowEvent* event) override;
     void updateLayout() override;
@@ -63,4 +74,9 @@ private:
     QSharedPointer<PatternTicker> valueTicker_;
     QSharedPointer<PatternTicker> xTicker_;
     bool stale_ = false;   // data or axes changed since the last replot
+    QCPItemStraightLine* operatingLine_ = nullptr;
+    QCPItemTracer* operatingDot_ = nullptr;
+    std::optional<double> operatingX_;
+    int operatingPixel_ = -1;          // where the line was last put, -1 hidden
+    quint64 operatingRepaints_ = 0;
 };

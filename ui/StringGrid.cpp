@@ -5,12 +5,16 @@
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QKeySequence>
+#include <QMenu>
+#include <QPaintEvent>
+#include <QContextMenuEvent>
 #include <QPainter>
 #include <QLineEdit>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -29,6 +33,7 @@ const Binding Bindings[] = {
     {StringGrid::Command::TenStepsUp, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Up},
     {StringGrid::Command::TenStepsDown, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Down},
     {StringGrid::Command::Interpolate, Qt::ControlModifier | Qt::Key_I},
+    {StringGrid::Command::Scale, Qt::ControlModifier | Qt::Key_P},
     {StringGrid::Command::Undo, Qt::ControlModifier | Qt::Key_Z},
     {StringGrid::Command::Redo, Qt::ControlModifier | Qt::Key_Y},
     {StringGrid::Command::Redo, Qt::ControlModifier | Qt::ShiftModifier | Qt::Key_Z},
@@ -285,6 +290,16 @@ void StringGrid::keyPressEvent(QKeyEvent* event)
         event->accept();
         return;
     }
+    // Home and End go to the first and last column of the row, with or without Ctrl, as in a
+    // spreadsheet; the table's own Ctrl+Home aims at the header row, which takes no cursor.
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_Home || event->key() == Qt::Key_End)
+        && (mods == Qt::NoModifier || mods == Qt::ControlModifier) && !EditorMode()) {
+        event->accept();
+        clearSelection();
+        SetCol(event->key() == Qt::Key_Home ? 0 : columnCount() - 1);
+        return;
+    }
     if (OnCommand && !EditorMode()) {
         if (const std::optional<Command> command = CommandOf(event)) {
             event->accept();
@@ -300,6 +315,141 @@ QString StringGrid::CommandKeys(Command command)
     for (const Binding& b : Bindings)
         if (b.command == command) return QKeySequence(b.keys).toString(QKeySequence::NativeText);
     return QString();
+}
+
+const std::vector<StringGrid::Command>& StringGrid::MenuCommands()
+{
+    static const std::vector<Command> commands = {
+        Command::SetValue, Command::StepUp, Command::StepDown, Command::TenStepsUp, Command::TenStepsDown,
+        Command::Scale, Command::Interpolate, Command::Copy, Command::Paste, Command::Undo, Command::Redo,
+    };
+    return commands;
+}
+
+QString StringGrid::CommandName(Command command)
+{
+    switch (command) {
+    case Command::SetValue: return QStringLiteral("Set value");
+    case Command::StepUp: return QStringLiteral("Step up");
+    case Command::StepDown: return QStringLiteral("Step down");
+    case Command::TenStepsUp: return QStringLiteral("Ten steps up");
+    case Command::TenStepsDown: return QStringLiteral("Ten steps down");
+    case Command::Scale: return QStringLiteral("Scale by a percentage\u2026");
+    case Command::Interpolate: return QStringLiteral("Interpolate");
+    case Command::Copy: return QStringLiteral("Copy");
+    case Command::Paste: return QStringLiteral("Paste");
+    case Command::Undo: return QStringLiteral("Undo");
+    case Command::Redo: return QStringLiteral("Redo");
+    }
+    return QString();
+}
+
+QMenu* StringGrid::CreateCommandMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    menu->setObjectName(QStringLiteral("GridCommandMenu"));
+    menu->setAccessibleName(QStringLiteral("Cell commands"));
+    for (const Command command : MenuCommands()) {
+        if (command == Command::Scale || command == Command::Copy || command == Command::Undo) menu->addSeparator();
+        // The keys stand in the menu's key column; a set value is typed and confirmed with Enter.
+        const QString keys = command == Command::SetValue ? QStringLiteral("Enter") : CommandKeys(command);
+        QAction* action = menu->addAction(CommandName(command) + QLatin1Char('\t') + keys);
+        action->setData(static_cast<int>(command));
+        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
+    }
+    return menu;
+}
+
+void StringGrid::runCommand(Command command)
+{
+    if (command == Command::SetValue) {
+        if (currentIndex().isValid()) edit(currentIndex());
+        return;
+    }
+    if (OnCommand) OnCommand(this, command);
+}
+
+void StringGrid::contextMenuEvent(QContextMenuEvent* event)
+{
+    // A right click on a cell outside the selection works on that cell, as in a spreadsheet.
+    const QModelIndex index = indexAt(event->pos());
+    if (event->reason() == QContextMenuEvent::Mouse && index.isValid() && index.row() >= 1
+        && !selectionModel()->isSelected(index))
+        setCurrentCell(index.row(), index.column());
+    QMenu* menu = CreateCommandMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(event->globalPos());
+    event->accept();
+}
+
+int StringGrid::OperatingColumn() const
+{
+    if (!operatingPoint_) return -1;
+    return std::clamp(int(std::floor(*operatingPoint_ + 0.5)), 0, columnCount() - 1);
+}
+
+int StringGrid::operatingX() const
+{
+    // The header marker: a small triangle whose tip points down at the exact position, measured
+    // between the centres of the columns either side.
+    const int lower = std::clamp(int(std::floor(*operatingPoint_)), 0, columnCount() - 1);
+    const int upper = std::min(lower + 1, columnCount() - 1);
+    const double fraction = *operatingPoint_ - lower;
+    const double lowerCentre = columnViewportPosition(lower) + columnWidth(lower) / 2.0;
+    const double upperCentre = columnViewportPosition(upper) + columnWidth(upper) / 2.0;
+    return int(std::lround(lowerCentre + fraction * (upperCentre - lowerCentre)));
+}
+
+QRect StringGrid::operatingRect() const
+{
+    if (!operatingPoint_ || rowCount() < 2) return QRect();
+    const int column = OperatingColumn();
+    const int x = operatingX();
+    const int headerBottom = rowViewportPosition(0) + rowHeight(0);
+    const QRect marker(x - 4, headerBottom - 5, 9, 5);
+    const QRect frame(columnViewportPosition(column), rowViewportPosition(1), columnWidth(column), rowHeight(1));
+    return marker.united(frame);
+}
+
+void StringGrid::SetOperatingPoint(std::optional<double> position, const QString& description)
+{
+    if (position && !std::isfinite(*position)) position.reset();
+    const QString accessible = description.isEmpty() ? toolTip() : description + QLatin1Char('\n') + toolTip();
+    if (accessibleDescription() != accessible) setAccessibleDescription(accessible);
+    operatingPoint_ = position;
+    const QRect now = operatingRect();
+    // Same pixels (the frame's column and the marker's place): nothing to paint.
+    if (now == operatingDrawn_) return;
+    const QRect old = operatingDrawn_;
+    operatingDrawn_ = now;
+    if (!isVisible()) return;
+    QRegion dirty;
+    if (!old.isNull()) dirty += old.adjusted(-1, -1, 1, 1);
+    if (!now.isNull()) dirty += now.adjusted(-1, -1, 1, 1);
+    if (!dirty.isEmpty()) viewport()->update(dirty);
+}
+
+void StringGrid::paintEvent(QPaintEvent* event)
+{
+    ++paints_;
+    QTableWidget::paintEvent(event);
+    if (!operatingPoint_) return;
+    // Drawn over the cells: a frame leaves the cell's own colours, and so any write mark, in view.
+    operatingDrawn_ = operatingRect();
+    const int column = OperatingColumn();
+    QPainter painter(viewport());
+    const QColor ink(0, 90, 200);
+    const QRect frame(columnViewportPosition(column), rowViewportPosition(1), columnWidth(column), rowHeight(1));
+    painter.setPen(QPen(ink, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(frame.adjusted(1, 1, -1, -1));
+    const int x = operatingX();
+    const int bottom = rowViewportPosition(0) + rowHeight(0);
+    const QPoint tip[3] = {QPoint(x - 4, bottom - 5), QPoint(x + 4, bottom - 5), QPoint(x, bottom - 1)};
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(ink);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.drawPolygon(tip, 3);
 }
 
 std::vector<int> StringGrid::SelectedCols(int row) const

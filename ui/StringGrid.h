@@ -15,13 +15,18 @@
 #include <vector>
 
 class QLineEdit;
+class QMenu;
 class StringGridDelegate;
 
 class StringGrid : public QTableWidget {
     Q_OBJECT
 public:
     enum class CellMark { None, Pending, Failed };
-    enum class Command { StepUp, StepDown, TenStepsUp, TenStepsDown, Interpolate, Undo, Redo, Copy, Paste };
+    enum class Command {
+        StepUp, StepDown, TenStepsUp, TenStepsDown, Interpolate, Undo, Redo, Copy, Paste,
+        Scale,      // by a percentage the handler asks for
+        SetValue,   // opens the current cell's editor: what is typed and confirmed goes to the selection
+    };
 
     explicit StringGrid(int colCount, int rowCount = 2, QWidget* parent = nullptr);
 
@@ -71,6 +76,23 @@ public:
 
     // The keys of a command as the tooltip names them ("Ctrl+Up").
     static QString CommandKeys(Command command);
+    // Every command in the order the grid's right-click menu lists them, with its name there.
+    static const std::vector<Command>& MenuCommands();
+    static QString CommandName(Command command);
+    // The right-click menu: every command with its keys beside it; choosing one raises OnCommand
+    // (SetValue opens the cell's editor). The caller owns the menu.
+    QMenu* CreateCommandMenu(QWidget* parent);
+
+    // The operating point: the engine's place on the map's axis as a column position (12.4 is
+    // four tenths of the way from column 12 to 13), or none. The column the engine is in gets a
+    // frame, which leaves a cell's mark colours visible, and a marker in the header row stands at
+    // the exact position. Only what moved is repainted; an unchanged position repaints nothing.
+    // `description` goes in front of the grid's accessible description (its tooltip follows).
+    void SetOperatingPoint(std::optional<double> position, const QString& description = QString());
+    std::optional<double> OperatingPoint() const { return operatingPoint_; }
+    int OperatingColumn() const;   // -1 with none
+    // How often the grid's cells were painted: what an unchanged operating point must not raise.
+    quint64 PaintCount() const { return paints_; }
 
     // Raised on the release of a key in the grid or in its open cell editor, with Qt key codes;
     // both Enter keys arrive as Qt::Key_Return.
@@ -91,6 +113,8 @@ protected:
     void commitData(QWidget* editor) override;
     void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -100,6 +124,9 @@ private:
     void styleHeaderItem(QTableWidgetItem* item) const;
     void raiseKeyUp(QKeyEvent* event);
     void adoptEditor(QWidget* editor, const QModelIndex& index);
+    int operatingX() const;        // the header marker's tip
+    QRect operatingRect() const;   // what the operating point's marks cover, in the viewport
+    void runCommand(Command command);
 
     QPointer<QLineEdit> editor_;   // the last editor opened
     QPersistentModelIndex editorIndex_;   // its cell, until it closes
@@ -107,4 +134,7 @@ private:
     int tag_ = 0;
     bool drawFocusSelected_ = false;
     bool enterClosedEditor_ = false;
+    std::optional<double> operatingPoint_;
+    QRect operatingDrawn_;         // where its marks were last drawn
+    quint64 paints_ = 0;
 };

@@ -18,6 +18,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/UserSettings.h"
 #include "ecu/SerialPlatform.h"
 #include "ecu/Zcomm.h"
 #include "tests/support/Terminals.h"
@@ -232,7 +233,7 @@ TEST_F(PortTest, TheChosenPortIsRememberedByItsStableNameAndOpenedAtTheNextStart
     Link(Path(QStringLiteral("dev/ttyUSB0")), ecu->SlavePath());
     TypeAndEnter(Path(QStringLiteral("dev/ttyUSB0")));
     ASSERT_TRUE(WaitForReadComplete());
-    EXPECT_EQ(QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix IO")).value(QStringLiteral("port")).toString(),
+    EXPECT_EQ(base::UserSettings().value(QStringLiteral("port")).toString(),
               stable);
 
     form.reset();
@@ -323,7 +324,7 @@ TEST_F(PortListTest, AnAdapterPluggedInAfterStartIsListedAndTheRememberedOneIsCo
     TForm1::PortPlaces.byId = Path(QStringLiteral("dev/serial/by-id"));
     ASSERT_TRUE(QDir().mkpath(TForm1::PortPlaces.dev));
     const QString adapter = Path(QStringLiteral("dev/ttyUSB3"));
-    QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix IO")).setValue(QStringLiteral("port"), adapter);
+    base::UserSettings().setValue(QStringLiteral("port"), adapter);
     StartSim();
     CollectBoxes();
     StartWindow();
