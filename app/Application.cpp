@@ -3,8 +3,14 @@
 #include <QFont>
 #include <QIcon>
 
+#include <cstdio>
 #include <exception>
+#include <mutex>
+#include <string>
+#include <unistd.h>
+#include <vector>
 
+#include "app/CommandLine.h"
 #include "app/StopSignals.h"
 #include "quenrix/Version.h"
 #include "ui/Dialogs.h"
@@ -53,4 +59,64 @@ void QuenrixApplication::ShowException(const QString& message)
     // The box runs its own event loop; a handler that throws again inside it is caught by
     // the nested notify and shown in a box of its own.
     ui::ShowError(activeWindow(), message);
+}
+
+namespace {
+
+struct HeldMessage {
+    QtMsgType type;
+    std::string file, function, category;
+    int line;
+    QString text;
+};
+
+std::mutex heldMutex;
+std::vector<HeldMessage> held;
+QtMessageHandler previousHandler = nullptr;
+
+void HoldMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if (type != QtFatalMsg) {
+        const std::lock_guard lock(heldMutex);
+        held.push_back({type, context.file ? context.file : "", context.function ? context.function : "",
+                        context.category ? context.category : "", context.line, text});
+        return;
+    }
+    // Qt gives up. Its own warning before this says why ("could not connect to display :99").
+    QString reason;
+    {
+        const std::lock_guard lock(heldMutex);
+        for (const HeldMessage& message : held)
+            if (message.type >= QtWarningMsg) {
+                reason = message.text;
+                break;
+            }
+    }
+    if (reason.isEmpty()) reason = text;
+    const std::string line = cli::DisplayUnusable(reason.simplified().toStdString()) + "\n";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ::_exit(1);   // nothing of the program has started yet that would need ending
+}
+
+}  // namespace
+
+DisplayGuard::DisplayGuard() { previousHandler = qInstallMessageHandler(HoldMessage); }
+
+DisplayGuard::~DisplayGuard()
+{
+    qInstallMessageHandler(previousHandler);
+    std::vector<HeldMessage> messages;
+    {
+        const std::lock_guard lock(heldMutex);
+        messages.swap(held);
+    }
+    for (const HeldMessage& m : messages) {
+        const QMessageLogContext context(m.file.empty() ? nullptr : m.file.c_str(), m.line,
+                                         m.function.empty() ? nullptr : m.function.c_str(),
+                                         m.category.empty() ? nullptr : m.category.c_str());
+        if (previousHandler) previousHandler(m.type, context, m.text);
+        else qt_message_output(m.type, context, m.text);
+    }
 }

@@ -16,3 +16,15 @@ public:
     // Shows an exception's message the way the default handler does (a message box).
     static void ShowException(const QString& message);
 };
+
+// While one lives, a start of Qt that finds no usable display (none set, one that cannot be
+// reached, no platform plugin for it) ends the program with one line on stderr saying so and
+// how to get a virtual display, and exit status 1, where Qt would abort with its advice to
+// reinstall. Qt's messages meanwhile are held back and passed on once the start has succeeded.
+class DisplayGuard {
+public:
+    DisplayGuard();
+    ~DisplayGuard();
+    DisplayGuard(const DisplayGuard&) = delete;
+    DisplayGuard& operator=(const DisplayGuard&) = delete;
+};

@@ -1,6 +1,7 @@
 # What `cmake --install` puts on a system, and the Debian package made of it (scripts/package).
 # Only the program and the simulator are installed, with what a desktop needs to show the
-# program in its menus (desktop entry, icon, AppStream metainfo) and a man page for each.
+# program in its menus (desktop entry, icon, AppStream metainfo), a man page for each, and the
+# copyright file and changelog every Debian package carries.
 include(GNUInstallDirs)
 
 set(QX_APP_ID io.quenrix.Quenrix)   # desktop entry, icon and metainfo share this name
@@ -14,8 +15,27 @@ install(FILES ${data}/icons/scalable/${QX_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 install(FILES ${data}/icons/128x128/${QX_APP_ID}.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/128x128/apps)
+# Where the project's site is, and under it the pictures of docs/ that the metainfo shows as
+# screenshots (README.md, Install). A build for another site sets both.
+set(QX_HOMEPAGE "https://quenrix.io" CACHE STRING "The project's home page")
+set(QX_DOCS_URL "${QX_HOMEPAGE}/docs" CACHE STRING "Where the files of docs/ are published")
+set(QX_CONTACT "The Quenrix IO developers <developers@quenrix.invalid>")
+
+# The release notes, once, for the metainfo and the Debian changelog.
+include(${CMAKE_CURRENT_LIST_DIR}/ReleaseNotes.cmake)
+qx_release_notes(${gen}/changelog.Debian "${QX_CONTACT}")
 configure_file(${data}/${QX_APP_ID}.metainfo.xml.in ${gen}/${QX_APP_ID}.metainfo.xml @ONLY)
 install(FILES ${gen}/${QX_APP_ID}.metainfo.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
+# The licence as Debian expects it with every package: a copyright file in the machine-readable
+# format, beside the changelog, both under the package's name (not the project's).
+set(doc ${CMAKE_INSTALL_DATADIR}/doc/quenrix)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/copyright.in ${gen}/copyright @ONLY)
+add_custom_command(OUTPUT ${gen}/changelog.Debian.gz
+  COMMAND gzip -9nkf ${gen}/changelog.Debian
+  DEPENDS ${gen}/changelog.Debian VERBATIM)
+add_custom_target(qx_changelog ALL DEPENDS ${gen}/changelog.Debian.gz)
+install(FILES ${gen}/copyright ${gen}/changelog.Debian.gz DESTINATION ${doc})
 
 # Man pages, compressed as Debian keeps them. The simulator's is made from its own --help and
 # --version, so that its options are listed once, in the program.
@@ -48,15 +68,22 @@ install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quenrix)
 set(CPACK_PACKAGE_VENDOR "Quenrix IO")
-set(CPACK_PACKAGE_CONTACT "The Quenrix IO developers <developers@quenrix.invalid>")
+set(CPACK_PACKAGE_CONTACT "${QX_CONTACT}")
+set(CPACK_PACKAGE_HOMEPAGE_URL "${QX_HOMEPAGE}")
+# The synopsis goes first; CPack puts it there itself and indents each line of the body by one
+# space, turning an empty line into " .". So the body is written here unindented, wrapped to
+# stay inside 80 columns once indented.
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "tuning and monitoring tool for an aftermarket engine control unit")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Quenrix IO reads the calibration memory of an aftermarket ECU over a serial line,
- shows it as twelve maps and twenty-five settings, writes every edit to the ECU at
- once, polls the live engine values and records them into a fourteen-channel data log.
- .
- The package also holds quenrix-ecu-sim, a simulated ECU on a pseudo-terminal, to use
- and test the program without hardware.")
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quenrix IO reads the calibration memory of an aftermarket ECU over a
+serial line, shows it as twelve maps and twenty-five settings, writes every
+edit to the ECU at once, polls the live engine values and records them into
+a fourteen-channel data log.
+
+The package also holds quenrix-ecu-sim, a simulated ECU on a
+pseudo-terminal, to use and test the program without hardware:
+quenrix --demo starts it and connects to it.")
+# Packaged by the project itself: the first Debian revision of each release.
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -64,7 +64,7 @@ public:
     }
     ~AsPlainUser()
     {
-        if (active_) (void)::seteuid(was_);
+        if (active_ && ::seteuid(was_) != 0) ADD_FAILURE() << "could not become user " << was_ << " again";
     }
     bool Ok() const { return was_ != 0 || active_; }
 
