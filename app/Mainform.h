@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
 #include "calibration/WriteMarks.h"
+#include "ecu/EepromTransfer.h"
 #include "ecu/Exchanges.h"
 #include "ecu/Protocol.h"
 #include "logging/LogTimes.h"
@@ -133,7 +135,10 @@ public:
     uint32_t SilentTicks = 0;
     uint32_t ReadStallTicks = 0;
     uint16_t ReadResumeAddress = 0;             // where a read that stalled goes on
-    std::size_t UploadDiffering = 0;            // echoes of this upload unlike the file's byte
+    transfer::UploadCheck UploadCheck;          // what the running upload left in doubt or found differing
+    std::set<uint16_t> Doubtful;                // addresses the ECU may hold another byte at: read back
+    bool VerifyEveryUpload = false;             // Setup page switch: read all 500 back after an upload
+    QCheckBox* CheckBox15 = nullptr;            // "Verify every upload"
     calibration::WriteMarks Marks;              // bytes sent and not (yet) confirmed by the ECU
     std::array<calibration::EditHistory, 14> MapEdits;   // undo and redo, by map number
 
@@ -174,6 +179,11 @@ public:
     void ShowMarks(const std::vector<calibration::MarkChange>& changes);   // draws changed marks
     void LineEvent(const exchange::Event& event);
     void LinkLost();                            // the device went away: look for it again
+    // An echo that could not be placed, or a write never confirmed: the address is marked and
+    // read back when the line is free of writes (VerifyDoubts).
+    void NoteDoubt(uint16_t address, std::optional<uint8_t> seen);
+    void VerifyDoubts();
+    void LineResumed();                         // output held by XOFF was let go on
     void CountBadReply();
 
     // ---- gauges page (GaugesPage.cpp) --------------------------------------------------------
@@ -248,4 +258,5 @@ private:
     void BuildComponents();
     void ShowLinkLost();
     void FinishLineWork();                      // closing: let queued writes reach the ECU
+    int ClosingSignal = 0;                      // the signal that asked to end, if one did
 };

@@ -1,4 +1,5 @@
 // The Setup page: settings, throttle calibration, description, calibration files, port box.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -6,6 +7,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSettings>
 #include <QVBoxLayout>
 
 #include "app/Mainform.h"
@@ -19,6 +21,8 @@
 #include "ui/StatusBar.h"
 
 namespace {
+
+QSettings UserSettings() { return QSettings(QStringLiteral("Quenrix"), QStringLiteral("Quenrix IO")); }
 
 const QString ErrorOpeningFile = QStringLiteral("Status- error opening file");
 
@@ -107,6 +111,15 @@ void TForm1::BuildSetupPage()
     Button8 = Make<QPushButton>(page, QStringLiteral("Save"), "Button8", {540, 262, 96, 28});
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(Button7); });
     connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
+    // Reading all 500 bytes back after an upload costs about as long again as the upload;
+    // off at first start, remembered once chosen.
+    CheckBox15 = Make<QCheckBox>(page, QStringLiteral("Verify every upload"), "CheckBox15", {540, 298, 240, 24});
+    VerifyEveryUpload = UserSettings().value(QStringLiteral("link/verifyEveryUpload"), false).toBool();
+    CheckBox15->setChecked(VerifyEveryUpload);
+    connect(CheckBox15, &QCheckBox::toggled, this, [this](bool on) {
+        VerifyEveryUpload = on;
+        UserSettings().setValue(QStringLiteral("link/verifyEveryUpload"), on);
+    });
 
     auto* portGroup = new QGroupBox(QStringLiteral("Port"), page);
     portGroup->setObjectName(QStringLiteral("grpPort"));
