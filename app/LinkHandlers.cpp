@@ -50,7 +50,8 @@ void TForm1::ThreadedTimer1Timer(QObject*)
     const bool red = StatusBar1->Color() == LinkLostRed;
     const polling::TickPlan plan = polling::PollTick(PollStep, SilentTicks, red, LoggingActive != 0);
     if (plan.reportLost) {
-        StatusBar1->SetPanelText(2, QString::fromLatin1(polling::TextLinkLost));
+        // A line our own output cannot get onto is not a lost ECU.
+        StatusBar1->SetPanelText(2, QString::fromLatin1(Line->OutputHeld() ? polling::TextLineHeld : polling::TextLinkLost));
         StatusBar1->SetColor(LinkLostRed);
     }
     if (plan.reportBack) {
@@ -90,6 +91,7 @@ void TForm1::ProcessStatusReply(uint16_t address)
         // One read at a time: a 'v' while the read runs (a poll, the probe) starts no other.
         if (!Line->Has(exchange::JobKind::Read)) StartRead(ReadResumeAddress);
     }
+    VerifyDoubts();   // the ECU answers again: what could not be read back before is now
 }
 
 void TForm1::ProcessReadReply(uint16_t address, uint8_t data)
@@ -101,7 +103,49 @@ void TForm1::ProcessReadReply(uint16_t address, uint8_t data)
 
 void TForm1::ProcessWriteReply(uint16_t address, uint8_t data)
 {
-    if (Line->TakeReply({'w', address, data}) == exchange::Verdict::Stray) CountBadReply();
+    // A write's echo that answers none of ours is evidence, not only noise: a command whose
+    // address was damaged on its way wrote the byte there, and a duplicated echo may have
+    // overwritten a later byte. Either way the ECU may now hold `data` at that address.
+    switch (Line->TakeReply({'w', address, data})) {
+    case exchange::Verdict::Stray:
+        CountBadReply();
+        NoteDoubt(address, data);
+        VerifyDoubts();
+        break;
+    case exchange::Verdict::Doubtful:
+        NoteDoubt(address, data);
+        VerifyDoubts();
+        break;
+    case exchange::Verdict::NotOurs:
+    case exchange::Verdict::Taken:
+    case exchange::Verdict::Late: break;
+    }
+}
+
+void TForm1::NoteDoubt(uint16_t address, std::optional<uint8_t> seen)
+{
+    if (address > transfer::LastAddress) return;   // no byte of the calibration lives there
+    Doubtful.insert(address);
+    UploadCheck.Doubt(address);
+    ShowMarks(Marks.Doubt(address, seen));
+}
+
+void TForm1::VerifyDoubts()
+{
+    // After the writes: a read between them could see a byte about to be overwritten. An
+    // upload reads its doubts back itself when its writes are done; a full read reads all.
+    if (Doubtful.empty() || ReadPending || Line->IsShutDown()) return;
+    for (const exchange::JobKind kind :
+         {exchange::JobKind::Read, exchange::JobKind::Upload, exchange::JobKind::Writes, exchange::JobKind::Verify})
+        if (Line->Has(kind)) return;
+    std::vector<exchange::Step> steps;
+    for (const uint16_t a : Doubtful) steps.push_back({'R', a, 0});
+    Line->Submit(exchange::JobKind::Verify, std::move(steps));
+}
+
+void TForm1::LineResumed()
+{
+    StatusBar1->SetPanelText(2, QString::fromStdString(polling::LineHeldText(Line->Resumes())));
 }
 
 void TForm1::StartRead(uint16_t from, uint8_t firstData)
@@ -113,6 +157,7 @@ void TForm1::StartRead(uint16_t from, uint8_t firstData)
 void TForm1::StartUpload()
 {
     UploadActive = 1;
+    UploadCheck.Begin(EepromImage.data(), VerifyEveryUpload);
     SubmitWrites(exchange::JobKind::Upload, transfer::UploadSteps(EepromImage.data()));
 }
 
@@ -126,17 +171,38 @@ void TForm1::LineEvent(const exchange::Event& e)
     TrackWrites(e);
     const uint16_t address = e.step.address;
     auto panel2 = [this](const std::string& text) { StatusBar1->SetPanelText(2, QString::fromStdString(text)); };
+    // Said in a box, after the reply being handled is done with: a modal box runs its own
+    // event loop, which must not take replies from under this one.
+    auto box = [this](const std::string& message) {
+        const QString text = QString::fromStdString(message);
+        QPointer<TForm1> self(this);
+        QMetaObject::invokeMethod(this, [self, text] { if (self) ui::ShowError(self, text); }, Qt::QueuedConnection);
+    };
+    auto endUpload = [this] {
+        UploadActive = 0;
+        UploadCheck.End();
+        Button10Click(nullptr);
+    };
+    if (e.type == exchange::Event::StepDone && e.doubtful) NoteDoubt(address, e.replyData);
+    // An upload's write that went out and was never confirmed may have been stored: its box
+    // says so. (Its cell stays marked as never confirmed, like any write that gave up.)
+    if (e.type == exchange::Event::JobFailed && e.kind == exchange::JobKind::Upload && e.sends > 0)
+        UploadCheck.Doubt(address);
     switch (e.type) {
     case exchange::Event::StepDone:
         // The image takes what the ECU reports: the byte read, or the byte it stored.
         if (address <= transfer::LastAddress) EepromImage[address] = e.replyData;
+        if (e.step.letter == 'R' && !Marks.Doubted(address)) Doubtful.erase(address);
         if (e.kind == exchange::JobKind::Read) {
             ReadStallTicks = 0;
             ReadResumeAddress = static_cast<uint16_t>(address + 1);
             panel2(transfer::ReadProgressText(address));
         } else if (e.kind == exchange::JobKind::Upload) {
-            if (e.replyData != e.step.data) ++UploadDiffering;
+            UploadCheck.Echo(address, e.replyData);
             panel2(transfer::UploadProgressText(address));
+        } else if (e.kind == exchange::JobKind::Verify && UploadCheck.Verifying()) {
+            UploadCheck.ReadBack(address, e.replyData);
+            panel2(transfer::TextVerifying + std::to_string(address));
         }
         break;
     case exchange::Event::JobDone:
@@ -148,10 +214,21 @@ void TForm1::LineEvent(const exchange::Event& e)
             ThreadedTimer3->SetEnabled(false);
             ThreadedTimer1->SetEnabled(true);
         } else if (e.kind == exchange::JobKind::Upload) {
-            UploadActive = 0;
-            panel2(transfer::UploadDoneText(UploadDiffering));
-            UploadDiffering = 0;
-            Button10Click(nullptr);
+            // Complete only once every byte in doubt has been read back equal to the file.
+            const std::vector<uint16_t> check = UploadCheck.WritesDone(Doubtful);
+            if (check.empty()) {
+                panel2(UploadCheck.DoneText());
+                endUpload();
+            } else {
+                panel2(transfer::TextVerifying + std::to_string(check.front()));
+                std::vector<exchange::Step> steps;
+                for (const uint16_t a : check) steps.push_back({'R', a, 0});
+                Line->Submit(exchange::JobKind::Verify, std::move(steps));
+            }
+        } else if (e.kind == exchange::JobKind::Verify && UploadCheck.Verifying()) {
+            panel2(UploadCheck.DoneText());
+            if (!UploadCheck.Differing().empty()) box(UploadCheck.DifferingMessage());
+            endUpload();
         }
         break;
     case exchange::Event::JobFailed:
@@ -162,20 +239,22 @@ void TForm1::LineEvent(const exchange::Event& e)
             ReadStallTicks = polling::ReadStallLimit + 1;
             panel2(transfer::ReadStoppedText(address));
         } else if (e.kind == exchange::JobKind::Upload) {
-            UploadActive = 0;
-            UploadDiffering = 0;
             panel2(transfer::UploadFailedText(address));
-            // Said in a box, after the reply being handled is done with: a modal box runs its
-            // own event loop, which must not take replies from under this one.
-            const QString text = QString::fromStdString(transfer::UploadFailedMessage(e.stepIndex, e.cancelled));
-            QPointer<TForm1> self(this);
-            QMetaObject::invokeMethod(this, [self, text] { if (self) ui::ShowError(self, text); },
-                                      Qt::QueuedConnection);
+            box(transfer::UploadFailedMessage(e.stepIndex, e.cancelled, UploadCheck.Doubts()));
+            endUpload();
+        } else if (e.kind == exchange::JobKind::Verify) {
+            if (UploadCheck.Verifying()) {
+                panel2(transfer::TextNotVerified);
+                box(UploadCheck.UnverifiedMessage(UploadCheck.Doubts()));
+                endUpload();
+            }
         } else {
             if (!e.cancelled) panel2(transfer::WriteFailedText(address));
         }
         break;
     }
+    // Writes are settled: what they left in doubt is read back now.
+    if (e.type != exchange::Event::StepDone) VerifyDoubts();
 }
 
 void TForm1::ShowLinkLost()

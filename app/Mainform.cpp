@@ -94,6 +94,7 @@ void TForm1::BuildComponents()
     // A frame the line could not take is as good as a reply that never came.
     Line->OnFrameDropped = [this] { CountBadReply(); };
     Line->OnEvent = [this](const exchange::Event& event) { LineEvent(event); };
+    Line->OnLineResumed = [this] { LineResumed(); };
     Line->OnDeviceGone = [this] { LinkLost(); };
 
     // A tick handler that throws ends its timer for good. Frozen live values under a calm
@@ -236,6 +237,7 @@ QStringList TForm1::UnsavedLogFolders()
 
 bool TForm1::StopOnSignal(int signal)
 {
+    ClosingSignal = signal;
     const int samples = logging::SampleCount(*Chart10);
     if (Log.Unsaved(samples)) {
         // Named for the moment it was saved. Each name is claimed exclusively: another window
@@ -282,14 +284,24 @@ void TForm1::FormClose()
 void TForm1::FinishLineWork()
 {
     // Writes the tuner made just before closing are let through, and so is an upload, which
-    // would otherwise leave the ECU with part of a calibration. The wait is bounded by what the
-    // remaining steps can need on the line, retries included.
+    // would otherwise leave the ECU with part of a calibration. However slow the ECU, the work
+    // is let finish (each step ends by itself, answered or given up), showing how far it is.
     if (!Line->Busy() || Line->IsShutDown() || !ZComm1->Connected()) return;
     ThreadedTimer1->SetEnabled(false);
-    QElapsedTimer waited;
-    waited.start();
-    while (Line->Busy() && ZComm1->Connected() && waited.elapsed() < 15000)
+    QElapsedTimer told;
+    QString lastTold;
+    while (Line->Busy() && ZComm1->Connected()) {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        // Asked to end from a terminal: nobody may see the window, so the terminal hears too.
+        if (ClosingSignal && (!told.isValid() || told.elapsed() >= 1000)) {
+            const QString progress = StatusBar1->PanelText(2);
+            if (progress != lastTold)
+                std::fprintf(stderr, "Quenrix IO: finishing the work with the ECU before ending (%s)\n",
+                             qPrintable(progress));
+            lastTold = progress;
+            told.start();
+        }
+    }
 }
 
 void TForm1::ComboBox1Change(QObject*)

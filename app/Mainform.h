@@ -10,12 +10,14 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
 #include "calibration/WriteMarks.h"
+#include "ecu/EepromTransfer.h"
 #include "ecu/Exchanges.h"
 #include "ecu/LinkState.h"
 #include "ecu/PortNames.h"
@@ -135,7 +137,10 @@ public:
     // ---- private state (public so tests can observe it) -------------------------------------
     calibration::EepromImage EepromImage{};
     uint8_t LoggingActive = 0;
-    std::size_t UploadDiffering = 0;            // echoes of this upload unlike the file's byte
+    transfer::UploadCheck UploadCheck;          // what the running upload left in doubt or found differing
+    std::set<uint16_t> Doubtful;                // addresses the ECU may hold another byte at: read back
+    bool VerifyEveryUpload = false;             // Setup page switch: read all 500 back after an upload
+    QCheckBox* CheckBox15 = nullptr;            // "Verify every upload"
     calibration::WriteMarks Marks;              // bytes sent and not (yet) confirmed by the ECU
     std::array<calibration::EditHistory, 14> MapEdits;   // undo and redo, by map number
 
@@ -176,6 +181,11 @@ public:
     void ShowMarks(const std::vector<calibration::MarkChange>& changes);   // draws changed marks
     void LineEvent(const exchange::Event& event);
     void LinkLost();                            // the device went away: look for it again
+    // An echo that could not be placed, or a write never confirmed: the address is marked and
+    // read back when the line is free of writes (VerifyDoubts).
+    void NoteDoubt(uint16_t address, std::optional<uint8_t> seen);
+    void VerifyDoubts();
+    void LineResumed();                         // output held by XOFF was let go on
     void CountBadReply();
 
     // ---- gauges page (GaugesPage.cpp) --------------------------------------------------------
@@ -309,4 +319,5 @@ private:
     QElapsedTimer* liveClock_ = nullptr;
     bool LiveFresh(char letter) const;
     void PlaceOperatingPoints(int page, char letter);   // the maps of the page laid over its value
+    int ClosingSignal = 0;                      // the signal that asked to end, if one did
 };

@@ -162,6 +162,8 @@ QString TForm1::MarkToolTip(uint16_t address, calibration::Encoding encoding) co
 {
     const std::optional<uint8_t> sent = Marks.Sent(address);
     if (!sent) return QString();
+    if (Marks.Doubted(address))
+        return QString::fromStdString(calibration::DoubtText(calibration::ShownValue(encoding, *sent)));
     return QString::fromStdString(calibration::MarkText(Marks.Mark(address), calibration::ShownValue(encoding, *sent)));
 }
 

@@ -1,4 +1,5 @@
 // The Setup page: settings, throttle calibration, description, calibration files, the port.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -122,6 +123,15 @@ void TForm1::BuildSetupPage()
     Button8 = Make<QPushButton>(page, QStringLiteral("Save"), "Button8", {540, 262, 96, 28});
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(Button7); });
     connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
+    // Reading all 500 bytes back after an upload costs about as long again as the upload;
+    // off at first start, remembered once chosen.
+    CheckBox15 = Make<QCheckBox>(page, QStringLiteral("Verify every upload"), "CheckBox15", {540, 298, 240, 24});
+    VerifyEveryUpload = base::UserSettings().value(QStringLiteral("link/verifyEveryUpload"), false).toBool();
+    CheckBox15->setChecked(VerifyEveryUpload);
+    connect(CheckBox15, &QCheckBox::toggled, this, [this](bool on) {
+        VerifyEveryUpload = on;
+        base::UserSettings().setValue(QStringLiteral("link/verifyEveryUpload"), on);
+    });
 
     BuildPortControls(page);
 }

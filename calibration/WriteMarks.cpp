@@ -17,6 +17,31 @@ std::string MarkText(WriteMark mark, int shownSent)
     return {};
 }
 
+std::string DoubtText(int shownSeen)
+{
+    return "The ECU may hold " + std::to_string(shownSeen) +
+           " here (an echo that could not be matched to a write); the byte is being read back.";
+}
+
+std::vector<MarkChange> WriteMarks::Doubt(uint16_t address, std::optional<uint8_t> seen)
+{
+    auto it = entries_.find(address);
+    if (it == entries_.end()) {
+        if (!seen) return {};
+        it = entries_.emplace(address, Entry{WriteMark::Pending, 0, *seen}).first;
+    } else if (seen && it->second.mark == WriteMark::Failed) {
+        it->second.sent = *seen;
+    }
+    it->second.doubt = true;
+    return {{address, it->second.mark, it->second.sent, std::nullopt}};
+}
+
+bool WriteMarks::Doubted(uint16_t address) const
+{
+    const auto it = entries_.find(address);
+    return it != entries_.end() && it->second.doubt;
+}
+
 std::vector<MarkChange> WriteMarks::Track(uint32_t job, const std::vector<exchange::Step>& steps)
 {
     std::vector<MarkChange> changes;
@@ -45,6 +70,13 @@ void WriteMarks::StepDone(const exchange::Event& e, std::vector<MarkChange>& cha
     const auto it = entries_.find(e.step.address);
     if (it == entries_.end()) return;
     Entry& entry = it->second;
+    if (e.step.letter == 'R' && (entry.doubt || e.kind == exchange::JobKind::Verify) && !jobs_.count(entry.job)) {
+        // A read tells what the ECU holds, and no write of the address is on its way.
+        changes.push_back({e.step.address, WriteMark::None, entry.sent, e.replyData, true});
+        entries_.erase(it);
+        return;
+    }
+    if (entry.doubt) return;   // an echo settles nothing here: only a read does
     if (entry.mark == WriteMark::Failed) {
         // A read, or an echo of a write nobody tracks: the image holds the ECU's byte again.
         if (e.step.letter == 'R' || entry.job != e.job) entry.reported = true;

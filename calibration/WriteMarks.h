@@ -29,6 +29,8 @@ struct MarkChange {
 // What a marked cell or setting says of itself (its tooltip); shownSent is the value of the
 // write as the screen shows values. Empty for no mark.
 std::string MarkText(WriteMark mark, int shownSent);
+// The tooltip of an address in doubt; shownSeen: the value the doubtful echo named.
+std::string DoubtText(int shownSeen);
 
 class WriteMarks {
 public:
@@ -39,6 +41,12 @@ public:
     // Every event of the line, of every job: echoes clear marks, jobs that give up fail the
     // step they gave up at and every write after it, reads tell what the ECU holds.
     std::vector<MarkChange> Apply(const exchange::Event& event);
+
+    // The ECU may hold another byte at the address than anyone knows (an echo that could not be
+    // placed, a write that went out and was never confirmed): marked until a read of the address
+    // tells. `seen`: the byte the doubtful echo named, if any.
+    std::vector<MarkChange> Doubt(uint16_t address, std::optional<uint8_t> seen);
+    bool Doubted(uint16_t address) const;
 
     // The image has been decoded onto the pages. A failed byte the ECU has reported since (read
     // or echoed) is on screen as the ECU holds it now, and is no longer marked.
@@ -56,6 +64,7 @@ private:
         uint8_t sent;
         bool reported = false;  // failed, and the ECU has told its byte since
         bool decodedSince = false;
+        bool doubt = false;     // cleared only by a read of the address
     };
     void StepDone(const exchange::Event& e, std::vector<MarkChange>& changes);
     void JobFailed(const exchange::Event& e, std::vector<MarkChange>& changes);

@@ -1,5 +1,7 @@
 #include "ecu/EepromTransfer.h"
 
+#include <algorithm>
+
 #include "ecu/Polling.h"
 
 namespace transfer {
@@ -36,18 +38,106 @@ std::string UploadDoneText(std::size_t differing)
     return "Status- uploaded, " + std::to_string(differing) + (differing == 1 ? " byte differs" : " bytes differ");
 }
 
-std::string UploadFailedMessage(std::size_t done, bool cancelled)
+namespace {
+
+std::string AddressList(const std::vector<uint16_t>& addresses)
+{
+    std::string list;
+    for (std::size_t i = 0; i < addresses.size(); ++i) {
+        if (i == 20) return list + " and " + std::to_string(addresses.size() - i) + " more";
+        if (i > 0) list += ", ";
+        list += std::to_string(addresses[i]);
+    }
+    return list;
+}
+
+}  // namespace
+
+std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vector<uint16_t>& mayHold)
 {
     const std::string why = cancelled ? "The upload of the calibration was broken off"
                                       : "The upload of the calibration stopped: the ECU did not answer";
     std::string holds;
-    if (done == 0)
+    if (done == 0 && mayHold.empty())
         holds = "The ECU holds none of the file: its calibration is as it was before the load.";
+    else if (done == 0)
+        holds = "The ECU may hold the file's bytes at " + std::string(mayHold.size() == 1 ? "address " : "addresses ") +
+                AddressList(mayHold) + " (sent, but never confirmed); elsewhere its calibration is as it was "
+                "before the load.";
     else
         holds = "The ECU now holds the first " + std::to_string(done) + " bytes of the file (addresses 0 to " +
                 std::to_string(done - 1) + "), and its old values after them. The pages show the whole file.";
+    if (done > 0 && !mayHold.empty())
+        holds += " It may also hold the file's bytes at " +
+                 std::string(mayHold.size() == 1 ? "address " : "addresses ") + AddressList(mayHold) +
+                 " (sent, but never confirmed).";
     return why + " at address " + std::to_string(done) + ".\n\n" + holds +
            "\n\nLoad the file again when the ECU answers, to send all of it.";
+}
+
+void UploadCheck::Begin(const uint8_t* file, bool verifyAll)
+{
+    active_ = true;
+    verifying_ = false;
+    verifyAll_ = verifyAll;
+    std::copy_n(file, MemorySize, file_.begin());
+    doubtful_.clear();
+    differing_.clear();
+}
+
+void UploadCheck::Echo(uint16_t address, uint8_t stored)
+{
+    if (!active_ || address > LastAddress) return;
+    if (stored != file_[address]) differing_[address] = stored;
+    else differing_.erase(address);
+}
+
+std::vector<uint16_t> UploadCheck::WritesDone(const std::set<uint16_t>& alsoDoubtful)
+{
+    std::vector<uint16_t> addresses;
+    if (!active_) return addresses;
+    if (verifyAll_) {
+        for (uint16_t a = 0; a <= LastAddress; ++a) addresses.push_back(a);
+    } else {
+        std::set<uint16_t> all = doubtful_;
+        for (uint16_t a : alsoDoubtful)
+            if (a <= LastAddress) all.insert(a);
+        addresses.assign(all.begin(), all.end());
+    }
+    verifying_ = !addresses.empty();
+    return addresses;
+}
+
+void UploadCheck::ReadBack(uint16_t address, uint8_t held)
+{
+    if (!active_ || address > LastAddress) return;
+    doubtful_.erase(address);
+    if (held != file_[address]) differing_[address] = held;
+    else differing_.erase(address);
+}
+
+std::string UploadCheck::DifferingMessage() const
+{
+    std::string text = "The ECU holds other bytes than the file at " + std::to_string(differing_.size()) +
+                       (differing_.size() == 1 ? " address" : " addresses") + ":\n";
+    std::size_t shown = 0;
+    for (const auto& [address, held] : differing_) {
+        if (shown++ == 20) {
+            text += "  and " + std::to_string(differing_.size() - 20) + " more\n";
+            break;
+        }
+        text += "  address " + std::to_string(address) + ": the ECU holds " + std::to_string(held) + ", the file " +
+                std::to_string(file_[address]) + "\n";
+    }
+    return text + "\nThe pages show what the ECU holds. Load the file again to send it once more.";
+}
+
+std::string UploadCheck::UnverifiedMessage(const std::vector<uint16_t>& unread) const
+{
+    return "The calibration was sent, but the ECU stopped answering while its bytes were read back. "
+           "It may hold other bytes than the file at " +
+           std::string(unread.size() == 1 ? "address " : "addresses ") + AddressList(unread) +
+           ".\n\nLoad the file again when the ECU answers, to be sure of all of it.";
 }
 
 }  // namespace transfer

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,7 +38,51 @@ std::string WriteFailedText(uint16_t A);
 std::string UploadDoneText(std::size_t differing);
 
 // The box after an upload gave up: what the ECU now holds (the first `done` bytes of the file,
-// its old values after them) and what to do.
-std::string UploadFailedMessage(std::size_t done, bool cancelled);
+// its old values after them) and what to do. `mayHold`: addresses whose write went out but was
+// never confirmed (or whose echo could not be placed): the ECU may hold the file's byte there.
+std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vector<uint16_t>& mayHold = {});
+
+// Panel 2 while an upload's bytes are read back, and when they could not be.
+inline constexpr const char* TextVerifying = "Status- verifying upload - ";
+inline constexpr const char* TextNotVerified = "Status- upload not verified";
+
+// What an upload has left in doubt, and what the ECU was found to hold. An upload is complete
+// only when every address whose echo was doubtful (late, duplicated, named by a reply nobody
+// asked for, never matched) has been read back equal to the file, or, with every upload
+// verified, every address has.
+class UploadCheck {
+public:
+    void Begin(const uint8_t* file, bool verifyAll);
+    void End() { active_ = false; verifying_ = false; }
+    bool Active() const { return active_; }
+    bool Verifying() const { return verifying_; }
+
+    void Doubt(uint16_t address) { if (active_ && address <= LastAddress) doubtful_.insert(address); }
+    // The addresses in doubt and not yet read back.
+    std::vector<uint16_t> Doubts() const { return {doubtful_.begin(), doubtful_.end()}; }
+    // An echo of the upload: the ECU reports storing `stored`.
+    void Echo(uint16_t address, uint8_t stored);
+    // The writes are done: the addresses to read back (with `alsoDoubtful`, ones in doubt from
+    // before); empty when none need be.
+    std::vector<uint16_t> WritesDone(const std::set<uint16_t>& alsoDoubtful);
+    // A byte read back.
+    void ReadBack(uint16_t address, uint8_t held);
+
+    // Addresses where the ECU holds another byte than the file, with the ECU's byte.
+    const std::map<uint16_t, uint8_t>& Differing() const { return differing_; }
+    std::string DoneText() const { return UploadDoneText(differing_.size()); }
+    // The box that names the addresses that differ and what the ECU holds there.
+    std::string DifferingMessage() const;
+    // The box when the read-back could not be finished: the addresses still in doubt.
+    std::string UnverifiedMessage(const std::vector<uint16_t>& unread) const;
+
+private:
+    bool active_ = false;
+    bool verifying_ = false;
+    bool verifyAll_ = false;
+    std::array<uint8_t, MemorySize> file_{};
+    std::set<uint16_t> doubtful_;
+    std::map<uint16_t, uint8_t> differing_;
+};
 
 }  // namespace transfer

@@ -31,10 +31,35 @@ LineOwner::LineOwner(TZComm& comm, protocol::ReplyAssembler& reception, QObject*
     deadline_.setSingleShot(true);
     deadline_.setTimerType(Qt::PreciseTimer);
     connect(&deadline_, &QTimer::timeout, this, [this] {
-        // A reply may be waiting behind other events: take it before calling the step overdue.
+        // A reply may be waiting behind other events, or not yet moved by the watcher: take it
+        // before calling the step overdue.
+        comm_.TakeArrived();
         ReceiveAvailable();
         Pump();
     });
+    resume_.setSingleShot(true);
+    connect(&resume_, &QTimer::timeout, this, [this] { ResumeHeld(); });
+}
+
+void LineOwner::NoteHeld(Clock::time_point now)
+{
+    if (heldSince_) return;
+    heldSince_ = now;
+    resume_.start(static_cast<int>(HeldPatience.count()) + 1);
+}
+
+void LineOwner::ResumeHeld()
+{
+    if (!heldSince_ || shutDown_ || !comm_.Connected()) return;
+    // An XON lost on the line, or a noise byte that read as XOFF, would otherwise stop the
+    // output for good: nothing more would reach the ECU, whatever it answers.
+    comm_.ResumeOutput();
+    ++resumes_;
+    heldSince_.reset();
+    lineHeld_ = false;
+    held_ = HeldOutput();
+    if (OnLineResumed) OnLineResumed();
+    Pump();
 }
 
 LineOwner::Clock::duration LineOwner::CharsTime(int n) const
@@ -50,6 +75,8 @@ int LineOwner::Open()
     openedOnce_ = true;
     lineHeld_ = false;   // a new connection: nothing of the old line's state holds
     held_ = HeldOutput();
+    heldSince_.reset();
+    resume_.stop();
     return comm_.OpenConnection();
 }
 
@@ -64,9 +91,12 @@ LineOwner::Write LineOwner::WriteFrame(char letter, uint16_t address, uint8_t da
     }
 
     int queued = comm_.OutQueue();
+    bool purged = false;
     if (held_.Held(queued, now, StuckFrames * CharsTime(protocol::kFrameLength))) {
         comm_.PurgeCommPort(protocol::kPurgeTransmit);
         queued = 0;
+        purged = true;
+        NoteHeld(now);
     }
     if (ahead) *ahead = queued;
 
@@ -80,12 +110,17 @@ LineOwner::Write LineOwner::WriteFrame(char letter, uint16_t address, uint8_t da
     if (written < 0) return Write::Gone;
     held_.Wrote(written);
     if (written < protocol::kFrameLength) {
+        NoteHeld(now);
         lineHeld_ = true;
         ++dropped_;
         if (OnFrameDropped) OnFrameDropped();
         return Write::Dropped;
     }
     lineHeld_ = false;
+    if (queued == 0 && !purged) {   // the line takes what is written: it is not held
+        heldSince_.reset();
+        resume_.stop();
+    }
     ++sent_;
     return Write::Sent;
 }
@@ -122,10 +157,12 @@ bool LineOwner::SendDue(std::vector<exchange::Event>& events)
     if (const std::optional<exchange::Step> step = queue_.Due(Clock::now(), events)) {
         // The reply can only come after what is queued ahead of the frame, the frame itself
         // and the reply have crossed the line.
+        // Timed from before the write: an answer can then never seem to come before its command.
+        const auto startedAt = Clock::now();
         int ahead = 0;
         const Write result = WriteFrame(step->letter, step->address, step->data, &ahead);
         gone = result == Write::Gone;
-        queue_.Sent(Clock::now(), CharsTime(ahead + 2 * protocol::kFrameLength));
+        queue_.Sent(startedAt, CharsTime(ahead + 2 * protocol::kFrameLength));
     }
     if (const auto due = queue_.Deadline()) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now()).count();
@@ -164,8 +201,25 @@ void LineOwner::DeviceGone()
 
 void LineOwner::ReceiveAvailable()
 {
+    // Pieces are read a batch of the watcher's at a time, so that each reply carries the time
+    // it came off the line, not the time the window thread got to it.
+    struct Stamped {
+        TZComm& comm;
+        std::optional<Clock::time_point>& arrived;
+        int ReadComm(uint8_t* buffer, int32_t length)
+        {
+            Clock::time_point at;
+            const int n = comm.ReadCommStamped(buffer, length, at);
+            if (n > 0) arrived = at;
+            return n;
+        }
+    } link{comm_, replyArrived_};
+    struct Clear {
+        std::optional<Clock::time_point>& arrived;
+        ~Clear() { arrived.reset(); }
+    } clear{replyArrived_};
     protocol::ReceiveAvailable(
-        comm_, reception_,
+        link, reception_,
         [this](const protocol::Reply& reply) {
             if (OnReply) OnReply(reply);
         },
@@ -177,7 +231,7 @@ void LineOwner::ReceiveAvailable()
 exchange::Verdict LineOwner::TakeReply(const protocol::Reply& reply)
 {
     std::vector<exchange::Event> events;
-    const exchange::Verdict verdict = queue_.Reply(reply, Clock::now(), events);
+    const exchange::Verdict verdict = queue_.Reply(reply, replyArrived_.value_or(Clock::now()), events);
     // The next step goes out before the window hears of this one, so the line is not idle
     // while the window shows progress.
     bool gone = false;

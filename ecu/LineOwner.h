@@ -75,6 +75,9 @@ public:
     // The window hands over every accepted 'r' and 'w' reply; the queue says what it is.
     exchange::Verdict TakeReply(const protocol::Reply& reply);
 
+    // The wait for a reply beyond its line time, as the queue has learnt it.
+    Clock::duration Allowance() const { return queue_.Allowance(); }
+
     // The line time of n characters at the port's baud rate, ten bits a character.
     Clock::duration CharsTime(int n) const;
 
@@ -82,11 +85,20 @@ public:
     std::function<void()> OnRejected;
     std::function<void()> OnFrameDropped;
     std::function<void(const exchange::Event&)> OnEvent;
+    // Output held by a flow-control stop (an XOFF, perhaps only line noise) for more than
+    // HeldPatience was let go on, as if XON had come.
+    std::function<void()> OnLineResumed;
     // A write failed because the device has gone (unplugged).
     std::function<void()> OnDeviceGone;
 
     uint64_t FramesSent() const { return sent_; }
     uint64_t FramesDropped() const { return dropped_; }
+    // Output is held now: the last frame found no room on the line, or queued output stopped.
+    bool OutputHeld() const { return heldSince_.has_value(); }
+    uint64_t Resumes() const { return resumes_; }
+    // How long output may stay held before it is let go on. An ECU holds the line for a few
+    // frames while it is busy; a second is far beyond that.
+    static constexpr std::chrono::milliseconds HeldPatience{1000};
 
 private:
     enum class Write { Sent, Dropped, Closed, Gone };
@@ -96,11 +108,18 @@ private:
     bool SendDue(std::vector<exchange::Event>& events);   // Pump without telling; true: device gone
     void Dispatch(const std::vector<exchange::Event>& events);
     void DeviceGone();
+    void NoteHeld(Clock::time_point now);
+    void ResumeHeld();
 
     TZComm& comm_;
     protocol::ReplyAssembler& reception_;
     exchange::ExchangeQueue queue_;
     QTimer deadline_;
+    QTimer resume_;
+    std::optional<Clock::time_point> heldSince_;
+    uint64_t resumes_ = 0;
+    // When the batch of the reply being handled came off the line (set while receiving).
+    std::optional<Clock::time_point> replyArrived_;
     bool shutDown_ = false;
     bool pumping_ = false;
     bool lineHeld_ = false;               // the last frame found no room: do not wait again

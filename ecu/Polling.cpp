@@ -37,4 +37,9 @@ ProbeAction ProbeTick(bool EcuAnswered, bool ReadPending, uint32_t& ReadStallTic
     return ProbeAction::Count;
 }
 
+std::string LineHeldText(uint64_t times)
+{
+    return "Status- line was held (XOFF), resumed" + (times > 1 ? " (" + std::to_string(times) + " times)" : std::string());
+}
+
 }  // namespace polling

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace polling {
 
@@ -21,6 +22,10 @@ inline constexpr uint32_t ReadStallLimit = 3;
 // Status bar panel 2.
 inline constexpr const char* TextLinkLost = "Status- ECU connection lost";
 inline constexpr const char* TextConnected = "Status- ECU connected";
+// Our output is stopped by flow control (an XOFF): the ECU is not lost, it cannot be asked.
+inline constexpr const char* TextLineHeld = "Status- line held (XOFF)";
+// Output held for too long was let go on; `times` in this run.
+std::string LineHeldText(uint64_t times);
 inline constexpr const char* TextNotConnected = "Status- ECO  NOT connected";   // two spaces
 inline constexpr const char* TextReading = "Reading eeprom - ";               // + address
 inline constexpr const char* TextUploading = "Uploading eeprom - ";           // + address

@@ -327,11 +327,21 @@ bool ReceiveQueue::full() const
     return count_ == kCapacity;
 }
 
-std::size_t ReceiveQueue::take(uint8_t* dst, std::size_t max, bool& wasFull)
+std::size_t ReceiveQueue::take(uint8_t* dst, std::size_t max, bool& wasFull,
+                               std::chrono::steady_clock::time_point* arrived)
 {
     std::lock_guard lock(mutex_);
     wasFull = count_ == kCapacity;
-    const std::size_t n = std::min(max, count_);
+    std::size_t n = std::min(max, count_);
+    if (arrived) {
+        *arrived = std::chrono::steady_clock::now();
+        if (!batches_.empty()) {
+            *arrived = batches_.front().at;
+            n = static_cast<std::size_t>(std::min<uint64_t>(n, batches_.front().end - taken_));
+        }
+    }
+    taken_ += n;
+    while (!batches_.empty() && batches_.front().end <= taken_) batches_.pop_front();
     const std::size_t first = std::min(n, kCapacity - head_);
     std::copy_n(buffer_.data() + head_, first, dst);
     std::copy_n(buffer_.data(), n - first, dst + first);
@@ -358,6 +368,10 @@ std::size_t ReceiveQueue::fillFrom(int fd, bool& hungUp)
         hungUp = true;   // end of file (far end of a pseudo-terminal gone) or EIO (unplugged)
         break;
     }
+    if (added > 0) {
+        filled_ += added;
+        batches_.push_back({filled_, std::chrono::steady_clock::now()});
+    }
     return added;
 }
 
@@ -368,6 +382,8 @@ bool ReceiveQueue::purge(int fd, bool& wasFull)
     wasFull = count_ == kCapacity;
     head_ = 0;
     count_ = 0;
+    taken_ = filled_;
+    batches_.clear();
     return flushed;
 }
 
@@ -500,6 +516,23 @@ bool Port::setSoftwareFlow(bool on)
     else
         t.c_iflag &= ~(IXON | IXOFF);
     return ::tcsetattr(fd_, TCSANOW, &t) == 0;
+}
+
+bool Port::resumeOutput()
+{
+    if (fd_ < 0) return false;
+    // TCOON undoes only a TCOOFF; output stopped by a received XOFF goes on when software flow
+    // control is switched off, so it is switched off and on again around it.
+    bool ok = ::tcflow(fd_, TCOON) == 0;
+    termios t{};
+    if (::tcgetattr(fd_, &t) != 0) return false;
+    if (t.c_iflag & IXON) {
+        termios off = t;
+        off.c_iflag &= ~tcflag_t(IXON);
+        ok = ::tcsetattr(fd_, TCSANOW, &off) == 0 && ok;
+        ok = ::tcsetattr(fd_, TCSANOW, &t) == 0 && ok;
+    }
+    return ok;
 }
 
 bool Port::flushOutput()

@@ -28,6 +28,8 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
+#include <deque>
 #include <cstddef>
 #include <functional>
 #include <cstdint>
@@ -148,8 +150,11 @@ public:
     bool full() const;
 
     // Takes up to `max` bytes. `wasFull` tells whether the queue was full before, so that the
-    // caller wakes a watcher that stopped reading the device.
-    std::size_t take(uint8_t* dst, std::size_t max, bool& wasFull);
+    // caller wakes a watcher that stopped reading the device. With `arrived`, the take ends
+    // with the batch of the oldest byte and `arrived` is when the watcher read that batch: the
+    // time the bytes came off the line, however late the window thread gets to them.
+    std::size_t take(uint8_t* dst, std::size_t max, bool& wasFull,
+                     std::chrono::steady_clock::time_point* arrived = nullptr);
 
     // Watcher side: reads what the non-blocking descriptor holds, as far as there is room.
     // Sets `hungUp` when the device reports end of file or an error.
@@ -172,10 +177,17 @@ public:
     void clearNotified() { notified_.store(false); }
 
 private:
+    struct Batch {
+        uint64_t end;   // the running count of bytes filled after this batch
+        std::chrono::steady_clock::time_point at;
+    };
     mutable std::mutex mutex_;
     std::vector<uint8_t> buffer_;
     std::size_t head_ = 0;    // oldest byte
     std::size_t count_ = 0;
+    uint64_t filled_ = 0;     // bytes ever filled, and ever taken or purged
+    uint64_t taken_ = 0;
+    std::deque<Batch> batches_;
     std::atomic<bool> hungUp_{false};
     std::atomic<bool> notified_{false};
 };
@@ -208,6 +220,8 @@ public:
     bool apply(const LineSettings& s);   // read-modify-write of the termios
     bool setSoftwareFlow(bool on);       // IXON and IXOFF together
     bool flushOutput();
+    // Output stopped by a received XOFF (or by TCOOFF) goes on.
+    bool resumeOutput();
     // Windows escape function codes: 1 SETXOFF, 2 SETXON, 3 SETRTS, 4 CLRRTS, 5 SETDTR,
     // 6 CLRDTR, 8 SETBREAK, 9 CLRBREAK. A device without modem lines (a pseudo-terminal)
     // accepts the line codes as done. Other codes fail.

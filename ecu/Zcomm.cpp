@@ -313,6 +313,28 @@ int TZComm::ReadComm(uint8_t* buffer, int32_t length)
     return static_cast<int>(n);
 }
 
+int TZComm::ReadCommStamped(uint8_t* buffer, int32_t length, std::chrono::steady_clock::time_point& arrived)
+{
+    arrived = std::chrono::steady_clock::now();
+    if (!portHandle_.isOpen() || buffer == nullptr || length <= 0) return 0;
+    bool wasFull = false;
+    const std::size_t n = queue_->take(buffer, static_cast<std::size_t>(length), wasFull, &arrived);
+    if (wasFull && watcher_) watcher_->Wake();
+    return static_cast<int>(n);
+}
+
+void TZComm::TakeArrived()
+{
+    if (!portHandle_.isOpen() || queue_->hungUp()) return;
+    bool hungUp = false;   // the watcher sees a hang-up too, and reports it
+    queue_->fillFrom(portHandle_.fd(), hungUp);
+}
+
+int TZComm::ResumeOutput()
+{
+    return portHandle_.resumeOutput() ? 1 : 0;
+}
+
 int TZComm::WriteCommByte(uint8_t byte)
 {
     return portHandle_.writeByte(byte, kWriteLimitMs) ? 1 : 0;

@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -137,6 +138,15 @@ public:
     int SetTimeouts();
     int SetFlowCtl(int on);
     int ReadComm(uint8_t* buffer, int32_t length);
+    // ReadComm that stops at the end of the oldest batch the watcher read, and tells when that
+    // batch came off the line.
+    int ReadCommStamped(uint8_t* buffer, int32_t length, std::chrono::steady_clock::time_point& arrived);
+    // Moves what the device holds into the receive queue now, without waiting for the watcher
+    // (which runs below normal priority and may be late on a busy machine): before a reply is
+    // called overdue, whatever has arrived is looked at.
+    void TakeArrived();
+    // Lets output held by a flow-control stop (XOFF) go on, as if XON had come. Nonzero on success.
+    int ResumeOutput();
     int WriteComm(const uint8_t* data, int32_t length);
     int WriteCommByte(uint8_t byte);
     // Writes the bytes as one piece, waiting for room at most timeoutMs in all, so that a line

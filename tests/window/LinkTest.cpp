@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabBar>
+#include <QThread>
 #include <QTimer>
 
 #include <atomic>
@@ -29,6 +30,7 @@
 #include "app/StopSignals.h"
 #include "tests/support/Terminals.h"
 #include "tests/window/WindowFixture.h"
+#include "ui/StringGrid.h"
 #include "ui/Dialogs.h"
 #include "ui/PageControl.h"
 #include "ui/StatusBar.h"
@@ -425,6 +427,142 @@ TEST_F(LinkTest, CtrlCWithTheTerminalOutputGoneStillFinishesTheUpload)
     ASSERT_FALSE(WIFSIGNALED(status)) << "ended by signal " << WTERMSIG(status) << "\n" << said;
     EXPECT_EQ(WEXITSTATUS(status), 0) << said;
     EXPECT_NE(said.find("[  PASSED  ] 1 test."), std::string::npos) << said;
+}
+
+// Every cell of a map shows what the ECU holds, or is marked as not known to.
+::testing::AssertionResult CellsTrueOrMarked(TForm1& form, int mapNumber, const sim::Image& held)
+{
+    const calibration::MapLayout* map = calibration::MapByNumber(mapNumber);
+    StringGrid* grid = form.MapGrid[std::size_t(mapNumber)];
+    for (int col = 0; col < map->columns; ++col) {
+        const std::size_t a = std::size_t(map->base + col);
+        const QString ecuShows = QString::number(calibration::ShownValue(map->encoding, held[a]));
+        if (grid->CellMarkAt(col, 1) == StringGrid::CellMark::None && grid->Cells(col, 1) != ecuShows)
+            return ::testing::AssertionFailure() << "column " << col << " shows " << grid->Cells(col, 1).toStdString()
+                                                 << " unmarked, the ECU holds " << ecuShows.toStdString();
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// An ECU that needs 200 ms to store a byte and keeps one more command while it works: its late
+// echoes must never pass for the echo of a later write. Quick steps on one cell, and values
+// typed one after another into another (the same value twice among them).
+TEST_F(LinkTest, QuickEditsOnASlowWritingEcuLeaveEveryCellAsTheEcuHoldsItOrMarked)
+{
+    sim::SimOptions options;
+    options.writeMs = 200;
+    options.trace = qEnvironmentVariableIsSet("QX_TRACE");
+    Start(options);
+    ShowPage(calibration::PageIgnition);
+    StringGrid* grid = form->MapGrid[7];   // Full Load Advance: base 20, plain
+    const int first = grid->Cells(5, 1).toInt();
+    grid->SetCol(5);
+    for (int i = 0; i < 4; ++i) {
+        form->StringGrid1Command(grid, StringGrid::Command::StepUp);
+        Pump(20);
+    }
+    for (const char* value : {"60", "90", "120", "60", "30"}) {
+        grid->SetCol(8);   // Enter moved the cursor on
+        grid->SetCells(8, 1, QString::fromLatin1(value));
+        form->StringGrid1KeyUp(grid, Qt::Key_Return);
+        Pump(60);
+    }
+    ASSERT_TRUE(WaitFor([&] {
+        return !form->Line->Busy() && form->Marks.Count(calibration::WriteMark::Pending) == 0;
+    }, 30000));
+    Pump(1500);   // any echo still on its way
+    const sim::Image held = ecu->Eeprom();
+    EXPECT_EQ(held[25], first + 4);
+    EXPECT_EQ(held[28], 30);
+    EXPECT_TRUE(CellsTrueOrMarked(*form, 7, held));
+    EXPECT_EQ(grid->Cells(5, 1), QString::number(first + 4));
+    EXPECT_EQ(grid->Cells(8, 1), QStringLiteral("30"));
+    EXPECT_EQ(form->EepromImage[25], held[25]);
+    EXPECT_EQ(form->EepromImage[28], held[28]);
+}
+
+// Commands whose address loses or gains 0x100 on the way (the checksum does not cover it) write
+// bytes nobody chose. Their echoes name those addresses: read back, shown as the ECU holds them,
+// and the upload says "complete" only when the ECU holds the whole file.
+TEST_F(LinkTest, ADamagedCommandAddressIsReadBackAndTheUploadSaysWhatTheEcuHolds)
+{
+    sim::SimOptions options;
+    options.damageAddress = 0.02;
+    options.seed = 7;
+    Start(options);
+    ShowPage(calibration::PageSetup);
+    const sim::Image file = OtherImage(ecu->Eeprom());
+    const size_t damagedBefore = ecu->AddressesDamaged();
+    LoadFile(file);
+    ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return !form->Line->Busy(); }, 10000));
+    ASSERT_GT(ecu->AddressesDamaged(), damagedBefore) << "no command was damaged: the test proves nothing";
+    const sim::Image held = ecu->Eeprom();
+    for (std::size_t a = 0; a < 500; ++a) ASSERT_EQ(form->EepromImage[a], held[a]) << "the image lies at " << a;
+    const QString panel = form->StatusBar1->PanelText(2);
+    if (held == file) {
+        EXPECT_EQ(panel, QStringLiteral("Status- upload complete"));
+    } else {
+        EXPECT_NE(panel, QStringLiteral("Status- upload complete"));
+        ASSERT_TRUE(WaitFor([&] { return !errors.isEmpty(); }, 2000));
+        for (std::size_t a = 0; a < 500; ++a) {
+            if (held[a] == file[a]) continue;
+            EXPECT_TRUE(errors.back().contains(QStringLiteral("address %1: the ECU holds %2,").arg(a).arg(held[a])))
+                << a << ": " << errors.back().toStdString();
+        }
+    }
+}
+
+// One noise byte that reads as XOFF stops our output; it is let go on, and the link is not lost.
+TEST_F(LinkTest, ANoiseByteReadAsXoffInAReplyDoesNotLoseTheLink)
+{
+    Start();
+    ShowPage(3);
+    Pump(100);
+    std::atomic<bool> done{false};
+    ecu->SetRawReplyHook([&](const sim::Command&, const std::string& reply) -> std::vector<std::string> {
+        if (done.exchange(true)) return {reply};
+        std::string noisy = reply;
+        noisy[4] = '\x13';
+        return {noisy};
+    });
+    ASSERT_TRUE(WaitFor([&] { return form->Line->OutputHeld(); }, 2000));
+    ASSERT_TRUE(WaitFor([&] { return form->Line->Resumes() == 1; }, 5000));
+    const size_t mark = Mark();
+    ASSERT_TRUE(WaitFor([&] { return ecu->ReceivedCount() > mark + 50; }, 3000));
+    EXPECT_TRUE(WaitFor([&] { return !Red(); }, 2000));
+    EXPECT_NE(form->StatusBar1->PanelText(2), QStringLiteral("Status- ECU connection lost"));
+}
+
+// A pause of the window thread (a large log loading) while an echo is on its way: the echo is
+// timed where it arrived, so the wait for the next reply is not stretched by the pause.
+TEST_F(LinkTest, AWindowPauseDoesNotTeachTheLineThatTheEcuIsSlow)
+{
+    Start();
+    ShowPage(calibration::PageSetup);
+    for (int i = 0; i < 3; ++i) {
+        form->WriteByte(443, static_cast<uint8_t>(60 + i));
+        QThread::msleep(1000);   // the echo arrives meanwhile
+        ASSERT_TRUE(WaitFor([&] { return !form->Line->Busy(); }, 3000));
+    }
+    EXPECT_LT(form->Line->Allowance(), std::chrono::milliseconds(100));
+    EXPECT_EQ(form->EepromImage[443], 62);
+}
+
+// An ECU that needs 45 ms a byte: an upload closed early takes far longer than any fixed
+// limit (it used to be cut off after 15 s), and is let finish.
+TEST_F(LinkTest, ClosingDuringASlowUploadWaitsForAllOfIt)
+{
+    sim::SimOptions options;
+    options.writeMs = 45;
+    Start(options);
+    ShowPage(calibration::PageSetup);
+    const sim::Image file = OtherImage(ecu->Eeprom());
+    LoadFile(file);
+    ASSERT_TRUE(WaitFor([&] { return ecu->ReceivedCount() > 0 && ecu->Received().back().letter == 'W'; }));
+    form->close();
+    EXPECT_EQ(form->ZComm1->Connected(), 0);
+    EXPECT_EQ(ecu->Eeprom(), file);
 }
 
 TEST_F(LinkTest, AScreenReaderPressingATabChangesPagesLikeAClick)

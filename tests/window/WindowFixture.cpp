@@ -54,6 +54,7 @@ void WindowTest::TearDown()
 void WindowTest::StartSim(sim::SimOptions options)
 {
     options.link = dir.filePath(QStringLiteral("COM1")).toStdString();
+    if (qEnvironmentVariableIsSet("QX_TRACE")) options.trace = true;   // every frame, to stderr
     ecu = std::make_unique<sim::EcuSim>(options);
     std::string error;
     ASSERT_TRUE(ecu->Start(&error)) << error;

@@ -365,8 +365,9 @@ void EcuSim::Run()
     }
 }
 
-void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
+void EcuSim::OnCommand(const Command& arrived, Clock::time_point commandStart)
 {
+    Command command = arrived;
     Command reply{};
     bool answer = false;
     bool persist = false;
@@ -381,6 +382,33 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
         }
         Trace("<- " + FrameText(command) + "  lost on its way (--drop-commands)");
         return;
+    }
+    if (options_.damageAddress > 0 && chance(faults_) < options_.damageAddress) {
+        command.address = static_cast<uint16_t>(command.address ^ 0x0100);
+        {
+            std::lock_guard lock(mutex_);
+            ++addressesDamaged_;
+        }
+        Trace("<- " + FrameText(arrived) + "  arrived as " + FrameText(command) + " (--damage-address)");
+    }
+    // A slow EEPROM: commands are worked through in turn, a 'W' taking writeMs; one more is kept
+    // while the ECU is busy, and any beyond it are lost.
+    Clock::time_point doneAt{};
+    if (options_.writeMs > 0) {
+        const auto now = Clock::now();
+        while (!waiting_.empty() && waiting_.front() <= now) waiting_.pop_front();
+        if (busyUntil_ > now && !waiting_.empty()) {
+            {
+                std::lock_guard lock(mutex_);
+                ++refusedBusy_;
+            }
+            Trace("<- " + FrameText(command) + "  lost: the ECU is busy and keeps one command only (--write-ms)");
+            return;
+        }
+        const auto start = std::max(now, busyUntil_);
+        if (start > now) waiting_.push_back(start);
+        busyUntil_ = start + (command.letter == 'W' ? std::chrono::milliseconds(options_.writeMs) : Clock::duration::zero());
+        doneAt = busyUntil_;
     }
     {
         std::lock_guard lock(mutex_);
@@ -425,6 +453,14 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
         }
         note = "  (damaged by --corrupt)";
     }
+    if (options_.xoffInReply > 0 && chance(faults_) < options_.xoffInReply) {
+        text[1 + faults_() % 9] = '\x13';
+        note += "  (a character turned XOFF by --xoff-in-reply)";
+    }
+    if (reply.letter == 'w' && options_.dupEcho > 0 && chance(faults_) < options_.dupEcho) {
+        text += text;
+        note += "  (sent twice by --dup-echo)";
+    }
     if (options_.crlf) text += "\r\n";
     std::vector<std::string> pieces = hook ? hook(command, text) : std::vector<std::string>{text};
     if (pieces.empty()) {
@@ -440,7 +476,7 @@ void EcuSim::OnCommand(const Command& command, Clock::time_point commandStart)
     const uint32_t latencyMs =
         LowLatencyGranted() ? std::min(options_.latencyMs, options_.lowLatencyMs) : options_.latencyMs;
     auto at = std::max(Clock::now(), commandStart + 10 * charTime) + milliseconds(latencyMs);
-    at = std::max(at, line_->freeAt);
+    at = std::max({at, line_->freeAt, doneAt});
     std::string trace = "-> " + Printable(text) + note;
     for (size_t i = 0; i < pieces.size(); ++i) {
         if (i > 0) at += milliseconds(gapMs);
@@ -529,6 +565,18 @@ size_t EcuSim::RepliesSent() const
 {
     std::lock_guard lock(mutex_);
     return repliesSent_;
+}
+
+size_t EcuSim::CommandsRefusedBusy() const
+{
+    std::lock_guard lock(mutex_);
+    return refusedBusy_;
+}
+
+size_t EcuSim::AddressesDamaged() const
+{
+    std::lock_guard lock(mutex_);
+    return addressesDamaged_;
 }
 
 size_t EcuSim::CommandsLost() const

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -67,6 +68,8 @@ public:
     size_t RejectedCount() const;   // frames refused for checksum, non-hex field or cut short
     size_t RepliesSent() const;     // replies answered, including lost or damaged ones
     size_t CommandsLost() const;    // well-formed commands lost on their way (--drop-commands)
+    size_t CommandsRefusedBusy() const;   // commands lost because the ECU was busy (--write-ms)
+    size_t AddressesDamaged() const;      // commands that acted at a damaged address (--damage-address)
 
     Image Eeprom() const;
     void SetEeprom(const Image& image);
@@ -113,6 +116,12 @@ private:
     size_t rejected_ = 0;
     size_t repliesSent_ = 0;
     size_t commandsLost_ = 0;
+    size_t refusedBusy_ = 0;
+    size_t addressesDamaged_ = 0;
+    // --write-ms: when the ECU is done with what it has taken, and when each command it keeps
+    // waiting will start.
+    std::chrono::steady_clock::time_point busyUntil_{};
+    std::deque<std::chrono::steady_clock::time_point> waiting_;
     Image eeprom_;
     bool silent_ = false;
     uint8_t flags_ = kDefaultFlags;

@@ -40,6 +40,12 @@ std::string UsageText()
            "  --drop P           lose each reply with probability P (0 to 1); the command still acts\n"
            "  --corrupt P        damage one character of each reply with probability P (0 to 1)\n"
            "  --drop-commands P  lose each command on its way with probability P (0 to 1): it neither acts nor is answered\n"
+           "  --write-ms N       a slow EEPROM: each 'W' takes N ms; while busy the ECU keeps one more command\n"
+           "                     and loses any beyond it\n"
+           "  --dup-echo P       send each 'w' echo twice with probability P (0 to 1)\n"
+           "  --damage-address P damage the address of each command with probability P (0 to 1): its high byte\n"
+           "                     gains or loses 1, which the checksum does not see, and the command acts there\n"
+           "  --xoff-in-reply P  turn one character of each reply into XOFF (0x13) with probability P (0 to 1)\n"
            "  --read-every-ms N  a slow reader: take what the line holds only every N ms\n"
            "  --xoff-every-ms N  send XOFF (0x13) every N ms, and XON (0x11) --xoff-hold-ms later (default 100)\n"
            "  --unplug-every-ms N  go away every N ms (terminal closed, link removed) and come back under the\n"
@@ -70,6 +76,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
         {"--drop", [&](const std::string& v) { return ParseProbability(v, o.drop); }},
         {"--corrupt", [&](const std::string& v) { return ParseProbability(v, o.corrupt); }},
         {"--drop-commands", [&](const std::string& v) { return ParseProbability(v, o.dropCommands); }},
+        {"--write-ms", [&](const std::string& v) { return ParseNumber(v, o.writeMs); }},
+        {"--dup-echo", [&](const std::string& v) { return ParseProbability(v, o.dupEcho); }},
+        {"--damage-address", [&](const std::string& v) { return ParseProbability(v, o.damageAddress); }},
+        {"--xoff-in-reply", [&](const std::string& v) { return ParseProbability(v, o.xoffInReply); }},
         {"--read-every-ms", [&](const std::string& v) { return ParseNumber(v, o.readEveryMs); }},
         {"--xoff-every-ms", [&](const std::string& v) { return ParseNumber(v, o.xoffEveryMs); }},
         {"--xoff-hold-ms", [&](const std::string& v) { return ParseNumber(v, o.xoffHoldMs); }},
@@ -115,7 +125,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
             value = args[++i];
         }
         if (!setter->second(*value)) {
-            const bool probability = name == "--drop" || name == "--corrupt" || name == "--drop-commands";
+            const bool probability = name == "--drop" || name == "--corrupt" || name == "--drop-commands" ||
+                                     name == "--dup-echo" || name == "--damage-address" || name == "--xoff-in-reply";
             const bool path = name == "--link" || name == "--image";
             result.error = "bad value '" + *value + "' for " + name +
                            (probability ? ": give a probability from 0 to 1"

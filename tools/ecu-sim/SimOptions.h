@@ -19,6 +19,12 @@ struct SimOptions {
     double drop = 0;                // probability that a reply is lost
     double corrupt = 0;             // probability that one character of a reply is damaged
     double dropCommands = 0;        // probability that a command is lost on its way (never acts)
+    uint32_t writeMs = 0;           // a slow EEPROM: a 'W' takes this long, and while the ECU is
+                                    // busy it keeps one more command; any beyond that are lost
+    double dupEcho = 0;             // probability that a 'w' echo is sent twice
+    double damageAddress = 0;       // probability that a command's address loses or gains 0x100 on
+                                    // its way (the checksum does not cover it): it acts there
+    double xoffInReply = 0;         // probability that one character of a reply arrives as XOFF
     uint32_t readEveryMs = 0;       // a slow reader: takes what the line holds only every N ms
     uint32_t xoffEveryMs = 0;       // sends XOFF every N ms ...
     uint32_t xoffHoldMs = 100;      // ... and XON this long after it
