@@ -15,29 +15,17 @@
 
 #include "app/Mainform.h"
 #include "bench/BenchSupport.h"
+#include "bench/BenchWindow.h"
 #include "ecu/LineOwner.h"
 #include "tools/ecu-sim/EcuSim.h"
 #include "ui/PageControl.h"
 
 namespace {
 
-void ShowPage(TForm1& form, int page)
-{
-    form.PageControl1->SetActivePageIndex(page);
-    form.PageControl1Change(form.PageControl1);
-}
+using bench::ShowPage;
 void ShowGauges(TForm1& form) { ShowPage(form, 3); }
 
-bool Start(bench::SimFolder& folder, TForm1& form)
-{
-    if (!folder.started) return false;
-    form.show();
-    if (!bench::RunUntil([&] { return form.ReadPending == 0; }, 60000)) {
-        std::fprintf(stderr, "the first read did not complete\n");
-        return false;
-    }
-    return true;
-}
+bool Start(bench::SimFolder& folder, TForm1& form) { return bench::StartWindow(folder, form); }
 
 void SlowReader(int seconds)
 {

@@ -20,6 +20,7 @@
 
 #include "app/Mainform.h"
 #include "bench/BenchSupport.h"
+#include "bench/BenchWindow.h"
 #include "calibration/ImageLayout.h"
 #include "ecu/LineOwner.h"
 #include "tools/ecu-sim/EcuSim.h"
@@ -28,20 +29,11 @@
 
 namespace {
 
-void ShowPage(TForm1& form, int page)
-{
-    form.PageControl1->SetActivePageIndex(page);
-    form.PageControl1Change(form.PageControl1);
-}
+using bench::ShowPage;
 
 bool Start(bench::SimFolder& folder, TForm1& form)
 {
-    if (!folder.started) return false;
-    form.show();
-    if (!bench::RunUntil([&] { return form.ReadPending == 0; }, 60000)) {
-        std::fprintf(stderr, "the first read did not complete\n");
-        return false;
-    }
+    if (!bench::StartWindow(folder, form)) return false;
     ShowPage(form, calibration::PageSetup);   // no polling: the line is the walk's alone
     return true;
 }
