@@ -72,6 +72,10 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
 TForm1::~TForm1()
 {
     qApp->removeEventFilter(this);
+    // Taking the window apart moves the focus: the port box's line edit then reports a finished
+    // name and the combo box an activation, which must not reach handlers of a window that is
+    // half gone. Every child's signal to the window's own handlers ends here.
+    for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
     // An open cell editor loses its focus as the window is taken apart: not an edit to report.
     for (StringGrid* grid : MapGrid)
         if (grid) grid->OnEditAbandoned = nullptr;
