@@ -101,8 +101,8 @@ TEST(Dialogs, OpenStartsWhereToldAndAcceptsANameThatDoesNotExist)
     EXPECT_EQ(dialog.FileName, dir.filePath("tune.qxe"));
 }
 
-// Qt's own dialog and box, driven as a person drives them: the question comes after the
-// dialog has closed, and "Choose another name" brings the dialog back with the name in it.
+// Qt's own question box, answered as a person answers it: the question comes after the dialog
+// has closed, and "Choose another name" brings the dialog back with the name in it.
 TEST(Dialogs, ASaveOverAFileAsksAndNoBringsTheDialogBack)
 {
     QTemporaryDir dir;
@@ -117,23 +117,21 @@ TEST(Dialogs, ASaveOverAFileAsksAndNoBringsTheDialogBack)
     bool replace = false;
     int dialogsShown = 0;
     QStringList questions, namesShown;
+    // The person picks "tune" in the file dialog (the extension comes after it), then answers
+    // the real question box; the second time round the file dialog, they give up.
+    ui::SetFileDialogHook([&](ui::FileDialog& shown) -> std::optional<QString> {
+        ++dialogsShown;
+        namesShown << shown.FileName;   // what the dialog comes back with
+        if (dialogsShown == 2) return std::nullopt;
+        return dir.filePath("tune");
+    });
     QTimer person;
     QObject::connect(&person, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             questions << box->text();
             const QString wanted = QLatin1String(replace ? ui::ReplaceAnswer : ui::ChooseAnotherName);
             for (QAbstractButton* button : box->buttons())
                 if (button->text() == wanted) button->click();
-        } else if (auto* files = qobject_cast<QFileDialog*>(modal)) {
-            ++dialogsShown;
-            namesShown << files->selectedFiles().value(0);
-            if (dialogsShown == 2) {
-                files->reject();   // the second time round the person gives up
-                return;
-            }
-            files->selectFile(dir.filePath("tune"));   // the extension comes after the dialog
-            static_cast<QDialog*>(files)->accept();
         }
     });
     person.start(20);
@@ -147,6 +145,7 @@ TEST(Dialogs, ASaveOverAFileAsksAndNoBringsTheDialogBack)
     EXPECT_TRUE(dialog.Execute(nullptr));
     EXPECT_EQ(questions.size(), 2);
     EXPECT_EQ(dialog.FileName, dir.filePath("tune"));
+    ui::SetFileDialogHook({});
 }
 
 TEST(Dialogs, InformationBoxKeepsTheEventLoopRunning)
