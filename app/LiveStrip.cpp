@@ -77,7 +77,7 @@ void TForm1::BuildLiveOnMaps()
     CheckBoxLiveOnMaps->setToolTip(QStringLiteral(
         "Poll the engine's live values while a map page is shown, and show them and the "
         "operating point there"));
-    CheckBoxLiveOnMaps->setGeometry(540, 302, 242, 24);
+    CheckBoxLiveOnMaps->setGeometry(540, 320, 242, 22);
     CheckBoxLiveOnMaps->setChecked(base::UserSettings().value(SettingKey, false).toBool());
 
     std::vector<LiveStrip::Item> items;

@@ -125,7 +125,7 @@ void TForm1::BuildSetupPage()
     connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
     // Reading all 500 bytes back after an upload costs about as long again as the upload;
     // off at first start, remembered once chosen.
-    CheckBox15 = Make<QCheckBox>(page, QStringLiteral("Verify every upload"), "CheckBox15", {540, 298, 240, 24});
+    CheckBox15 = Make<QCheckBox>(page, QStringLiteral("Verify every upload"), "CheckBox15", {540, 296, 242, 22});
     VerifyEveryUpload = base::UserSettings().value(QStringLiteral("link/verifyEveryUpload"), false).toBool();
     CheckBox15->setChecked(VerifyEveryUpload);
     connect(CheckBox15, &QCheckBox::toggled, this, [this](bool on) {
@@ -171,7 +171,7 @@ void TForm1::BuildPortControls(QWidget* page)
     lblPortReason->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblPortReason->hide();
     column->addWidget(lblPortReason, 1);
-    portGroup->setGeometry(540, 300, 242, 246);
+    portGroup->setGeometry(540, 346, 242, 200);
 
     // The port chosen last time, by its stable name where it has one; COM1 on the first start.
     auto* box = static_cast<PortBox*>(ComboBox1);
