@@ -5,6 +5,7 @@
 #include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 
 #include "app/Mainform.h"
@@ -153,6 +154,13 @@ QLineEdit* TForm1::BuildSettingRow(int address, QWidget* parent, QPoint at, Sett
     spin->OnClick = [this](QObject* sender, UpDown::TUDBtnType button) { updownBaseFuelClick(sender, button); };
 
     edit->installEventFilter(watcher);
+    // The steps where the right mouse button looks for them, beside the edit's own commands.
+    edit->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(edit, &QLineEdit::customContextMenuRequested, spin, [edit, spin](const QPoint& at) {
+        QMenu* menu = spin->CreateCommandMenu();
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(edit->mapToGlobal(at));
+    });
     SettingEdit[address] = edit;
     SettingSpin[address] = spin;
     switch (address) {

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QLocale>
+#include <QMenu>
 #include <QToolButton>
 
 #include <algorithm>
@@ -142,3 +143,16 @@ bool UpDown::eventFilter(QObject* watched, QEvent* event)
     }
     return QWidget::eventFilter(watched, event);
 }
+
+QMenu* UpDown::CreateCommandMenu()
+{
+    QLineEdit* edit = Associate();
+    QMenu* menu = edit ? edit->createStandardContextMenu() : new QMenu;
+    menu->setObjectName(QStringLiteral("SettingCommandMenu"));
+    menu->setAccessibleName(QStringLiteral("Setting commands"));
+    menu->addSeparator();
+    connect(menu->addAction(QStringLiteral("Step up\tUp")), &QAction::triggered, this, [this] { Click(btNext); });
+    connect(menu->addAction(QStringLiteral("Step down\tDown")), &QAction::triggered, this, [this] { Click(btPrev); });
+    return menu;
+}
+

@@ -10,6 +10,7 @@
 #include <functional>
 
 class QLineEdit;
+class QMenu;
 class QToolButton;
 
 class UpDown : public QWidget {
@@ -45,6 +46,9 @@ public:
 
     // Does what a click on the arrow does; returns whether the position moved.
     bool Click(TUDBtnType button);
+    // What the right mouse button on the associate edit shows: the edit's own commands (copy,
+    // paste, ...) and the two steps with their keys. The caller owns the menu.
+    QMenu* CreateCommandMenu();
 
     // Raised after a click that moved the position, once the edit shows the new number.
     std::function<void(QObject* Sender, TUDBtnType Button)> OnClick;

@@ -18,6 +18,7 @@
 #include "ui/MapChart.h"
 #include "ui/StringGrid.h"
 #include "ui/TextPrompt.h"
+#include "ui/UpDown.h"
 
 namespace {
 
@@ -252,6 +253,22 @@ TEST_F(LiveMapTest, WhilePollingAnEditIsEchoedScaleIsOneUndoableEditAndRefusedWh
     mark = Mark();
     stepUp->trigger();
     EXPECT_EQ(Pairs(WaitForWrites(mark, 1)), (std::vector<std::pair<int, int>>{{104, 51}}));
+
+    // A setting's menu: the edit's own commands and the spin control's steps, which write.
+    UpDown* spin = form->SettingSpin.at(443);
+    std::unique_ptr<QMenu> settingMenu(spin->CreateCommandMenu());
+    QAction* settingUp = nullptr;
+    for (QAction* action : settingMenu->actions())
+        if (action->text() == QStringLiteral("Step up\tUp")) settingUp = action;
+    ASSERT_NE(settingUp, nullptr);
+    EXPECT_GT(settingMenu->actions().size(), 3) << "the edit's own commands come first";
+    const QString before = form->SettingEdit.at(443)->text();
+    mark = Mark();
+    settingUp->trigger();
+    const std::vector<sim::Command> settingWrites = WaitForWrites(mark, 1);
+    ASSERT_EQ(settingWrites.size(), 1u);
+    EXPECT_EQ(settingWrites[0].address, 443);
+    EXPECT_EQ(form->SettingEdit.at(443)->text(), QString::number(before.toInt() + spin->Increment()));
 
     // Home, End, Ctrl+Home and Ctrl+End: first and last column.
     grid->SetCol(9);
