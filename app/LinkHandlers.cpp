@@ -19,6 +19,20 @@
 
 namespace {
 const QColor LinkLostRed(255, 0, 0);
+
+// Said in a box after the reply being handled is done with: a modal box runs its own event
+// loop, which must not take replies from under this one.
+void BoxLater(TForm1* form, const std::string& message)
+{
+    const QString text = QString::fromStdString(message);
+    QPointer<TForm1> self(form);
+    QMetaObject::invokeMethod(form, [self, text] { if (self) ui::ShowError(self, text); }, Qt::QueuedConnection);
+}
+
+int WholeSeconds(std::chrono::steady_clock::duration d)
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(d).count());
+}
 }
 
 QString TForm1::ClockText()
@@ -46,7 +60,8 @@ void TForm1::ThreadedTimer1Timer(QObject*)
     }
     // Polling waits while the line is busy with a walk or writes: their exchanges go one at a
     // time, and a poll between them would only slow them down. The watchdog waits with it.
-    if (Line->Busy()) return;
+    // An upload waiting for a silent ECU asks it itself, and says so in panel 2.
+    if (Line->Busy() || UploadWaitAt) return;
     const bool red = StatusBar1->Color() == LinkLostRed;
     const polling::TickPlan plan = polling::PollTick(PollStep, SilentTicks, red, LoggingActive != 0);
     if (plan.reportLost) {
@@ -134,7 +149,7 @@ void TForm1::VerifyDoubts()
 {
     // After the writes: a read between them could see a byte about to be overwritten. An
     // upload reads its doubts back itself when its writes are done; a full read reads all.
-    if (Doubtful.empty() || ReadPending || Line->IsShutDown()) return;
+    if (Doubtful.empty() || ReadPending || Line->IsShutDown() || UploadWaitAt || stopAsked_) return;
     for (const exchange::JobKind kind :
          {exchange::JobKind::Read, exchange::JobKind::Upload, exchange::JobKind::Writes, exchange::JobKind::Verify})
         if (Line->Has(kind)) return;
@@ -156,9 +171,64 @@ void TForm1::StartRead(uint16_t from, uint8_t firstData)
 
 void TForm1::StartUpload()
 {
+    UploadWaitAt.reset();
+    UploadWaitTimer->stop();
     UploadActive = 1;
     UploadCheck.Begin(EepromImage.data(), VerifyEveryUpload);
     SubmitWrites(exchange::JobKind::Upload, transfer::UploadSteps(EepromImage.data()));
+}
+
+void TForm1::WaitForSilentEcu(uint16_t address)
+{
+    UploadWaitAt = address;
+    uploadWaitSince_ = std::chrono::steady_clock::now();
+    StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadWaitText(
+                                    address, 0, WholeSeconds(UploadPatience))));
+    SendCommand('V', 0, 0);
+    UploadWaitTimer->start(1000);
+}
+
+void TForm1::UploadWaitTick()
+{
+    if (!UploadWaitAt) {
+        UploadWaitTimer->stop();
+        return;
+    }
+    const auto silent = std::chrono::steady_clock::now() - uploadWaitSince_;
+    if (silent >= UploadPatience) {
+        GiveUpUpload(false);
+        return;
+    }
+    StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadWaitText(
+                                    *UploadWaitAt, WholeSeconds(silent), WholeSeconds(UploadPatience))));
+    SendCommand('V', 0, 0);
+}
+
+void TForm1::ResumeUpload()
+{
+    const uint16_t at = *UploadWaitAt;
+    UploadWaitAt.reset();
+    UploadWaitTimer->stop();
+    StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadResumedText(at)));
+    SubmitWrites(exchange::JobKind::Upload, transfer::UploadSteps(UploadCheck.File(), at));
+}
+
+void TForm1::GiveUpUpload(bool cancelled)
+{
+    if (!UploadWaitAt) return;
+    const uint16_t at = *UploadWaitAt;
+    UploadWaitAt.reset();
+    UploadWaitTimer->stop();
+    StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadFailedText(at)));
+    BoxLater(this, transfer::UploadFailedMessage(at, cancelled, UploadCheck.Doubts()));
+    EndUpload();
+}
+
+void TForm1::EndUpload()
+{
+    UploadActive = 0;
+    UploadCheck.End();
+    Button10Click(nullptr);
 }
 
 void TForm1::WriteByte(uint16_t address, uint8_t data)
@@ -171,18 +241,8 @@ void TForm1::LineEvent(const exchange::Event& e)
     TrackWrites(e);
     const uint16_t address = e.step.address;
     auto panel2 = [this](const std::string& text) { StatusBar1->SetPanelText(2, QString::fromStdString(text)); };
-    // Said in a box, after the reply being handled is done with: a modal box runs its own
-    // event loop, which must not take replies from under this one.
-    auto box = [this](const std::string& message) {
-        const QString text = QString::fromStdString(message);
-        QPointer<TForm1> self(this);
-        QMetaObject::invokeMethod(this, [self, text] { if (self) ui::ShowError(self, text); }, Qt::QueuedConnection);
-    };
-    auto endUpload = [this] {
-        UploadActive = 0;
-        UploadCheck.End();
-        Button10Click(nullptr);
-    };
+    auto box = [this](const std::string& message) { BoxLater(this, message); };
+    auto endUpload = [this] { EndUpload(); };
     if (e.type == exchange::Event::StepDone && e.doubtful) NoteDoubt(address, e.replyData);
     // An upload's write that went out and was never confirmed may have been stored: its box
     // says so. (Its cell stays marked as never confirmed, like any write that gave up.)
@@ -239,11 +299,25 @@ void TForm1::LineEvent(const exchange::Event& e)
             ReadStallTicks = polling::ReadStallLimit + 1;
             panel2(transfer::ReadStoppedText(address));
         } else if (e.kind == exchange::JobKind::Upload) {
-            panel2(transfer::UploadFailedText(address));
-            box(transfer::UploadFailedMessage(e.stepIndex, e.cancelled, UploadCheck.Doubts()));
-            endUpload();
+            // The upload's steps run from where it began (or went on) to the last address, so
+            // the address it stopped at is the first not confirmed.
+            if (stopAsked_) {
+                stoppedMessage_ = UploadCheck.StoppedMessage(address);
+                panel2(transfer::UploadStoppedText(address));
+                endUpload();
+            } else if (!e.cancelled) {
+                WaitForSilentEcu(address);   // as patient as a read: it goes on when the ECU answers
+            } else {
+                panel2(transfer::UploadFailedText(address));
+                box(transfer::UploadFailedMessage(address, e.cancelled, UploadCheck.Doubts()));
+                endUpload();
+            }
         } else if (e.kind == exchange::JobKind::Verify) {
-            if (UploadCheck.Verifying()) {
+            if (UploadCheck.Verifying() && stopAsked_) {
+                stoppedMessage_ = UploadCheck.StoppedMessage(transfer::MemorySize);
+                panel2(transfer::TextNotVerified);
+                endUpload();
+            } else if (UploadCheck.Verifying()) {
                 panel2(transfer::TextNotVerified);
                 box(UploadCheck.UnverifiedMessage(UploadCheck.Doubts()));
                 endUpload();
@@ -271,6 +345,7 @@ void TForm1::LinkLost()
     // file COM1 here would otherwise mean /dev/ttyS0).
     if (!ZComm1->OpenedPath().isEmpty()) ZComm1->SetPort(ZComm1->OpenedPath());
     Line->CancelAll();   // an upload broken off says so in its box
+    GiveUpUpload(true);   // ... and so does one that was waiting for the ECU
     // On every page at once, not only when the watchdog of the Gauges page counts it out; and
     // the watchdog is told, so that it reports the link back only after a reply.
     ShowLinkLost();

@@ -14,10 +14,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <cstdio>
 
+#include "app/StopSignals.h"
 #include "ecu/LineOwner.h"
 #include "ecu/Polling.h"
 #include "ecu/PortNames.h"
@@ -120,6 +123,10 @@ void TForm1::BuildComponents()
     ThreadedTimer2 = makeTimer("ThreadedTimer2", true, 60000, &TForm1::ThreadedTimer2Timer, "The clock");
     ThreadedTimer3 = makeTimer("ThreadedTimer3", true, 1000, &TForm1::ThreadedTimer3Timer, "The search for the ECU");
 
+    UploadWaitTimer = new QTimer(this);
+    UploadWaitTimer->setObjectName(QStringLiteral("UploadWaitTimer"));
+    connect(UploadWaitTimer, &QTimer::timeout, this, [this] { UploadWaitTick(); });
+
     const QString filter = QStringLiteral("Quenrix eeprom|*.qxe|Quenrix Log|*.qxl");
     OpenDialog1.Filter = filter;
     SaveDialog1.Filter = filter;
@@ -195,6 +202,13 @@ void TForm1::BuildShell()
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)
 {
+    // The window closed again while closing waits for an upload: Qt would swallow this second
+    // request (the window is already closing), so it is caught where the window system hands it
+    // over, and it stops the upload.
+    if (event->type() == QEvent::Close && finishingWork_ && watched == windowHandle()) {
+        stopAsked_ = true;
+        return true;
+    }
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
         auto* widget = qobject_cast<QWidget*>(watched);
         // Only keys meant for this window; a modal dialog on top keeps its keys.
@@ -289,12 +303,30 @@ void TForm1::FinishLineWork()
 {
     // Writes the tuner made just before closing are let through, and so is an upload, which
     // would otherwise leave the ECU with part of a calibration. However slow the ECU, the work
-    // is let finish (each step ends by itself, answered or given up), showing how far it is.
-    if (!Line->Busy() || Line->IsShutDown() || !ZComm1->Connected()) return;
+    // is let finish (each step ends by itself, answered or given up; an upload waiting for a
+    // silent ECU waits out its patience), showing how far it is. Asked a second time, it stops.
+    auto working = [this] { return (Line->Busy() || UploadWaitAt) && ZComm1->Connected(); };
+    if (Line->IsShutDown() || !working()) return;
     ThreadedTimer1->SetEnabled(false);
+    finishingWork_ = true;
+    stopAsked_ = false;
+    const QString title = windowTitle();
+    StopSignals* stopSignals = ClosingSignal ? StopSignals::Current() : nullptr;
+    if (UploadActive) {
+        setWindowTitle(title + QStringLiteral(" - closing when the upload is done; close again to stop it"));
+        if (stopSignals) {
+            stopSignals->CatchAgain([this](int signal) { StopAgainOnSignal(signal); });
+            std::fprintf(stderr, "Quenrix IO: the upload to the ECU is let finish; the same signal again (Ctrl+C) "
+                                 "stops it, and this terminal then says what the ECU holds\n");
+        }
+    }
     QElapsedTimer told;
     QString lastTold;
-    while (Line->Busy() && ZComm1->Connected()) {
+    while (working()) {
+        if (stopAsked_) {
+            StopUploadNow();
+            break;
+        }
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         // Asked to end from a terminal: nobody may see the window, so the terminal hears too.
         if (ClosingSignal && (!told.isValid() || told.elapsed() >= 1000)) {
@@ -306,11 +338,41 @@ void TForm1::FinishLineWork()
             told.start();
         }
     }
+    if (stopSignals) stopSignals->ReleaseAgain();
+    finishingWork_ = false;
+    setWindowTitle(title);
+}
+
+bool TForm1::StopAgainOnSignal(int)
+{
+    if (!finishingWork_) return false;
+    stopAsked_ = true;
+    return true;
+}
+
+void TForm1::StopUploadNow()
+{
+    // What the ECU holds is taken as the work stops: the write in flight may still be stored,
+    // which the message counts as "may hold".
+    stoppedMessage_.clear();
+    if (UploadWaitAt) {
+        stoppedMessage_ = UploadCheck.StoppedMessage(*UploadWaitAt);
+        StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadStoppedText(*UploadWaitAt)));
+        UploadWaitAt.reset();
+        UploadWaitTimer->stop();
+        EndUpload();
+    }
+    Line->CancelAll();   // an upload or its read-back that was running fills stoppedMessage_
+    if (stoppedMessage_.empty()) return;
+    const QString text = QString::fromStdString(stoppedMessage_);
+    if (ClosingSignal) std::fprintf(stderr, "Quenrix IO: %s\n", qPrintable(text));   // nobody may see the window
+    else ui::ShowError(this, text);
 }
 
 void TForm1::ComboBox1Change(QObject*)
 {
     Line->CancelAll();   // nothing of the old port's work goes to the new one
+    GiveUpUpload(true);
     if (ZComm1->Connected()) ZComm1->CloseConnection();
     ThreadedTimer1->SetEnabled(false);
     ZComm1->SetPort(ComboBox1->currentText());
@@ -349,6 +411,8 @@ void TForm1::CountBadReply()
 void TForm1::ProcessReply(char letter, uint16_t address, uint8_t data)
 {
     SilentTicks = 0;
+    // Any answer shows the ECU is back: an upload that waited for it goes on first.
+    if (UploadWaitAt) ResumeUpload();
     switch (letter) {
     case 'a': case 'b': case 'c': case 'd': case 'e': case 'f': case 'g': case 'h':
         ProcessLiveReply(letter, address, data);

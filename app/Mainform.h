@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -187,6 +188,21 @@ public:
     void VerifyDoubts();
     void LineResumed();                         // output held by XOFF was let go on
     void CountBadReply();
+    // An upload whose ECU fell silent waits for it: it goes on from the first address not
+    // confirmed as soon as the ECU answers again (to the 'V' sent every second meanwhile), and
+    // gives up for good only after UploadPatience of silence, counted in panel 2.
+    std::optional<uint16_t> UploadWaitAt;       // where it waits; nothing while it runs or is over
+    std::chrono::milliseconds UploadPatience{10000};
+    QTimer* UploadWaitTimer = nullptr;          // the probe and the count while it waits
+    void WaitForSilentEcu(uint16_t address);
+    void UploadWaitTick();
+    void ResumeUpload();
+    void GiveUpUpload(bool cancelled);          // the wait ends: the box says what the ECU may hold
+    void EndUpload();                           // UploadActive off, the pages decoded again
+    // Closing (or a signal) during an upload lets it finish; a second close or signal stops it,
+    // and the box (or, after a signal, the terminal) says what the ECU holds.
+    bool StopAgainOnSignal(int signal);         // false: no upload is being finished
+    void StopUploadNow();
 
     // ---- gauges page (GaugesPage.cpp) --------------------------------------------------------
     void ProcessLiveReply(char letter, uint16_t address, uint8_t data);   // 'a' to 'h'
@@ -309,6 +325,10 @@ private:
     void BuildComponents();
     void ShowLinkLost();
     void FinishLineWork();                      // closing: let queued writes reach the ECU
+    std::chrono::steady_clock::time_point uploadWaitSince_{};   // the ECU silent since then
+    bool finishingWork_ = false;                // closing waits for the line's work
+    bool stopAsked_ = false;                    // ... and was asked a second time to end
+    std::string stoppedMessage_;                // what the ECU holds after an upload was stopped
 
     bool imageShown_ = false;                   // a calibration has been decoded onto the pages
     QString editMessage_;                       // what panel 3 was last told of an edit not sent

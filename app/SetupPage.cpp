@@ -327,7 +327,7 @@ void TForm1::Button7Click(QObject*)
     // One walk at a time: a calibration loaded while the ECU's is still being read, or while
     // another is being uploaded, would be mixed with it.
     const bool reading = Line->Has(exchange::JobKind::Read);
-    if (reading || Line->Has(exchange::JobKind::Upload)) {
+    if (reading || Line->Has(exchange::JobKind::Upload) || UploadWaitAt) {
         ui::ShowInformation(this, reading
                                       ? QStringLiteral("The ECU's calibration is still being read. "
                                                        "Load the file when the read has finished.")

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <csignal>
 #include <stdexcept>
+#include <utility>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@ namespace {
 
 int writeEnd = -1;                 // the pipe the handler writes into
 struct sigaction previous[3];      // what each handled signal did before
+StopSignals* current = nullptr;
 
 extern "C" void OnSignal(int signal)
 {
@@ -47,9 +49,15 @@ StopSignals::StopSignals(std::function<void(int signal)> onStop, QObject* parent
     writeEnd = pipe_[1];
     notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, [this] { Arrived(); });
+    current = this;
+    for (int i = 0; i < 3; ++i) sigaction(Handled[i], nullptr, &previous[i]);
+    InstallActions();
+}
+
+void StopSignals::InstallActions()
+{
     for (int i = 0; i < 3; ++i) {
-        sigaction(Handled[i], nullptr, &previous[i]);
-        if (previous[i].sa_handler == SIG_IGN) continue;
+        if (installed_[i] || previous[i].sa_handler == SIG_IGN) continue;
         struct sigaction action {};
         action.sa_handler = OnSignal;
         sigemptyset(&action.sa_mask);
@@ -58,11 +66,27 @@ StopSignals::StopSignals(std::function<void(int signal)> onStop, QObject* parent
     }
 }
 
+StopSignals* StopSignals::Current() { return current; }
+
+void StopSignals::CatchAgain(std::function<void(int signal)> onAgain)
+{
+    if (!notifier_) return;   // never installed: the default actions stand
+    onAgain_ = std::move(onAgain);
+    InstallActions();
+}
+
+void StopSignals::ReleaseAgain()
+{
+    onAgain_ = nullptr;
+    RestoreActions();
+}
+
 StopSignals::~StopSignals()
 {
     RestoreActions();
     delete notifier_;
     writeEnd = -1;
+    if (current == this) current = nullptr;
     for (int fd : pipe_)
         if (fd >= 0) close(fd);
 }
@@ -82,7 +106,14 @@ void StopSignals::Arrived()
     int first = 0;
     while (read(pipe_[0], &number, 1) == 1)
         if (!first) first = number;
-    if (!first || fired_) return;
+    if (!first) return;
+    if (fired_) {
+        if (!onAgain_) return;
+        const auto again = std::exchange(onAgain_, nullptr);
+        RestoreActions();   // a third signal ends the program at once
+        again(first);
+        return;
+    }
     fired_ = true;
     RestoreActions();   // a second signal ends the program at once
     if (onStop_) onStop_(first);

@@ -5,7 +5,8 @@
 // number into a pipe; the window thread reads it there and does the work.
 //
 // The first of these signals puts the default actions back, so that a second one ends the
-// program at once, as somebody pressing Ctrl+C twice expects. A signal that was ignored when the
+// program at once, as somebody pressing Ctrl+C twice expects; only while an upload finishes does
+// the second stop the upload instead (and say what the ECU holds), and a third end it. A signal that was ignored when the
 // program started (a program started in the background by a script) stays ignored.
 #pragma once
 
@@ -36,11 +37,21 @@ public:
     // The signals handled: SIGINT, SIGHUP, SIGTERM.
     static const int Handled[3];
 
+    // The one instance, if any.
+    static StopSignals* Current();
+    // After the first signal: while work that must not be cut off (an upload) finishes, the
+    // next signal is handed to onAgain instead of ending the program, once; the one after it
+    // ends the program at once. ReleaseAgain ends that.
+    void CatchAgain(std::function<void(int signal)> onAgain);
+    void ReleaseAgain();
+
 private:
     void Arrived();
     void RestoreActions();
+    void InstallActions();
 
     std::function<void(int)> onStop_;
+    std::function<void(int)> onAgain_;
     QSocketNotifier* notifier_ = nullptr;
     int pipe_[2] = {-1, -1};
     bool installed_[3] = {};

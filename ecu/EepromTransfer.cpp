@@ -14,11 +14,11 @@ std::vector<exchange::Step> ReadSteps(uint16_t from, uint8_t firstData)
     return steps;
 }
 
-std::vector<exchange::Step> UploadSteps(const uint8_t* image)
+std::vector<exchange::Step> UploadSteps(const uint8_t* image, uint16_t from)
 {
     std::vector<exchange::Step> steps;
     steps.reserve(MemorySize);
-    for (uint16_t a = 0; a <= LastAddress; ++a) steps.push_back({'W', a, image[a]});
+    for (uint32_t a = from; a <= LastAddress; ++a) steps.push_back({'W', static_cast<uint16_t>(a), image[a]});
     return steps;
 }
 
@@ -31,6 +31,16 @@ std::string ReadStoppedText(uint16_t A) { return "Status- read stopped at " + st
 std::string UploadFailedText(uint16_t A) { return "Status- upload failed at " + std::to_string(A); }
 
 std::string WriteFailedText(uint16_t A) { return "Status- write to " + std::to_string(A) + " failed"; }
+
+std::string UploadWaitText(uint16_t A, int silentSeconds, int patienceSeconds)
+{
+    return "Status- upload waits at " + std::to_string(A) + ": ECU silent " + std::to_string(silentSeconds) + " s of " +
+           std::to_string(patienceSeconds);
+}
+
+std::string UploadResumedText(uint16_t A) { return "Status- upload resumed at " + std::to_string(A); }
+
+std::string UploadStoppedText(uint16_t A) { return "Status- upload stopped at " + std::to_string(A); }
 
 std::string UploadDoneText(std::size_t differing)
 {
@@ -49,6 +59,28 @@ std::string AddressList(const std::vector<uint16_t>& addresses)
         list += std::to_string(addresses[i]);
     }
     return list;
+}
+
+// Runs of neighbouring addresses: "0 to 99, 101, 103 to 120".
+std::string RangeList(const std::vector<uint16_t>& sorted)
+{
+    std::string list;
+    std::size_t runs = 0;
+    for (std::size_t i = 0; i < sorted.size();) {
+        std::size_t j = i;
+        while (j + 1 < sorted.size() && sorted[j + 1] == sorted[j] + 1) ++j;
+        if (runs++ == 20) return list + " and " + std::to_string(sorted.size() - i) + " more";
+        if (!list.empty()) list += ", ";
+        list += std::to_string(sorted[i]);
+        if (j > i) list += " to " + std::to_string(sorted[j]);
+        i = j + 1;
+    }
+    return list;
+}
+
+std::string Addresses(const std::vector<uint16_t>& sorted)
+{
+    return (sorted.size() == 1 ? "address " : "addresses ") + RangeList(sorted);
 }
 
 }  // namespace
@@ -138,6 +170,39 @@ std::string UploadCheck::UnverifiedMessage(const std::vector<uint16_t>& unread) 
            "It may hold other bytes than the file at " +
            std::string(unread.size() == 1 ? "address " : "addresses ") + AddressList(unread) +
            ".\n\nLoad the file again when the ECU answers, to be sure of all of it.";
+}
+
+std::string UploadCheck::StoppedMessage(uint16_t next) const
+{
+    std::vector<uint16_t> equal, maybe, old;
+    for (uint16_t a = 0; a <= LastAddress; ++a) {
+        if (differing_.count(a)) continue;
+        if (doubtful_.count(a)) maybe.push_back(a);
+        else if (a < next) equal.push_back(a);
+        else old.push_back(a);
+    }
+    std::string text = next > LastAddress ? "The upload of the calibration was stopped while its bytes were read back.\n\n"
+                                          : "The upload of the calibration was stopped at address " +
+                                                std::to_string(next) + ".\n\n";
+    if (!equal.empty()) text += "The ECU holds the file's bytes at " + Addresses(equal) + " (confirmed).\n";
+    else text += "The ECU holds none of the file's bytes for certain.\n";
+    if (!maybe.empty())
+        text += "It may hold the file's bytes at " + Addresses(maybe) + " (sent, but never confirmed).\n";
+    if (!differing_.empty()) {
+        text += "It holds other bytes than the file at";
+        std::size_t shown = 0;
+        for (const auto& [address, held] : differing_) {
+            if (shown++ == 20) {
+                text += " and " + std::to_string(differing_.size() - 20) + " more";
+                break;
+            }
+            text += (shown > 1 ? "; address " : " address ") + std::to_string(address) + " (" + std::to_string(held) +
+                    ", the file " + std::to_string(file_[address]) + ")";
+        }
+        text += ".\n";
+    }
+    if (!old.empty()) text += "It still holds its old values at " + Addresses(old) + ".\n";
+    return text + "\nLoad the file again when you can, to send all of it.";
 }
 
 }  // namespace transfer

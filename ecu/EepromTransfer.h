@@ -21,9 +21,9 @@ inline constexpr std::size_t MemorySize = LastAddress + 1;
 // 'R' of every address from `from` to the last, in order; the first carries firstData (the
 // hidden read-from-20 button sends 14 there, which the ECU ignores).
 std::vector<exchange::Step> ReadSteps(uint16_t from, uint8_t firstData = 0);
-// 'W' of every address with the image's byte, address 0 first. The bytes are taken now: the
+// 'W' of every address from `from` on with the image's byte. The bytes are taken now: the
 // upload sends the calibration as it was loaded, whatever the echoes store meanwhile.
-std::vector<exchange::Step> UploadSteps(const uint8_t* image);
+std::vector<exchange::Step> UploadSteps(const uint8_t* image, uint16_t from = 0);
 
 // Panel 2 after the reply for address A: "Reading eeprom - A", "Uploading eeprom - A".
 std::string ReadProgressText(uint16_t A);
@@ -33,6 +33,12 @@ std::string UploadProgressText(uint16_t A);
 std::string ReadStoppedText(uint16_t A);
 std::string UploadFailedText(uint16_t A);
 std::string WriteFailedText(uint16_t A);
+// Panel 2 while an upload whose ECU went silent waits for it at address A, the ECU silent for
+// `silentSeconds` of the `patienceSeconds` the upload waits; and once it goes on.
+std::string UploadWaitText(uint16_t A, int silentSeconds, int patienceSeconds);
+std::string UploadResumedText(uint16_t A);
+// Panel 2 when the upload was stopped on purpose (a second close) at address A.
+std::string UploadStoppedText(uint16_t A);
 // Panel 2 at the end of an upload; the ECU stored another byte than the file's at `differing`
 // addresses (its echoes say so).
 std::string UploadDoneText(std::size_t differing);
@@ -75,6 +81,12 @@ public:
     std::string DifferingMessage() const;
     // The box when the read-back could not be finished: the addresses still in doubt.
     std::string UnverifiedMessage(const std::vector<uint16_t>& unread) const;
+    // The upload was stopped on purpose with `next` the first address not confirmed (500 once
+    // every write was): where the ECU holds the file's byte (confirmed), where it may (sent,
+    // never confirmed, or named by an echo nobody asked for), where it holds another byte (its
+    // echo or a read said so), and where it still holds its old value.
+    std::string StoppedMessage(uint16_t next) const;
+    const uint8_t* File() const { return file_.data(); }
 
 private:
     bool active_ = false;
