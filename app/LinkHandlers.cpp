@@ -172,6 +172,7 @@ void TForm1::StartRead(uint16_t from, uint8_t firstData)
 void TForm1::StartUpload()
 {
     UploadWaitAt.reset();
+    uploadWaitedAt_.reset();
     UploadWaitTimer->stop();
     UploadActive = 1;
     UploadCheck.Begin(EepromImage.data(), VerifyEveryUpload);
@@ -180,8 +181,11 @@ void TForm1::StartUpload()
 
 void TForm1::WaitForSilentEcu(uint16_t address)
 {
+    // An ECU that answers the probe but takes no write gets no fresh patience: the silence is
+    // counted from the first wait at this address.
+    if (uploadWaitedAt_ != address) uploadWaitSince_ = std::chrono::steady_clock::now();
+    uploadWaitedAt_ = address;
     UploadWaitAt = address;
-    uploadWaitSince_ = std::chrono::steady_clock::now();
     StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadWaitText(
                                     address, 0, WholeSeconds(UploadPatience))));
     SendCommand('V', 0, 0);

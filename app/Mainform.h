@@ -326,6 +326,7 @@ private:
     void ShowLinkLost();
     void FinishLineWork();                      // closing: let queued writes reach the ECU
     std::chrono::steady_clock::time_point uploadWaitSince_{};   // the ECU silent since then
+    std::optional<uint16_t> uploadWaitedAt_;    // where the running upload last waited
     bool finishingWork_ = false;                // closing waits for the line's work
     bool stopAsked_ = false;                    // ... and was asked a second time to end
     std::string stoppedMessage_;                // what the ECU holds after an upload was stopped

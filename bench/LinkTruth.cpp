@@ -6,7 +6,11 @@
 //    gives the number of runs, 100 by default);
 //  - a 1 s pause of the window while an echo is on its way, then one lost echo: how long the
 //    step waits before it is sent again;
-//  - one noise byte read as XOFF in a reply: how long until commands reach the ECU again.
+//  - one noise byte read as XOFF in a reply: how long until commands reach the ECU again;
+//  - an ECU whose writes go from 1 ms to 80 ms in the middle of an upload: how often each step
+//    is sent once it has slowed (a step sent again for nothing is a byte written twice).
+// The second argument picks one part: "pause", "xoff", "upload", "quick" or "slowing" (all by
+// default).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
@@ -15,6 +19,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -166,6 +171,54 @@ double XoffNoise()
     return (clock.nsecsElapsed() - sentAt) / 1e6;
 }
 
+// Sends of a 'W' per address written once the ECU has slowed from 1 ms to 80 ms a write, in
+// the middle of an upload; `seconds` gets how long the upload took.
+double SendsPerStepOnceSlowed(double* seconds)
+{
+    sim::SimOptions options;
+    options.writeMs = 1;
+    // The probe and the read of 500 addresses come first; the upload's 150th write or so is
+    // the first one the ECU takes 80 ms for.
+    options.slowAfter = 650;
+    options.slowWriteMs = 80;
+    bench::SimFolder folder(options);
+    TForm1 form;
+    if (!Start(folder, form)) return -1;
+    for (std::size_t a = 0; a < form.EepromImage.size(); ++a)
+        if (a != calibration::LockAddress) form.EepromImage[a] = static_cast<uint8_t>(form.EepromImage[a] + 3);
+    const sim::Image file = form.EepromImage;
+    QElapsedTimer clock;
+    clock.start();
+    form.StartUpload();
+    if (!bench::RunUntil([&] { return form.UploadActive == 0; }, 300000)) return -1;
+    *seconds = clock.nsecsElapsed() / 1e9;
+    if (folder.ecu.Eeprom() != file) std::fprintf(stderr, "the ECU differs from the file\n");
+    const std::vector<sim::Command> frames = folder.ecu.Received();
+    if (frames.size() <= *options.slowAfter) return -1;
+    std::size_t writes = folder.ecu.CommandsRefusedBusy();   // sent, and lost because the ECU was busy
+    std::set<uint16_t> addresses;
+    for (std::size_t i = *options.slowAfter; i < frames.size(); ++i) {
+        if (frames[i].letter != 'W') continue;
+        ++writes;
+        addresses.insert(frames[i].address);
+    }
+    if (addresses.empty()) return -1;
+    return static_cast<double>(writes) / static_cast<double>(addresses.size());
+}
+
+void SlowingEcu()
+{
+    std::vector<double> ratios, times;
+    for (int i = 0; i < 3; ++i) {
+        double seconds = 0;
+        ratios.push_back(SendsPerStepOnceSlowed(&seconds));
+        times.push_back(seconds);
+    }
+    std::printf("writes going from 1 ms to 80 ms mid-upload: %.3f sends per step once slowed, upload %.1f s "
+                "(medians of 3)\n",
+                bench::Median(ratios), bench::Median(times));
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -173,17 +226,23 @@ int main(int argc, char** argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100;
+    const std::string part = argc > 2 ? argv[2] : "all";
+    auto wanted = [&part](const char* name) { return part == "all" || part == name; };
     std::printf("load average %.1f\n", bench::LoadAverage());
-    std::vector<double> waits, flows;
-    for (int i = 0; i < 5; ++i) {
-        waits.push_back(WaitAfterPause());
-        flows.push_back(XoffNoise());
+    if (wanted("pause")) {
+        std::vector<double> waits;
+        for (int i = 0; i < 5; ++i) waits.push_back(WaitAfterPause());
+        std::printf("1 s window pause, then one lost echo: the write was sent again after median %.1f ms (5 runs)\n",
+                    bench::Median(waits));
     }
-    std::printf("1 s window pause, then one lost echo: the write was sent again after median %.1f ms (5 runs)\n",
-                bench::Median(waits));
-    std::printf("an XOFF noise byte in a reply: commands reached the ECU again after median %.0f ms (5 runs)\n",
-                bench::Median(flows));
-    Upload();
-    QuickEdits(runs);
+    if (wanted("xoff")) {
+        std::vector<double> flows;
+        for (int i = 0; i < 5; ++i) flows.push_back(XoffNoise());
+        std::printf("an XOFF noise byte in a reply: commands reached the ECU again after median %.0f ms (5 runs)\n",
+                    bench::Median(flows));
+    }
+    if (wanted("upload")) Upload();
+    if (wanted("slowing")) SlowingEcu();
+    if (wanted("quick")) QuickEdits(runs);
     return 0;
 }

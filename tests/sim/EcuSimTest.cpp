@@ -471,7 +471,7 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
                                          "--silent-after", "0", "--seed", "42", "--trace", "--drop-commands",
                                          "0.5", "--read-every-ms", "20", "--xoff-every-ms", "3000",
                                          "--xoff-hold-ms", "50", "--unplug-every-ms", "10000", "--unplug-for-ms",
-                                         "1500"});
+                                         "1500", "--slow-after", "300:80"});
     ASSERT_EQ(good.error, "");
     const SimOptions& o = good.options;
     EXPECT_EQ(o.link, "/tmp/x");
@@ -489,6 +489,8 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
     EXPECT_EQ(o.xoffHoldMs, 50u);
     EXPECT_EQ(o.unplugEveryMs, 10000u);
     EXPECT_EQ(o.unplugForMs, 1500u);
+    EXPECT_EQ(o.slowAfter, 300u);
+    EXPECT_EQ(o.slowWriteMs, 80u);
 
     const auto defaults = sim::ParseOptions({});
     EXPECT_EQ(defaults.error, "");
@@ -503,7 +505,7 @@ TEST(SimOptionsTest, ParsesEveryOptionAndRefusesBadOnes)
         {"--bogus"}, {"COM1"}, {"--baud"}, {"--baud", "fast"}, {"--baud", "-1"}, {"--baud", "96OO"},
         {"--latency-ms", "99999999999"}, {"--drop", "1.5"}, {"--corrupt", "-0.1"}, {"--drop", "nan"},
         {"--link", ""}, {"--persist"}, {"--crlf=yes"}, {"--seed", "1e3"}, {"--drop-commands", "2"},
-        {"--read-every-ms", "-5"},
+        {"--read-every-ms", "-5"}, {"--slow-after", "300"}, {"--slow-after", "x:80"}, {"--slow-after", "300:"},
     };
     for (const auto& args : bad) {
         const auto parsed = sim::ParseOptions(args);

@@ -392,9 +392,11 @@ void EcuSim::OnCommand(const Command& arrived, Clock::time_point commandStart)
         Trace("<- " + FrameText(arrived) + "  arrived as " + FrameText(command) + " (--damage-address)");
     }
     // A slow EEPROM: commands are worked through in turn, a 'W' taking writeMs; one more is kept
-    // while the ECU is busy, and any beyond it are lost.
+    // while the ECU is busy, and any beyond it are lost. --slow-after changes writeMs mid-run.
     Clock::time_point doneAt{};
-    if (options_.writeMs > 0) {
+    const bool slowed = options_.slowAfter && commandsSeen_++ >= *options_.slowAfter;
+    const uint32_t writeMs = slowed ? options_.slowWriteMs : options_.writeMs;
+    if (writeMs > 0) {
         const auto now = Clock::now();
         while (!waiting_.empty() && waiting_.front() <= now) waiting_.pop_front();
         if (busyUntil_ > now && !waiting_.empty()) {
@@ -407,7 +409,7 @@ void EcuSim::OnCommand(const Command& arrived, Clock::time_point commandStart)
         }
         const auto start = std::max(now, busyUntil_);
         if (start > now) waiting_.push_back(start);
-        busyUntil_ = start + (command.letter == 'W' ? std::chrono::milliseconds(options_.writeMs) : Clock::duration::zero());
+        busyUntil_ = start + (command.letter == 'W' ? std::chrono::milliseconds(writeMs) : Clock::duration::zero());
         doneAt = busyUntil_;
     }
     {

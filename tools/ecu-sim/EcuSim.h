@@ -122,6 +122,7 @@ private:
     // waiting will start.
     std::chrono::steady_clock::time_point busyUntil_{};
     std::deque<std::chrono::steady_clock::time_point> waiting_;
+    uint64_t commandsSeen_ = 0;   // well-formed commands that reached the ECU (--slow-after)
     Image eeprom_;
     bool silent_ = false;
     uint8_t flags_ = kDefaultFlags;

@@ -42,6 +42,8 @@ std::string UsageText()
            "  --drop-commands P  lose each command on its way with probability P (0 to 1): it neither acts nor is answered\n"
            "  --write-ms N       a slow EEPROM: each 'W' takes N ms; while busy the ECU keeps one more command\n"
            "                     and loses any beyond it\n"
+           "  --slow-after N:MS  after N commands each 'W' takes MS ms (as --write-ms), an ECU that slows down\n"
+           "                     mid-run\n"
            "  --dup-echo P       send each 'w' echo twice with probability P (0 to 1)\n"
            "  --damage-address P damage the address of each command with probability P (0 to 1): its high byte\n"
            "                     gains or loses 1, which the checksum does not see, and the command acts there\n"
@@ -77,6 +79,17 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
         {"--corrupt", [&](const std::string& v) { return ParseProbability(v, o.corrupt); }},
         {"--drop-commands", [&](const std::string& v) { return ParseProbability(v, o.dropCommands); }},
         {"--write-ms", [&](const std::string& v) { return ParseNumber(v, o.writeMs); }},
+        {"--slow-after", [&](const std::string& v) {
+             const auto colon = v.find(':');
+             uint64_t n = 0;
+             uint32_t ms = 0;
+             if (colon == std::string::npos || !ParseNumber(v.substr(0, colon), n) ||
+                 !ParseNumber(v.substr(colon + 1), ms))
+                 return false;
+             o.slowAfter = n;
+             o.slowWriteMs = ms;
+             return true;
+         }},
         {"--dup-echo", [&](const std::string& v) { return ParseProbability(v, o.dupEcho); }},
         {"--damage-address", [&](const std::string& v) { return ParseProbability(v, o.damageAddress); }},
         {"--xoff-in-reply", [&](const std::string& v) { return ParseProbability(v, o.xoffInReply); }},
@@ -131,6 +144,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args)
             result.error = "bad value '" + *value + "' for " + name +
                            (probability ? ": give a probability from 0 to 1"
                             : path      ? ": give a path"
+                            : name == "--slow-after" ? ": give two whole numbers as N:MS"
                                         : ": give a whole number, 0 or more");
             return result;
         }

@@ -21,6 +21,9 @@ struct SimOptions {
     double dropCommands = 0;        // probability that a command is lost on its way (never acts)
     uint32_t writeMs = 0;           // a slow EEPROM: a 'W' takes this long, and while the ECU is
                                     // busy it keeps one more command; any beyond that are lost
+    // An ECU that slows down mid-run: after this many commands, a 'W' takes slowWriteMs instead.
+    std::optional<uint64_t> slowAfter;
+    uint32_t slowWriteMs = 0;
     double dupEcho = 0;             // probability that a 'w' echo is sent twice
     double damageAddress = 0;       // probability that a command's address loses or gains 0x100 on
                                     // its way (the checksum does not cover it): it acts there
