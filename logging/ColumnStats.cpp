@@ -25,6 +25,7 @@ ColumnFinder::ColumnFinder(const double* breakpoints, int columns) : breakpoints
     first_ = breakpoints[0];
     step_ = columns > 1 ? breakpoints[1] - breakpoints[0] : 1.0;
     uniform_ = step_ > 0;
+    inverseStep_ = uniform_ ? 1.0 / step_ : 0.0;
     for (int k = 2; k < columns && uniform_; ++k)
         uniform_ = std::fabs(breakpoints[k] - (first_ + step_ * k)) <= 1e-9 * std::max(1.0, std::fabs(breakpoints[k]));
     if (!uniform_) {
@@ -37,10 +38,11 @@ int ColumnFinder::operator()(double v) const
 {
     if (v != v) return -1;
     if (uniform_) {
-        // floor(position + 0.5): the nearest breakpoint, halves to the higher one.
-        const double position = std::floor((v - first_) / step_ + 0.5);
-        if (!(position > 0)) return 0;
-        return position >= columns_ - 1 ? columns_ - 1 : int(position);
+        // floor(position + 0.5): the nearest breakpoint, halves to the higher one. Truncation
+        // is the floor once below-the-axis is out of the way (and costs no call into libm).
+        const double position = (v - first_) * inverseStep_ + 0.5;
+        if (!(position >= 1)) return 0;
+        return position >= columns_ ? columns_ - 1 : int(position);
     }
     // The first edge above v: a value on an edge (half-way) goes to the higher column.
     return int(std::upper_bound(edges_.begin(), edges_.end(), v) - edges_.begin());

@@ -44,6 +44,7 @@ struct ColumnStatsInput {
     const float* axis = nullptr;    // the axis channel, as the log holds it
     const float* value = nullptr;   // the channel to describe
     int count = 0;                  // samples in both
+    int from = 0;                   // the first sample to take (those before it are history only)
     // The map's breakpoints in the axis channel's units, ascending (at least one).
     const double* breakpoints = nullptr;
     int columns = 0;
@@ -76,7 +77,7 @@ private:
     const double* breakpoints_;
     int columns_;
     bool uniform_ = false;
-    double first_ = 0, step_ = 1;
+    double first_ = 0, step_ = 1, inverseStep_ = 1;
     std::vector<double> edges_;   // edges_[k]: between column k and k + 1
 };
 void Finish(ColumnStats& stats, const std::vector<double>& sums, const std::vector<double>& squares,
@@ -101,7 +102,7 @@ ColumnStats ComputeColumnStats(const ColumnStatsInput& in, Filter&& filter)
     std::vector<double> sums(stats.columns.size(), 0.0), squares(stats.columns.size(), 0.0),
         shifts(stats.columns.size(), 0.0);
     const bool timed = in.times && !in.times->Nominal();
-    for (int i = 0; i < in.count; ++i) {
+    for (int i = in.from < 0 ? 0 : in.from; i < in.count; ++i) {
         const int column = find(in.axis[i]);
         if (column < 0) {
             ++stats.noColumn;
