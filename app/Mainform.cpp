@@ -54,6 +54,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     BuildLoggingPage();   // also the log grid's headings and the log series' start-up states
     BuildSetupPage();
     BuildLiveOnMaps();   // the switch on the Setup page, a strip on each map page
+    BuildFuelFromLambda();   // its button and proposal lines on the Fuel page, its panel
 
     // Construction proper, in this order. The link's flags and counters start as after any
     // reset: a read to do, no upload, the ECU not heard, the watchdog and counters from zero.

@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ImageLayout.h"
@@ -23,6 +24,7 @@
 #include "ecu/LinkState.h"
 #include "ecu/PortNames.h"
 #include "ecu/Protocol.h"
+#include "logging/FuelFromLambda.h"
 #include "logging/LogState.h"
 #include "ui/Dialogs.h"
 #include "ui/StringGrid.h"
@@ -30,6 +32,9 @@
 
 class QCheckBox;
 class QComboBox;
+class QDoubleSpinBox;
+class QTableWidget;
+class ProposalStrip;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -88,6 +93,46 @@ public:
     QPushButton* Button6 = nullptr;             // "SET TPS MAX"
     QPushButton* Button7 = nullptr;             // calibration "Load"
     QPushButton* Button8 = nullptr;             // calibration "Save"
+
+    // ---- fuel from lambda (FuelFromLambdaPanel.cpp) ----------------------------------------
+    // From the log on display: per column of "RPM Fuel" or "MAP Fuel Compensation", the lambda
+    // the engine ran at and the value that would meet the target, drawn under the grid until
+    // applied (one edit, one undo) or dismissed. The panel is a window of its own beside the
+    // Fuel page, so the grid stays in view while the table is read.
+    QPushButton* ButtonFuelFromLambda = nullptr;   // on the Fuel page: shows the panel
+    QWidget* FuelFromLambdaPanel = nullptr;
+    QComboBox* ComboFuelMap = nullptr;             // which map: 4 or 6
+    std::vector<QDoubleSpinBox*> FuelThresholdBox; // every threshold, in the panel's order
+    QTableWidget* GridFuelColumns = nullptr;       // per column: statistics, target, proposal, lock
+    QLabel* LabelFuelSummary = nullptr;            // what the log gave; why nothing is proposed
+    QLabel* LabelFuelFormula = nullptr;
+    QPushButton* ButtonFuelAnalyse = nullptr;
+    QPushButton* ButtonFuelApply = nullptr;
+    QPushButton* ButtonFuelDismiss = nullptr;
+    QPushButton* ButtonFuelDefaults = nullptr;     // thresholds back to their defaults
+    QPushButton* ButtonFuelTargets = nullptr;      // every target back to 1.00
+    std::array<ProposalStrip*, 14> ProposalStripOf{};   // under the grids of maps 4 and 6
+    int FuelMap = 4;                               // the map the panel works on
+    std::optional<logging::ColumnStats> FuelLambda;     // the last analysis, for FuelMap
+    std::vector<logging::ColumnProposal> FuelProposals;
+    std::set<int> FuelNotApplied;                  // proposed columns the tuner unticked
+    // Proposals from a log correct what the engine did on the calibration it ran with: once some
+    // are applied, the samples of that log up to then may not correct either map again.
+    struct FuelAppliedFrom {
+        uint64_t log;     // logging::LogState::Generation()
+        int samples;      // the log's length when they were applied
+        int map;
+    };
+    std::optional<FuelAppliedFrom> FuelApplied;
+    void ButtonFuelFromLambdaClick(QObject* Sender);
+    void ComboFuelMapChange(QObject* Sender);
+    void FuelThresholdChange(QObject* Sender);
+    void ButtonFuelAnalyseClick(QObject* Sender);
+    void ButtonFuelApplyClick(QObject* Sender);
+    void ButtonFuelDismissClick(QObject* Sender);
+    void ButtonFuelDefaultsClick(QObject* Sender);
+    void ButtonFuelTargetsClick(QObject* Sender);
+    void GridFuelColumnsChange(int row, int column);   // a target, a lock or an apply tick
 
     // ---- gauges page ------------------------------------------------------------------------
     QLineEdit* txtRPM = nullptr;
@@ -313,6 +358,13 @@ private:
     void ShowSettingMark(int address);
     QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;
     void ShowInvalidLock(uint8_t byte);         // the decode's lock check found neither 0 nor 20
+    void BuildFuelFromLambda();                 // the panel, its button and the grids' proposal lines
+    void FuelShowThresholds();                  // FuelMap's remembered thresholds into the boxes
+    logging::FuelFilter FuelFilterShown() const;
+    logging::FuelRules FuelRulesShown() const;
+    void FuelAnalyse();                         // the log on display, over FuelMap's axis
+    void FuelPropose();                         // the proposals against what the ECU holds now
+    void FuelShow();                            // table, summary and the grid's proposal line
     void BuildGaugesPage();
     void BuildLoggingPage();
     void PlaceChannelBoxes();

@@ -6,12 +6,14 @@ void LogState::StartRecording()
 {
     times_.StartRecorded();
     unsaved_ = false;
+    ++generation_;
 }
 
 void LogState::AdoptLoaded()
 {
     times_.StartNominal();
     unsaved_ = false;
+    ++generation_;
 }
 
 void LogState::RecordSample(int index, SampleTimes::Clock::time_point at)

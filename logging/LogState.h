@@ -3,6 +3,8 @@
 // one of the transitions below, so the times and the flag always belong to the log on the chart.
 #pragma once
 
+#include <cstdint>
+
 #include "logging/LogTimes.h"
 
 namespace logging {
@@ -21,10 +23,14 @@ public:
     // The log holds samples no file has: closing or replacing it would lose them.
     bool Unsaved(int samples) const { return unsaved_ && samples > 0; }
     const SampleTimes& Times() const { return times_; }
+    // Which log is on display: a new number at every Start Logging and every load, so that
+    // whatever was concluded from one log can tell whether it still is that log.
+    uint64_t Generation() const { return generation_; }
 
 private:
     SampleTimes times_;
     bool unsaved_ = false;
+    uint64_t generation_ = 0;
 };
 
 }  // namespace logging
