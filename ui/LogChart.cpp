@@ -108,8 +108,12 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     setLocale(QLocale::system());
     setAutoAddPlottableToLegend(false);   // the legend is rebuilt in channel order instead
 
-    // The sample index is not drawn, but its range still follows the data (and the zoom).
-    xAxis->setVisible(false);
+    // The x axis counts samples; its ticks and labels are the samples' times.
+    timeTicker_.reset(new ui::TimeTicker(ui::SampleClock{
+        [this](int index) { return seconds_ ? seconds_(index) : index * 0.108; }, [this] { return LongestCount(); }}));
+    xAxis->setTicker(timeTicker_);
+    xAxis->setSubTicks(false);
+    xAxis->setLabel(QStringLiteral("Time from the log's start"));
 
     // Legend in its own row under the plot, filled left to right, as narrow as its items and
     // centred between two empty elements that take the spare width.
@@ -135,6 +139,10 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     yAxis->setTickPen(QPen(kInkColour));
     yAxis->setSubTickPen(QPen(kInkColour));
     yAxis->setTickLabelColor(kInkColour);
+    xAxis->setBasePen(QPen(kInkColour));
+    xAxis->setTickPen(QPen(kInkColour));
+    xAxis->setTickLabelColor(kInkColour);
+    xAxis->setLabelColor(kInkColour);
     yAxis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
     xAxis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
     selectionRect()->setPen(QPen(kInkColour, 1, Qt::DashLine));
@@ -165,6 +173,18 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
 QColor LogChart::Background()
 {
     return kBackground;
+}
+
+void LogChart::SetSampleClock(std::function<double(int index)> seconds)
+{
+    seconds_ = std::move(seconds);
+    Changed();
+}
+
+void LogChart::SetTimeLabel(const QString& label)
+{
+    xAxis->setLabel(label);
+    Changed();
 }
 
 int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
@@ -314,6 +334,7 @@ void LogChart::BeforeReplot()
     if (stale_) RescaleAxes();
     stale_ = false;
     PlaceCursor();
+    timeTicker_->SetWidth(axisRect()->width());
     // Where samples share pixel columns the lines are strokes of whole pixels that smoothing
     // cannot improve. A zoom into fewer samples than pixels gets smooth lines back.
     const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);

@@ -196,6 +196,81 @@ TEST_F(LogWorkbenchTest, RecordedSamplesKeepTheirTimesALoadedLogRunsOnTheNominal
               "Sample 3 at 0:00:00.324 (nominal: the file holds no times, so each sample counts as 108 ms)");
 }
 
+// A tick's text as seconds: "12.5 s", "2:30", "1:02:30.5".
+double TickSeconds(const QString& label)
+{
+    QString text = label;
+    if (text.endsWith(" s")) return text.chopped(2).toDouble();
+    double seconds = 0;
+    for (const QString& part : text.split(':')) seconds = seconds * 60 + part.toDouble();
+    return seconds;
+}
+
+TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
+{
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    // Samples at an uneven pace, with a pause of the kind a look at another page makes.
+    for (int i = 0; i < 30; ++i) {
+        RecordSamples(i, i + 1);
+        Pump(i == 12 ? 700 : 20 + i % 3 * 15);
+    }
+    form->Button2Click(nullptr);
+    ASSERT_FALSE(form->Log.Times().Nominal());
+    chart->replot();
+    EXPECT_TRUE(chart->xAxis->visible());
+    EXPECT_EQ(chart->xAxis->label(), "Time from the log's start");
+
+    // Each tick stands where the log's recorded clock reads the tick's text: between the two
+    // samples taken around it, at the share of the way its time is.
+    const auto& times = form->Log.Times();
+    const QVector<double> ticks = chart->xAxis->tickVector();
+    const QVector<QString> labels = chart->xAxis->tickVectorLabels();
+    ASSERT_GE(ticks.size(), 3);
+    ASSERT_EQ(ticks.size(), labels.size());
+    double previous = -1;
+    for (int t = 0; t < ticks.size(); ++t) {
+        const double seconds = TickSeconds(labels[t]);
+        EXPECT_GT(seconds, previous);
+        previous = seconds;
+        const int i = std::clamp(int(std::floor(ticks[t])), 0, 28);
+        const double a = times.Milliseconds(i) / 1000.0, b = times.Milliseconds(i + 1) / 1000.0;
+        EXPECT_LE(a, seconds + 1e-9) << labels[t].toStdString();
+        EXPECT_GE(b, seconds - 1e-9) << labels[t].toStdString();
+        EXPECT_NEAR(ticks[t], i + (seconds - a) / (b - a), 1e-6) << labels[t].toStdString();
+    }
+    EXPECT_NEAR(TickSeconds(labels.last()), times.Milliseconds(29) / 1000.0, 0.5);
+
+    // A loaded log runs on the nominal cycle and says so; a long one reads in hours.
+    ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("long.qxl")); });
+    form->Button3->click();
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    QFile file(Path("long.qxl"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray line = QByteArray("1.00\t").repeated(kLogChannelCount) + "\r\n";
+    for (int i = 0; i < 50000; ++i) file.write(line);   // 90 minutes at 108 ms
+    file.close();
+    form->Button4->click();
+    EXPECT_TRUE(form->Log.Times().Nominal());
+    chart->replot();
+    EXPECT_TRUE(chart->xAxis->label().contains("nominal")) << chart->xAxis->label().toStdString();
+    const QVector<QString> hours = chart->xAxis->tickVectorLabels();
+    ASSERT_GE(hours.size(), 3);
+    for (int t = 0; t < hours.size(); ++t) {
+        EXPECT_EQ(hours[t].count(':'), 2) << hours[t].toStdString();
+        EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(hours[t]) / 0.108, 1e-6);
+    }
+    // Zoomed in to a few samples: fractions of a second.
+    chart->ZoomSamples(1000, 8.0 / 50000);
+    chart->replot();
+    const QVector<QString> fine = chart->xAxis->tickVectorLabels();
+    ASSERT_GE(fine.size(), 3);
+    EXPECT_TRUE(fine[0].contains('.')) << fine[0].toStdString();
+    for (int t = 0; t < fine.size(); ++t)
+        EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(fine[t]) / 0.108, 1e-6) << fine[t].toStdString();
+}
+
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
 {
     base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // the edits write 12,50
