@@ -62,6 +62,23 @@ std::optional<std::array<double, kLogChannelCount>> SampleFromTexts(
     return sample;
 }
 
+QString DisplayUnit(int channel)
+{
+    if (channel < 0 || channel >= kLogChannelCount) return {};
+    const QString unit = QLatin1String(kLogChannels[channel].unit);
+    if (unit == QLatin1String("degC")) return QStringLiteral("\u00b0C");
+    if (unit == QLatin1String("deg")) return QStringLiteral("\u00b0");
+    return unit;
+}
+
+QString NameWithUnit(int channel)
+{
+    if (channel < 0 || channel >= kLogChannelCount) return {};
+    const QString name = QLatin1String(kLogChannels[channel].heading);
+    const QString unit = DisplayUnit(channel);
+    return unit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, unit);
+}
+
 int ReadoutShift(int channel)
 {
     if (channel < 0 || channel >= kLogChannelCount) return 0;

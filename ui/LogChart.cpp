@@ -452,8 +452,11 @@ void LogChart::mouseMoveEvent(QMouseEvent* event)
     }
     QCustomPlot::mouseMoveEvent(event);
     if (event->buttons() == Qt::NoButton) {
-        const bool over = SeriesAt(pos) >= 0;
-        setCursor(over ? Qt::CrossCursor : Qt::ArrowCursor);
+        int index = 0;
+        const int series = SeriesAt(pos, &index);
+        setCursor(series >= 0 ? Qt::CrossCursor : Qt::ArrowCursor);
+        const QString tip = series >= 0 && HoverText ? HoverText(series, index) : QString();
+        if (tip != toolTip()) setToolTip(tip);
     }
 }
 

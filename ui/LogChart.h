@@ -84,6 +84,8 @@ public:
 
     std::function<void(int series, int valueIndex)> OnSeriesClick;
     std::function<void()> OnDblClick;
+    // The text the pointer is told over a line at a sample: it becomes the chart's tooltip.
+    std::function<QString(int series, int valueIndex)> HoverText;
 
 protected:
     void showEvent(QShowEvent* event) override;
