@@ -19,9 +19,8 @@ constexpr double kWheelPan = 0.1;     // the share of the view one wheel step mo
 // The value axis spans 2 % to 98 % of the plot's height: the data fills the middle 96 %.
 constexpr double kValueMargin = 0.02 / 0.96;
 
-// A dark, muted plum: dark enough for the white and yellow lines, light enough for the black,
-// navy and maroon ones, and of a hue none of the fourteen lines has.
-const QColor kBackground(88, 64, 80);
+// A dark slate: every line colour stands at least 3:1 in contrast against it.
+const QColor kBackground(24, 26, 34);
 const QColor kGridColour(255, 255, 255, 48);
 const QColor kInkColour(232, 232, 240);   // axis, ticks, labels, legend text
 const QColor kCursorColour(255, 255, 255);
