@@ -82,6 +82,9 @@ void TForm1::BuildLoggingPage()
     logging::AddLogSeries(*Chart10);   // construction step 5: titles, colours, shown or hidden
     Chart10->OnSeriesClick = [this](int, int valueIndex) { LineSeries10Click(Chart10, valueIndex); };
     Chart10->OnDblClick = [this] { Chart10DblClick(Chart10); };
+    Chart10->HoverText = [this](int series, int index) { return logging::HoverText(*Chart10, series, index, Log.Times()); };
+    Chart10->SetSampleClock([this](int index) { return double(Log.Times().Milliseconds(index)) / 1000.0; });
+    Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
 
     auto button = [page](QPushButton*& b, const char* name, const char* caption, int top) {
         b = new QPushButton(QLatin1String(caption), page);
@@ -200,6 +203,7 @@ void TForm1::Button1Click(QObject*)
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     logging::ClearLog(*Chart10);
     Log.StartRecording();
+    Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
     lblSampleTime->clear();
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
@@ -220,14 +224,18 @@ void TForm1::Button2Click(QObject*)
 void TForm1::AddLogSample()
 {
     std::array<QString, kLogChannelCount> texts;
-    for (int k = 0; k < kLogChannelCount; ++k) {
-        texts[k] = LogSourceEdit[k] ? LogSourceEdit[k]->text() : QString();
-        gridLog->SetCells(k, 1, texts[k]);
-    }
-    // All fourteen points or none: a text that does not convert drops the whole sample.
+    for (int k = 0; k < kLogChannelCount; ++k) texts[k] = LogSourceEdit[k] ? LogSourceEdit[k]->text() : QString();
+    // All fourteen points or none: a text that does not convert drops the whole sample, and
+    // the row goes on showing the last sample the log holds.
     if (!logging::AppendSample(*Chart10, texts)) return;
     const int index = logging::SampleCount(*Chart10) - 1;
+    // The row writes the sample as the log holds it, as a click on it later will: one sample,
+    // one text (lambda 1.11, not the raw 111 of the live edit).
+    if (const auto row = logging::Readout(*Chart10, index))
+        for (int k = 0; k < kLogChannelCount; ++k) gridLog->SetCells(k, 1, (*row)[k]);
+    const bool nominal = Log.Times().Nominal();
     Log.RecordSample(index, logging::SampleTimes::Clock::now());
+    if (Log.Times().Nominal() != nominal) Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
     // The row shows the newest sample: so do the cursor and the caption.
     Chart10->SetCursorIndex(index);
     lblSampleTime->setText(logging::SampleTimeText(Log.Times(), index));
@@ -280,6 +288,7 @@ void TForm1::Button4Click(QObject*)
     const QString shortfall = logging::LoadShortfallMessage(path, load, series);
     logging::AppendSamples(store, std::move(load.samples));   // the chart takes the columns as read
     Log.AdoptLoaded();
+    Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
     lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();
     TrackBar1->show();

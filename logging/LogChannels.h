@@ -45,6 +45,13 @@ std::optional<std::array<double, kLogChannelCount>> SampleFromTexts(
 // An empty text for a channel outside 0..13.
 QString ReadoutText(int channel, double y);
 
+// The unit of channel k's readout as the screen writes it ("rpm", "°C", "kPa"); empty where the
+// ECU's unit is not known (TPS, POT, Acc, oil) and for lambda, a ratio.
+QString DisplayUnit(int channel);
+
+// A channel's name with its unit for an axis or a caption: "EGT (°C)", "Lambda".
+QString NameWithUnit(int channel);
+
 // Powers of ten between a chart value and its readout value (2 for RPM: 65.43 is 6543 rpm).
 int ReadoutShift(int channel);
 

@@ -57,4 +57,11 @@ QString SampleTimeText(const SampleTimes& times, int index)
     return text + QStringLiteral(" (nominal: the file holds no times, so each sample counts as %1 ms)").arg(kNominalCycleMs);
 }
 
+QString TimeAxisLabel(const SampleTimes& times)
+{
+    const QString label = QStringLiteral("Time from the log's start");
+    if (!times.Nominal()) return label;
+    return label + QStringLiteral(" (nominal: the file holds no times, so each sample counts as %1 ms)").arg(kNominalCycleMs);
+}
+
 }  // namespace logging

@@ -47,4 +47,8 @@ QString FormatLogTime(int64_t ms);
 // time is nominal.
 QString SampleTimeText(const SampleTimes& times, int index);
 
+// The caption of the views' time axis; a log without recorded times says that its times are
+// the nominal cycle's.
+QString TimeAxisLabel(const SampleTimes& times);
+
 }  // namespace logging

@@ -66,6 +66,17 @@ std::optional<std::array<QString, kLogChannelCount>> Readout(const LogChart& cha
     return row;
 }
 
+QString HoverText(const LogChart& chart, int channel, int index, const SampleTimes& times)
+{
+    if (channel < 0 || channel >= kLogChannelCount || index < 0 || index >= SampleCount(chart)) return {};
+    QString value = ReadoutText(channel, chart.YValue(channel, index));
+    const QString unit = DisplayUnit(channel);
+    if (!unit.isEmpty()) value += (unit.startsWith(QChar(0xb0)) && unit.size() == 1 ? QString() : QStringLiteral(" ")) + unit;
+    return QStringLiteral("%1 %2 at %3 (sample %4)")
+        .arg(QLatin1String(kLogChannels[channel].heading), value, FormatLogTime(times.Milliseconds(index)))
+        .arg(index);
+}
+
 StopSlider SliderAfterStop(int samples)
 {
     const int maximum = std::max(samples - 1, 0);

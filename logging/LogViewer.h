@@ -10,6 +10,7 @@
 
 #include "logging/LogChannels.h"
 #include "logging/LogFile.h"
+#include "logging/LogTimes.h"
 
 class LogChart;
 
@@ -47,6 +48,11 @@ bool AppendSample(LogChart& chart, const std::array<QString, kLogChannelCount>& 
 
 // The readout row for sample `index`, in channel order; nullopt for an index the log lacks.
 std::optional<std::array<QString, kLogChannelCount>> Readout(const LogChart& chart, int index);
+
+// What the pointer over channel k's line at sample `index` is told: the channel, its value as
+// the readout row writes it, with its unit, and when the sample was taken:
+// "EGT 466 °C at 0:00:12.345 (sample 113)". Empty for an index the log lacks.
+QString HoverText(const LogChart& chart, int channel, int index, const SampleTimes& times);
 
 // The slider after Stop Logging: its maximum is the last sample's index (0 for an empty log),
 // and it is shown only from three samples on, a shorter log is not worth scrubbing.

@@ -19,9 +19,8 @@ constexpr double kWheelPan = 0.1;     // the share of the view one wheel step mo
 // The value axis spans 2 % to 98 % of the plot's height: the data fills the middle 96 %.
 constexpr double kValueMargin = 0.02 / 0.96;
 
-// A dark, muted plum: dark enough for the white and yellow lines, light enough for the black,
-// navy and maroon ones, and of a hue none of the fourteen lines has.
-const QColor kBackground(88, 64, 80);
+// A dark slate: every line colour stands at least 3:1 in contrast against it.
+const QColor kBackground(24, 26, 34);
 const QColor kGridColour(255, 255, 255, 48);
 const QColor kInkColour(232, 232, 240);   // axis, ticks, labels, legend text
 const QColor kCursorColour(255, 255, 255);
@@ -108,8 +107,12 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     setLocale(QLocale::system());
     setAutoAddPlottableToLegend(false);   // the legend is rebuilt in channel order instead
 
-    // The sample index is not drawn, but its range still follows the data (and the zoom).
-    xAxis->setVisible(false);
+    // The x axis counts samples; its ticks and labels are the samples' times.
+    timeTicker_.reset(new ui::TimeTicker(ui::SampleClock{
+        [this](int index) { return seconds_ ? seconds_(index) : index * 0.108; }, [this] { return LongestCount(); }}));
+    xAxis->setTicker(timeTicker_);
+    xAxis->setSubTicks(false);
+    xAxis->setLabel(QStringLiteral("Time from the log's start"));
 
     // Legend in its own row under the plot, filled left to right, as narrow as its items and
     // centred between two empty elements that take the spare width.
@@ -135,6 +138,10 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     yAxis->setTickPen(QPen(kInkColour));
     yAxis->setSubTickPen(QPen(kInkColour));
     yAxis->setTickLabelColor(kInkColour);
+    xAxis->setBasePen(QPen(kInkColour));
+    xAxis->setTickPen(QPen(kInkColour));
+    xAxis->setTickLabelColor(kInkColour);
+    xAxis->setLabelColor(kInkColour);
     yAxis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
     xAxis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
     selectionRect()->setPen(QPen(kInkColour, 1, Qt::DashLine));
@@ -165,6 +172,18 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
 QColor LogChart::Background()
 {
     return kBackground;
+}
+
+void LogChart::SetSampleClock(std::function<double(int index)> seconds)
+{
+    seconds_ = std::move(seconds);
+    Changed();
+}
+
+void LogChart::SetTimeLabel(const QString& label)
+{
+    xAxis->setLabel(label);
+    Changed();
 }
 
 int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
@@ -314,6 +333,7 @@ void LogChart::BeforeReplot()
     if (stale_) RescaleAxes();
     stale_ = false;
     PlaceCursor();
+    timeTicker_->SetWidth(axisRect()->width());
     // Where samples share pixel columns the lines are strokes of whole pixels that smoothing
     // cannot improve. A zoom into fewer samples than pixels gets smooth lines back.
     const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
@@ -431,8 +451,11 @@ void LogChart::mouseMoveEvent(QMouseEvent* event)
     }
     QCustomPlot::mouseMoveEvent(event);
     if (event->buttons() == Qt::NoButton) {
-        const bool over = SeriesAt(pos) >= 0;
-        setCursor(over ? Qt::CrossCursor : Qt::ArrowCursor);
+        int index = 0;
+        const int series = SeriesAt(pos, &index);
+        setCursor(series >= 0 ? Qt::CrossCursor : Qt::ArrowCursor);
+        const QString tip = series >= 0 && HoverText ? HoverText(series, index) : QString();
+        if (tip != toolTip()) setToolTip(tip);
     }
 }
 

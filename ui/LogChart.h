@@ -1,5 +1,5 @@
-// The data log chart: one line series per channel on one left value axis, the sample index on a
-// hidden x axis, a legend under the plot listing the shown series, rectangle zoom by dragging,
+// The data log chart: one line series per channel on one left value axis, the samples along an
+// x axis labelled with their time from the log's start (see LogAxes), a legend under the plot listing the shown series, rectangle zoom by dragging,
 // wheel zoom and pan along the samples, a cursor line at one sample, and a click on a line that
 // reports the point under the mouse. The series are the log itself: nothing else keeps a copy
 // of the samples.
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/SampleColumn.h"
+#include "ui/LogAxes.h"
 
 class LogGraph;
 
@@ -76,8 +77,15 @@ public:
     // The colour behind the plot and the legend.
     static QColor Background();
 
+    // When each sample was taken, for the time axis (seconds from the first sample), and the
+    // axis' caption. Until set, samples count as the nominal polling cycle apart.
+    void SetSampleClock(std::function<double(int index)> seconds);
+    void SetTimeLabel(const QString& label);
+
     std::function<void(int series, int valueIndex)> OnSeriesClick;
     std::function<void()> OnDblClick;
+    // The text the pointer is told over a line at a sample: it becomes the chart's tooltip.
+    std::function<QString(int series, int valueIndex)> HoverText;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -108,6 +116,8 @@ private:
     QPoint pressPos_;
     bool panning_ = false;
     int panFromX_ = 0;
+    QSharedPointer<ui::TimeTicker> timeTicker_;
+    std::function<double(int)> seconds_;
     QCPItemStraightLine* cursor_ = nullptr;
     QCPLayer* cursorLayer_ = nullptr;
     int cursorIndex_ = -1;

@@ -301,7 +301,7 @@ TEST(LogChart, NotRedrawnWhileHiddenThenScaledToTheShownDataWhenShown)
     const QCPRange y = chart.yAxis->range();
     EXPECT_NEAR((10 - y.lower) / y.size(), 0.02, 1e-9);
     EXPECT_NEAR((y.upper - 59) / y.size(), 0.02, 1e-9);
-    EXPECT_FALSE(chart.xAxis->visible());
+    EXPECT_TRUE(chart.xAxis->visible()) << "the samples' times";
 }
 
 TEST(LogChart, ClickOnALineReportsTheNearestPointInX)

@@ -1,6 +1,7 @@
 // The log chart's line: drawn per pixel column, it must pass through every sample, and where
 // samples stand apart it must be the exact segments between them.
 #include "ui/LogLine.h"
+#include "ui/LogAxes.h"
 #include "base/SampleColumn.h"
 
 #include <gtest/gtest.h>
@@ -91,3 +92,32 @@ TEST(LogLine, SparseSamplesGiveTheExactSegmentsAndALoneSampleAPoint)
 }
 
 }  // namespace
+
+// The time axis' ticks: round steps at every zoom, texts that say which unit they are in.
+TEST(LogTimeAxis, StepsAndTextsFromMillisecondsToHours)
+{
+    EXPECT_EQ(ui::TimeTickStep(0.009, 8), 0.002);
+    EXPECT_EQ(ui::TimeTickStep(0.86, 7), 0.2);
+    EXPECT_EQ(ui::TimeTickStep(50, 7), 10);
+    EXPECT_EQ(ui::TimeTickStep(400, 7), 60);
+    EXPECT_EQ(ui::TimeTickStep(5 * 3600, 7), 3600);
+    EXPECT_EQ(ui::TimeTickStep(1e6, 7), 172800);
+
+    EXPECT_EQ(ui::TimeTickLabel(0.004, 0.002, 0.009, '.'), "0.004 s");
+    EXPECT_EQ(ui::TimeTickLabel(12.5, 0.5, 20, ','), "12,5 s");
+    EXPECT_EQ(ui::TimeTickLabel(40, 10, 55, '.'), "40 s");
+    EXPECT_EQ(ui::TimeTickLabel(150, 30, 400, '.'), "2:30");
+    EXPECT_EQ(ui::TimeTickLabel(59.9999, 0.1, 400, '.'), "1:00.0") << "never 0:60";
+    EXPECT_EQ(ui::TimeTickLabel(3750, 30, 7200, '.'), "1:02:30");
+    EXPECT_EQ(ui::TimeTickLabel(36000, 3600, 90000, '.'), "10:00:00");
+
+    // Samples taken irregularly: a time maps to the share of the way between its two samples,
+    // and back; beyond the log the nominal cycle carries on.
+    const std::vector<double> at = {0, 0.1, 0.2, 1.4, 1.5};
+    const ui::SampleClock clock{[&](int i) { return at[size_t(i)]; }, [] { return 5; }};
+    EXPECT_DOUBLE_EQ(clock.IndexAt(0.8), 2.5);
+    EXPECT_DOUBLE_EQ(clock.SecondsAt(2.5), 0.8);
+    EXPECT_DOUBLE_EQ(clock.IndexAt(1.5), 4);
+    EXPECT_NEAR(clock.IndexAt(1.716), 6, 1e-9);
+    EXPECT_NEAR(clock.SecondsAt(-1), -0.108, 1e-12);
+}

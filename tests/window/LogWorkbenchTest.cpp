@@ -196,6 +196,81 @@ TEST_F(LogWorkbenchTest, RecordedSamplesKeepTheirTimesALoadedLogRunsOnTheNominal
               "Sample 3 at 0:00:00.324 (nominal: the file holds no times, so each sample counts as 108 ms)");
 }
 
+// A tick's text as seconds: "12.5 s", "2:30", "1:02:30.5".
+double TickSeconds(const QString& label)
+{
+    QString text = label;
+    if (text.endsWith(" s")) return text.chopped(2).toDouble();
+    double seconds = 0;
+    for (const QString& part : text.split(':')) seconds = seconds * 60 + part.toDouble();
+    return seconds;
+}
+
+TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
+{
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    // Samples at an uneven pace, with a pause of the kind a look at another page makes.
+    for (int i = 0; i < 30; ++i) {
+        RecordSamples(i, i + 1);
+        Pump(i == 12 ? 700 : 20 + i % 3 * 15);
+    }
+    form->Button2Click(nullptr);
+    ASSERT_FALSE(form->Log.Times().Nominal());
+    chart->replot();
+    EXPECT_TRUE(chart->xAxis->visible());
+    EXPECT_EQ(chart->xAxis->label(), "Time from the log's start");
+
+    // Each tick stands where the log's recorded clock reads the tick's text: between the two
+    // samples taken around it, at the share of the way its time is.
+    const auto& times = form->Log.Times();
+    const QVector<double> ticks = chart->xAxis->tickVector();
+    const QVector<QString> labels = chart->xAxis->tickVectorLabels();
+    ASSERT_GE(ticks.size(), 3);
+    ASSERT_EQ(ticks.size(), labels.size());
+    double previous = -1;
+    for (int t = 0; t < ticks.size(); ++t) {
+        const double seconds = TickSeconds(labels[t]);
+        EXPECT_GT(seconds, previous);
+        previous = seconds;
+        const int i = std::clamp(int(std::floor(ticks[t])), 0, 28);
+        const double a = times.Milliseconds(i) / 1000.0, b = times.Milliseconds(i + 1) / 1000.0;
+        EXPECT_LE(a, seconds + 1e-9) << labels[t].toStdString();
+        EXPECT_GE(b, seconds - 1e-9) << labels[t].toStdString();
+        EXPECT_NEAR(ticks[t], i + (seconds - a) / (b - a), 1e-6) << labels[t].toStdString();
+    }
+    EXPECT_NEAR(TickSeconds(labels.last()), times.Milliseconds(29) / 1000.0, 0.5);
+
+    // A loaded log runs on the nominal cycle and says so; a long one reads in hours.
+    ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("long.qxl")); });
+    form->Button3->click();
+    form->Button1Click(nullptr);
+    form->ThreadedTimer1->SetEnabled(false);
+    QFile file(Path("long.qxl"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    const QByteArray line = QByteArray("1.00\t").repeated(kLogChannelCount) + "\r\n";
+    for (int i = 0; i < 50000; ++i) file.write(line);   // 90 minutes at 108 ms
+    file.close();
+    form->Button4->click();
+    EXPECT_TRUE(form->Log.Times().Nominal());
+    chart->replot();
+    EXPECT_TRUE(chart->xAxis->label().contains("nominal")) << chart->xAxis->label().toStdString();
+    const QVector<QString> hours = chart->xAxis->tickVectorLabels();
+    ASSERT_GE(hours.size(), 3);
+    for (int t = 0; t < hours.size(); ++t) {
+        EXPECT_EQ(hours[t].count(':'), 2) << hours[t].toStdString();
+        EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(hours[t]) / 0.108, 1e-6);
+    }
+    // Zoomed in to a few samples: fractions of a second.
+    chart->ZoomSamples(1000, 8.0 / 50000);
+    chart->replot();
+    const QVector<QString> fine = chart->xAxis->tickVectorLabels();
+    ASSERT_GE(fine.size(), 3);
+    EXPECT_TRUE(fine[0].contains('.')) << fine[0].toStdString();
+    for (int t = 0; t < fine.size(); ++t)
+        EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(fine[t]) / 0.108, 1e-6) << fine[t].toStdString();
+}
+
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
 {
     base::SetDisplayLocale(QLocale(QLocale::German, QLocale::Germany));   // the edits write 12,50
@@ -239,26 +314,92 @@ TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheL
     EXPECT_EQ(rows[4][1], "911") << "RPM as the Gauges page shows it, not 9.11";
 }
 
-TEST_F(LogWorkbenchTest, EveryLineColourStandsOutFromTheBackground)
+// Colour science for the checks below, written from the published formulas.
+using Lab = std::array<double, 3>;
+double Linear(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+double Luminance(const QColor& c)
 {
-    // CIE L*a*b* distance between each series' colour and the background: about 10 is where
-    // lines start to be hard to tell from the ground; white on white is 0.
-    auto lab = [](const QColor& c) {
-        auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
-        const double r = linear(c.redF()), g = linear(c.greenF()), b = linear(c.blueF());
-        auto f = [](double t) { return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116; };
-        const double x = f((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047);
-        const double y = f(0.2126 * r + 0.7152 * g + 0.0722 * b);
-        const double z = f((0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883);
-        return std::array<double, 3>{116 * y - 16, 500 * (x - y), 200 * (y - z)};
-    };
-    const auto ground = lab(LogChart::Background());
-    for (int k = 0; k < kLogChannelCount; ++k) {
-        const auto line = lab(chart->graph(k)->pen().color());
-        const double distance = std::hypot(line[0] - ground[0], line[1] - ground[1], line[2] - ground[2]);
-        EXPECT_GT(distance, 25) << chart->graph(k)->name().toStdString();
-    }
-    EXPECT_EQ(chart->grab().toImage().pixelColor(1, 1), LogChart::Background());
+    return 0.2126 * Linear(c.redF()) + 0.7152 * Linear(c.greenF()) + 0.0722 * Linear(c.blueF());
+}
+double Contrast(const QColor& a, const QColor& b)   // WCAG 2 contrast ratio
+{
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+Lab LabOfLinear(double r, double g, double b)
+{
+    auto f = [](double t) { return t > 216.0 / 24389 ? std::cbrt(t) : (24389.0 / 27 * t + 16) / 116; };
+    const double x = f((0.4124 * r + 0.3576 * g + 0.1805 * b) / 0.95047);
+    const double y = f(0.2126 * r + 0.7152 * g + 0.0722 * b);
+    const double z = f((0.0193 * r + 0.1192 * g + 0.9505 * b) / 1.08883);
+    return {116 * y - 16, 500 * (x - y), 200 * (y - z)};
+}
+// What a person with deuteranopia sees: Machado, Oliveira and Fernandes (2009), severity 1.0,
+// applied to linear RGB.
+Lab DeuteranopeLab(const QColor& c)
+{
+    static const double m[3][3] = {{0.367322, 0.860646, -0.227968},
+                                   {0.280085, 0.672501, 0.047413},
+                                   {-0.011820, 0.042940, 0.968881}};
+    const double in[3] = {Linear(c.redF()), Linear(c.greenF()), Linear(c.blueF())};
+    double out[3];
+    for (int i = 0; i < 3; ++i) out[i] = std::clamp(m[i][0] * in[0] + m[i][1] * in[1] + m[i][2] * in[2], 0.0, 1.0);
+    return LabOfLinear(out[0], out[1], out[2]);
+}
+double DeltaE2000(const Lab& p, const Lab& q)
+{
+    const double kPi = 3.14159265358979323846;
+    auto rad = [&](double d) { return d * kPi / 180; };
+    const double c1 = std::hypot(p[1], p[2]), c2 = std::hypot(q[1], q[2]);
+    const double cm7 = std::pow((c1 + c2) / 2, 7);
+    const double g = 0.5 * (1 - std::sqrt(cm7 / (cm7 + std::pow(25.0, 7))));
+    const double a1 = (1 + g) * p[1], a2 = (1 + g) * q[1];
+    const double cp1 = std::hypot(a1, p[2]), cp2 = std::hypot(a2, q[2]);
+    auto hue = [&](double b, double a) { return a == 0 && b == 0 ? 0.0 : std::fmod(std::atan2(b, a) * 180 / kPi + 360, 360); };
+    const double h1 = hue(p[2], a1), h2 = hue(q[2], a2);
+    double dh = 0;
+    if (cp1 * cp2 != 0) dh = h2 - h1 > 180 ? h2 - h1 - 360 : (h2 - h1 < -180 ? h2 - h1 + 360 : h2 - h1);
+    const double dL = q[0] - p[0], dC = cp2 - cp1, dH = 2 * std::sqrt(cp1 * cp2) * std::sin(rad(dh) / 2);
+    const double lm = (p[0] + q[0]) / 2, cm = (cp1 + cp2) / 2;
+    double hm = h1 + h2;
+    if (cp1 * cp2 != 0) hm = std::fabs(h1 - h2) <= 180 ? hm / 2 : (hm < 360 ? (hm + 360) / 2 : (hm - 360) / 2);
+    const double t = 1 - 0.17 * std::cos(rad(hm - 30)) + 0.24 * std::cos(rad(2 * hm)) + 0.32 * std::cos(rad(3 * hm + 6)) -
+                     0.20 * std::cos(rad(4 * hm - 63));
+    const double dTheta = 30 * std::exp(-std::pow((hm - 275) / 25, 2));
+    const double rc = 2 * std::sqrt(std::pow(cm, 7) / (std::pow(cm, 7) + std::pow(25.0, 7)));
+    const double sl = 1 + 0.015 * std::pow(lm - 50, 2) / std::sqrt(20 + std::pow(lm - 50, 2));
+    const double sc = 1 + 0.045 * cm, sh = 1 + 0.015 * cm * t;
+    const double rt = -std::sin(rad(2 * dTheta)) * rc;
+    return std::sqrt(std::pow(dL / sl, 2) + std::pow(dC / sc, 2) + std::pow(dH / sh, 2) + rt * (dC / sc) * (dH / sh));
+}
+
+TEST_F(LogWorkbenchTest, LinesStandOutFromTheGroundAndStayApartForRedGreenColourBlindness)
+{
+    // The formulas against published reference values (Sharma, Wu and Dalal's CIEDE2000 data;
+    // the contrast of white on black).
+    EXPECT_NEAR(DeltaE2000({50, 2.6772, -79.7751}, {50, 0, -82.7485}), 2.0425, 1e-4);
+    EXPECT_NEAR(DeltaE2000({50, 2.5, 0}, {73, 25, -18}), 27.1492, 1e-4);
+    EXPECT_NEAR(Contrast(Qt::white, Qt::black), 21, 1e-9);
+
+    // WCAG's 3:1 for graphics: every line, shown at first or not, against the chart's ground.
+    const QColor ground = LogChart::Background();
+    EXPECT_EQ(chart->grab().toImage().pixelColor(1, 1), ground);
+    for (int k = 0; k < kLogChannelCount; ++k)
+        EXPECT_GE(Contrast(chart->graph(k)->pen().color(), ground), 3.0) << chart->graph(k)->name().toStdString();
+
+    // The nine lines shown at first, as a person with deuteranopia sees them: every two differ
+    // by a CIEDE2000 distance of at least 10.
+    std::vector<int> shown;
+    for (int k = 0; k < kLogChannelCount; ++k)
+        if (chart->SeriesVisible(k)) shown.push_back(k);
+    ASSERT_EQ(shown.size(), 9u);
+    for (size_t i = 0; i < shown.size(); ++i)
+        for (size_t j = i + 1; j < shown.size(); ++j) {
+            const QCPGraph* a = chart->graph(shown[i]);
+            const QCPGraph* b = chart->graph(shown[j]);
+            EXPECT_GE(DeltaE2000(DeuteranopeLab(a->pen().color()), DeuteranopeLab(b->pen().color())), 10)
+                << a->name().toStdString() << " against " << b->name().toStdString();
+        }
 }
 
 }  // namespace

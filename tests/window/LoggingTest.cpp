@@ -181,13 +181,9 @@ TEST_F(LoggingTest, PageAsBuilt)
         {"CheckBox10", "Acc"},    {"CheckBox11", "Map"},   {"CheckBox12", "EGT"},
         {"CheckBox13", "Oil Pressure"}, {"CheckBox14", "PWM"}};
     const int lefts[] = {0, 52, 103, 155, 223, 283, 326, 394, 446, 497, 549, 597, 645, 725};
-    const QColor colours[] = {{255, 0, 0}, {0, 128, 0}, {255, 255, 0}, {0, 0, 255}, {255, 0, 255},
-                              {128, 128, 128}, {0, 0, 0}, {0, 128, 128}, {255, 255, 255},
-                              {0, 0, 128}, {128, 0, 0}, {0, 255, 0}, {128, 128, 64}, {64, 128, 128}};
     for (int k = 0; k < kLogChannelCount; ++k) {
         const bool shown = k < 4 || k == 6 || k > 9;
         EXPECT_EQ(chart->graph(k)->name(), titles[k]);
-        EXPECT_EQ(chart->graph(k)->pen().color(), colours[k]) << k;
         EXPECT_EQ(chart->graph(k)->pen().width(), k == 8 ? 1 : 2) << k;
         EXPECT_EQ(chart->SeriesVisible(k), shown) << k;
         EXPECT_EQ(chart->Count(k), 0);
@@ -266,12 +262,24 @@ TEST_F(LoggingTest, RecordingAgainstTheEcu)
     EXPECT_EQ(form->TrackBar1->maximum(), n - 1);
     EXPECT_TRUE(form->ThreadedTimer1->Enabled()) << "Stop leaves polling on";
 
-    // Row 1 holds the edits' texts character for character; the chart their scaled values.
+    // The chart holds the edits' scaled values; row 1 shows the last sample as the log holds it,
+    // in the Gauges page's units, and a click on that sample afterwards writes the same texts.
     const Texts edits = EditTexts();
-    EXPECT_EQ(Row1(), edits);
     const auto sample = logging::SampleFromTexts(edits);
     ASSERT_TRUE(sample);
     for (int k = 0; k < kLogChannelCount; ++k) EXPECT_EQ(form->Chart10->YValue(k, n - 1), (*sample)[k]) << k;
+    const Texts afterStop = Row1();
+    EXPECT_EQ(afterStop[0], "6543");
+    EXPECT_EQ(afterStop[6], "1.00") << "lambda as the ratio, not the live edit's raw 100";
+    EXPECT_EQ(afterStop[11], "850");
+    form->FormShortCut(Qt::Key_F5);
+    form->Chart10->replot();
+    form->gridLog->SetCells(6, 1, "x");
+    const QPoint onRpm(qRound(form->Chart10->xAxis->coordToPixel(n - 1)) - 1,
+                       qRound(form->Chart10->yAxis->coordToPixel(form->Chart10->YValue(0, n - 1))));
+    QTest::mouseClick(form->Chart10, Qt::LeftButton, {}, onRpm);
+    EXPECT_EQ(form->Chart10->CursorIndex(), n - 1);
+    EXPECT_EQ(Row1(), afterStop);
 
     // Start again: a log never saved goes only when the tuner says so.
     form->TrackBar1->setValue(n - 1);
@@ -301,15 +309,18 @@ TEST_F(LoggingTest, SampleTextsAndValues)
 {
     Quiet();
     Record(kExample);
-    EXPECT_EQ(Row1(), kExample);   // 12.50 stays 12.50, lambda shows its raw 100
+    // The sample as the log holds it: 12.50 stays 12.50, lambda reads as the ratio, oil whole.
+    const Texts logged = {"6543", "12.50", "3.25", "15", "85", "30", "1.00", "0", "13.80", "0", "95", "850", "3", "39"};
+    EXPECT_EQ(Row1(), logged);
     const double chart[] = {65.43, 12.5, 3.25, 15, 85, 30, 10, 0, 13.8, 0, 9.5, 85, 2.5, 3.9};
     for (int k = 0; k < kLogChannelCount; ++k) EXPECT_DOUBLE_EQ(form->Chart10->YValue(k, 0), chart[k]) << k;
 
-    // A text that does not convert: the texts still show, but no series gains a point.
+    // A text that does not convert: no series gains a point, and the row keeps showing the
+    // last sample the log holds.
     Texts bad = kExample;
     bad[11] = "";
     Record(bad);
-    EXPECT_EQ(Row1(), bad);
+    EXPECT_EQ(Row1(), logged);
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));
     bad[11] = "85O";
     Record(bad);
@@ -368,6 +379,12 @@ TEST_F(LoggingTest, ReadoutBySliderAndByLine)
     EXPECT_EQ(Row1(), *logging::Readout(*form->Chart10, 1));
     EXPECT_EQ(Row1()[0], "897");
     EXPECT_EQ(form->TrackBar1->value(), 2) << "a click does not move the slider";
+    // The pointer over the line is told the same value, with its unit and its time.
+    QTest::mouseMove(form->Chart10, onWater);
+    QMouseEvent move(QEvent::MouseMove, onWater, form->Chart10->mapToGlobal(onWater), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(form->Chart10, &move);
+    EXPECT_EQ(form->Chart10->toolTip(), QString("Water %1 \u00b0C at %2 (sample 1)")
+                                            .arg(Row1()[4], logging::FormatLogTime(form->Log.Times().Milliseconds(1))));
 
     // Away from every line: no readout.
     form->gridLog->SetCells(0, 1, "x");
@@ -709,7 +726,7 @@ TEST_F(LoggingTest, AValueNoLogFileCanHoldIsNotRecorded)
     Texts huge = kExample;
     huge[1] = "1e39";   // typed into the TPS box while the link was down
     Record(huge);
-    EXPECT_EQ(Row1(), huge) << "shown as it stands";
+    EXPECT_EQ(Row1(), Texts{}) << "no sample, nothing to show";
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 0)) << "but no series takes any of it";
     Record(kExample);
     EXPECT_EQ(Counts(), std::vector<int>(kLogChannelCount, 1));

@@ -1,0 +1,123 @@
+#include "ui/LogAxes.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ui {
+
+namespace {
+
+constexpr double kNominalStepSeconds = 0.108;   // the polling cycle: nine ticks of 12 ms
+constexpr int kPixelsPerTimeTick = 90;          // room for "1:02:30.5" and a gap
+
+// Decimals of a second a step needs: 0.5 s needs one, 0.02 s two.
+int StepDecimals(double step)
+{
+    int decimals = 0;
+    while (decimals < 3 && std::fabs(step * std::pow(10.0, decimals) - std::round(step * std::pow(10.0, decimals))) > 1e-6)
+        ++decimals;
+    return decimals;
+}
+
+}  // namespace
+
+double TimeTickStep(double span, int wanted)
+{
+    static const double steps[] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30,
+                                   60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
+    wanted = std::max(wanted, 1);
+    for (double step : steps)
+        if (span / step <= wanted) return step;
+    double step = 86400;
+    while (span / step > wanted) step *= 2;
+    return step;
+}
+
+QString TimeTickLabel(double seconds, double step, double viewEnd, QChar point)
+{
+    const int decimals = StepDecimals(step);
+    const double scale = std::pow(10.0, decimals);
+    // Whole units of the last decimal, so that 59.9999 never reads 0:60.
+    const long long units = std::llround(std::fabs(seconds) * scale);
+    const long long whole = units / (long long)scale;
+    const long long fraction = units % (long long)scale;
+    QString text = seconds < 0 && units != 0 ? QStringLiteral("-") : QString();
+    if (viewEnd < 60) {
+        text += QString::number(whole);
+    } else if (viewEnd < 3600) {
+        text += QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+    } else {
+        text += QStringLiteral("%1:%2:%3")
+                    .arg(whole / 3600)
+                    .arg(whole / 60 % 60, 2, 10, QLatin1Char('0'))
+                    .arg(whole % 60, 2, 10, QLatin1Char('0'));
+    }
+    if (decimals > 0) text += point + QStringLiteral("%1").arg(fraction, decimals, 10, QLatin1Char('0'));
+    if (viewEnd < 60) text += QStringLiteral(" s");
+    return text;
+}
+
+double SampleClock::SecondsAt(double index) const
+{
+    const int n = count ? count() : 0;
+    if (n <= 0 || !seconds) return index * kNominalStepSeconds;
+    if (index <= 0) return seconds(0) + index * kNominalStepSeconds;
+    const int last = n - 1;
+    if (index >= last) return seconds(last) + (index - last) * kNominalStepSeconds;
+    const int i = int(std::floor(index));
+    const double a = seconds(i);
+    return a + (seconds(i + 1) - a) * (index - i);
+}
+
+double SampleClock::IndexAt(double t) const
+{
+    const int n = count ? count() : 0;
+    if (n <= 0 || !seconds) return t / kNominalStepSeconds;
+    const double first = seconds(0);
+    if (t <= first) return (t - first) / kNominalStepSeconds;
+    const int last = n - 1;
+    const double end = seconds(last);
+    if (t >= end) return last + (t - end) / kNominalStepSeconds;
+    // The last sample taken at or before t, then the share of the way to the next.
+    int low = 0, high = last;   // seconds(low) <= t < seconds(high)
+    while (high - low > 1) {
+        const int mid = low + (high - low) / 2;
+        if (seconds(mid) <= t)
+            low = mid;
+        else
+            high = mid;
+    }
+    const double a = seconds(low), b = seconds(high);
+    return b > a ? low + (t - a) / (b - a) : low;
+}
+
+void TimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar, int, QVector<double>& ticks,
+                          QVector<double>* subTicks, QVector<QString>* tickLabels)
+{
+    ticks.clear();
+    if (subTicks) subTicks->clear();
+    if (tickLabels) tickLabels->clear();
+    const double from = clock_.SecondsAt(range.lower);
+    const double to = clock_.SecondsAt(range.upper);
+    if (!(to > from)) return;
+    const double step = TimeTickStep(to - from, std::max(pixels_ / kPixelsPerTimeTick, 2));
+    const QChar point = locale.decimalPoint().isEmpty() ? QLatin1Char('.') : locale.decimalPoint().at(0);
+    for (double k = std::ceil(from / step - 1e-9); k * step <= to + 1e-9 * step; k += 1) {
+        const double t = k * step;
+        ticks.push_back(clock_.IndexAt(t));
+        if (tickLabels) tickLabels->push_back(TimeTickLabel(t, step, to, point));
+        if (ticks.size() > 1000) break;   // never: a broken clock must not hang the drawing
+    }
+}
+
+QString ScaledTicker::getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision)
+{
+    if (shift_ == 0) return QCPAxisTicker::getTickLabel(tick, locale, formatChar, precision);
+    QLocale plain = locale;
+    plain.setNumberOptions(QLocale::OmitGroupSeparator);
+    // Seven significant digits lose the float noise of the shift (9.5 x 0.1 reads 0.95).
+    const double value = tick * std::pow(10.0, shift_);
+    return plain.toString(std::fabs(value) < 1e-9 ? 0.0 : value, 'g', 7);
+}
+
+}  // namespace ui
