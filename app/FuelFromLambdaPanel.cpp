@@ -309,6 +309,7 @@ void TForm1::BuildFuelFromLambda()
     for (const char* h : Headings) headings << QString::fromUtf8(h);
     GridFuelColumns->setHorizontalHeaderLabels(headings);
     GridFuelColumns->verticalHeader()->hide();
+    GridFuelColumns->verticalHeader()->setDefaultSectionSize(GridFuelColumns->fontMetrics().height() + 6);
     GridFuelColumns->horizontalHeader()->setStretchLastSection(true);
     GridFuelColumns->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed
                                      | QAbstractItemView::AnyKeyPressed);
@@ -380,6 +381,7 @@ void TForm1::FuelAnalyse()
     // One pass over the stored columns on the window thread: a few tens of milliseconds for
     // millions of samples, and the chart's columns cannot change under it.
     FuelLambda = logging::AnalyseLambda(view, AxisChannel(FuelMap), breakpoints, FuelFilterShown());
+    FuelLambdaLog = Log.Generation();
     FuelNotApplied.clear();
     FuelPropose();
 }
@@ -595,6 +597,14 @@ void TForm1::ButtonFuelApplyClick(QObject*)
 {
     const MapLayout& map = *calibration::MapByNumber(FuelMap);
     StringGrid* grid = MapGrid[std::size_t(FuelMap)];
+    // Proposals of a log no longer on display are not sent: the new log's are shown instead,
+    // to be looked at before they are applied.
+    if (!FuelLambda || FuelLambdaLog != Log.Generation()) {
+        ui::Beep();
+        FuelAnalyse();
+        FuelShow();
+        return;
+    }
     // Against what the ECU holds now: a cell changed since the analysis is scaled from its new value.
     FuelPropose();
     calibration::CellBytes cells;

@@ -114,6 +114,7 @@ public:
     std::array<ProposalStrip*, 14> ProposalStripOf{};   // under the grids of maps 4 and 6
     int FuelMap = 4;                               // the map the panel works on
     std::optional<logging::ColumnStats> FuelLambda;     // the last analysis, for FuelMap
+    uint64_t FuelLambdaLog = 0;                    // the log it read (logging::LogState::Generation())
     std::vector<logging::ColumnProposal> FuelProposals;
     std::set<int> FuelNotApplied;                  // proposed columns the tuner unticked
     // Proposals from a log correct what the engine did on the calibration it ran with: once some

@@ -7,8 +7,10 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include <algorithm>
 #include <cmath>
 
+#include "base/UserSettings.h"
 #include "calibration/ImageLayout.h"
 #include "tests/window/CalibrationFixture.h"
 #include "ui/Dialogs.h"
@@ -77,6 +79,33 @@ TEST_F(FuelFromLambdaTest, ApplySendsOneEditTheEcuHoldsAndOneUndoRestoresEveryBy
     EXPECT_EQ(table->item(12, 12)->checkState(), Qt::Checked) << "every proposal is sent by default";
     EXPECT_TRUE(form->ProposalStripOf[6]->isHidden());
 
+    // The same log over MAP Fuel Compensation: every sample stood at 60 kPa, whose mean lambda of
+    // (9 x 1.10 + 27 x 1.00) / 36 = 1.025 takes the 60 % there to 61.5 %, held to an even 62.
+    form->ComboFuelMap->setCurrentIndex(1);
+    form->ComboFuelMapChange(form->ComboFuelMap);
+    ASSERT_EQ(before[157], 30) << "the simulator's 60 % at 60 kPa";
+    EXPECT_EQ(table->rowCount(), 16);
+    EXPECT_EQ(table->item(1, 9)->text(), QStringLiteral("62"));
+    EXPECT_EQ(table->item(2, 9)->text(), QString());
+    EXPECT_FALSE(form->ProposalStripOf[6]->isHidden());
+    EXPECT_TRUE(strip->isHidden()) << "one map at a time";
+    form->ComboFuelMap->setCurrentIndex(0);
+    form->ComboFuelMapChange(form->ComboFuelMap);
+
+    // A locked column and a column whose target is its mixture propose nothing; both are
+    // remembered for the next time.
+    table->item(13, 11)->setCheckState(Qt::Checked);
+    table->item(20, 7)->setText(QStringLiteral("1.10"));
+    EXPECT_EQ(table->item(13, 9)->text(), QString());
+    EXPECT_EQ(table->item(13, 13)->text(), QStringLiteral("locked"));
+    EXPECT_EQ(table->item(20, 9)->text(), QString());
+    EXPECT_EQ(base::UserSettings().value("FuelFromLambda/Map4/Locked").toStringList(), QStringList{"13"});
+    EXPECT_EQ(base::UserSettings().value("FuelFromLambda/Map4/Targets").toStringList().value(20), QStringLiteral("1.100"));
+    expected.erase(std::remove_if(expected.begin(), expected.end(),
+                                  [](const std::pair<int, int>& w) { return w.first == 104 + 13 || w.first == 104 + 20; }),
+                   expected.end());
+    ASSERT_EQ(expected.size(), 7u);
+
     // Apply: one edit through the edit path, its cells marked until the ECU echoes them.
     const size_t undoBefore = form->MapEdits[4].UndoCount();
     size_t mark = Mark();
@@ -87,7 +116,7 @@ TEST_F(FuelFromLambdaTest, ApplySendsOneEditTheEcuHoldsAndOneUndoRestoresEveryBy
     std::vector<std::pair<int, int>> sent;
     for (const sim::Command& c : WaitForWrites(mark, expected.size())) sent.emplace_back(c.address, c.data);
     EXPECT_EQ(sent, expected);
-    ASSERT_TRUE(WaitFor([&] { return grid->CellMarkAt(20, 1) == StringGrid::CellMark::None; }));
+    ASSERT_TRUE(WaitFor([&] { return grid->CellMarkAt(19, 1) == StringGrid::CellMark::None; }));
     sim::Image held = ecu->Eeprom();
     for (auto [address, byte] : expected) EXPECT_EQ(held[std::size_t(address)], byte);
     EXPECT_EQ(form->EepromImage[std::size_t(expected.back().first)], expected.back().second) << "the echo is in the copy";
