@@ -182,6 +182,8 @@ void TForm1::LineEvent(const exchange::Event& e)
         UploadActive = 0;
         UploadCheck.End();
         Button10Click(nullptr);
+        // The ECU runs the calibration uploaded: the next edit keeps it as a point of its own.
+        RestoreBurstTimer->stop();
     };
     if (e.type == exchange::Event::StepDone && e.doubtful) NoteDoubt(address, e.replyData);
     // An upload's write that went out and was never confirmed may have been stored: its box
@@ -213,6 +215,7 @@ void TForm1::LineEvent(const exchange::Event& e)
             ReadResumeAddress = 0;
             ThreadedTimer3->SetEnabled(false);
             ThreadedTimer1->SetEnabled(true);
+            TakeRestorePoint(QStringLiteral("after reading the ECU"));   // the calibration as found
         } else if (e.kind == exchange::JobKind::Upload) {
             // Complete only once every byte in doubt has been read back equal to the file.
             const std::vector<uint16_t> check = UploadCheck.WritesDone(Doubtful);

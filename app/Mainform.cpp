@@ -51,6 +51,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     BuildLoggingPage();   // also the log grid's headings and the log series' start-up states
     BuildSetupPage();
     BuildLiveOnMaps();   // the switch on the Setup page, a strip on each map page
+    BuildRestorePoints();   // its command on the Setup page, the log's calibration on the Logging page
 
     // Construction proper, in this order. The link's flags and counters start as after any
     // reset: a read to do, no upload, the ECU not heard, the watchdog and counters from zero.
@@ -278,6 +279,8 @@ bool TForm1::StopOnSignal(int signal)
 void TForm1::FormClose()
 {
     FinishLineWork();
+    // What the ECU was left holding is kept, unless a point already holds it.
+    if (WroteSinceRestorePoint) TakeRestorePoint(QStringLiteral("on closing"));
     // From here on nothing goes out: a tick already handed to the window must not open the
     // port again after it has been closed.
     Line->Shutdown();

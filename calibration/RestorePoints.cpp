@@ -140,10 +140,19 @@ void RemovePointFiles(const QString& folder, const QString& name)
     QFile::remove(folder + QLatin1Char('/') + name + SideSuffix);
 }
 
+QString& FolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
 }  // namespace
+
+void SetRestorePointFolder(const QString& folder) { FolderOverride() = folder; }
 
 QString RestorePointFolder()
 {
+    if (!FolderOverride().isEmpty()) return FolderOverride();
     // GenericDataLocation follows XDG_DATA_HOME and falls back to ~/.local/share.
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quenrix/restore points");
 }
