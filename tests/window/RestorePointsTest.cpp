@@ -88,7 +88,7 @@ protected:
         CalibrationWindowTest::SetUp();
         ui::SetQuestionHook([this](const QString& text, const QString& yes, const QString&) {
             questions << text;
-            return yes == QStringLiteral("Upload");
+            return yes == QStringLiteral("Upload") || yes == QLatin1String(ui::ReplaceAnswer);
         });
         ui::SetMessageHook([this](ui::MessageKind, const QString& text) { messages << text; });
         ui::SetFileDialogHook([this](ui::FileDialog&) -> std::optional<QString> { return answer; });
@@ -317,4 +317,16 @@ TEST_F(RestorePointsTest, ALogRecordedAcrossAFileLoadKnowsBothCalibrations)
                                       .arg(Differing(found, OtherImage()))))
         << texts[0].toStdString();
     EXPECT_TRUE(texts[1].contains(QStringLiteral("The ECU holds this calibration."))) << texts[1].toStdString();
+
+    // A log that knows no calibration, saved over this one, takes the old side file with it:
+    // it would name the calibrations of another log.
+    ASSERT_TRUE(WriteRaw(Path("plain.qxl"), "1.00\t2.00\t3.00\t4.00\t5.00\t6.00\t7.00\t8.00\t9.00\t10.00\t11.00\t12.00\t13.00\t14.00\t\r\n"));
+    answer = Path("plain.qxl");
+    form->Button4Click(form->Button4);
+    ASSERT_EQ(samples(), 1);
+    EXPECT_FALSE(form->ButtonLogCalibration->isEnabled());
+    answer = Path("run.qxl");
+    form->Button3Click(form->Button3);
+    EXPECT_EQ(ReadRaw(Path("run.qxl")), ReadRaw(Path("plain.qxl")));
+    EXPECT_FALSE(QFile::exists(Path("run.qxl.json")));
 }
