@@ -270,6 +270,7 @@ bool TForm1::StopOnSignal(int signal)
             return close();
         }
         Log.MarkSaved();
+        SaveLogCalibrations(saved);   // and beside it, the calibrations it was recorded with
         std::fprintf(stderr, "Quenrix IO: asked to end (signal %d); the unsaved log of %d samples was saved to %s\n",
                      signal, samples, qPrintable(saved));
     }
