@@ -14,6 +14,8 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include "calibration/RestorePoints.h"
+
 namespace {
 
 const QString SimulatorName = QStringLiteral("quenrix-ecu-sim");
@@ -83,6 +85,8 @@ bool DemoEcu::Start(const QStringList& simArgs, QString* error, int* exitStatus)
         return false;
     }
     KeepSettingsIn(folder_->path());
+    // The simulator's calibrations are no engine's: their restore points go with the demo.
+    calibration::SetRestorePointFolder(folder_->path() + QStringLiteral("/restore points"));
     const QString link = folder_->path() + QStringLiteral("/COM1");
 
     sim_ = std::make_unique<QProcess>();

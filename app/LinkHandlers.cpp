@@ -233,6 +233,8 @@ void TForm1::EndUpload()
     UploadActive = 0;
     UploadCheck.End();
     Button10Click(nullptr);
+    // The ECU runs the calibration uploaded: the next edit keeps it as a point of its own.
+    RestoreBurstTimer->stop();
 }
 
 void TForm1::WriteByte(uint16_t address, uint8_t data)
@@ -277,6 +279,7 @@ void TForm1::LineEvent(const exchange::Event& e)
             ReadResumeAddress = 0;
             ThreadedTimer3->SetEnabled(false);
             ThreadedTimer1->SetEnabled(true);
+            TakeRestorePoint(QStringLiteral("after reading the ECU"));   // the calibration as found
         } else if (e.kind == exchange::JobKind::Upload) {
             // Complete only once every byte in doubt has been read back equal to the file.
             const std::vector<uint16_t> check = UploadCheck.WritesDone(Doubtful);

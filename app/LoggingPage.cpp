@@ -204,6 +204,7 @@ void TForm1::Button1Click(QObject*)
     logging::ClearLog(*Chart10);
     Log.StartRecording();
     Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
+    ShowLogCalibrationOffer();
     lblSampleTime->clear();
     Chart10->UndoZoom();   // a zoom into the old log would hide the new one
     TrackBar1->setValue(0);
@@ -213,6 +214,8 @@ void TForm1::Button1Click(QObject*)
 
 void TForm1::Button2Click(QObject*)
 {
+    // The last stretch ran on what the ECU holds now.
+    if (LoggingActive && Log.AwaitsPoint()) CurrentRestorePoint();
     LoggingActive = 0;
     StatusBar1->SetPanelText(kStatusPanelLogging, kNotLoggingText);
     const logging::StopSlider slider = logging::SliderAfterStop(logging::SampleCount(*Chart10));
@@ -263,6 +266,7 @@ void TForm1::Button3Click(QObject*)
         return;
     }
     Log.MarkSaved();
+    SaveLogCalibrations(path);   // beside it: the log file stays as it always was
 }
 
 void TForm1::Button4Click(QObject*)
@@ -289,6 +293,7 @@ void TForm1::Button4Click(QObject*)
     logging::AppendSamples(store, std::move(load.samples));   // the chart takes the columns as read
     Log.AdoptLoaded();
     Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
+    LoadLogCalibrations(path);
     lblSampleTime->clear();   // the row still shows a sample of the old log, if any
     Chart10->UndoZoom();
     TrackBar1->show();

@@ -55,6 +55,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     BuildSetupPage();
     BuildLiveOnMaps();   // the switch on the Setup page, a strip on each map page
     BuildFuelFromLambda();   // its button and proposal lines on the Fuel page, its panel
+    BuildRestorePoints();   // its command on the Setup page, the log's calibration on the Logging page
 
     // Construction proper, in this order. The link's flags and counters start as after any
     // reset: a read to do, no upload, the ECU not heard, the watchdog and counters from zero.
@@ -284,6 +285,7 @@ bool TForm1::StopOnSignal(int signal)
             return close();
         }
         Log.MarkSaved();
+        SaveLogCalibrations(saved);   // and beside it, the calibrations it was recorded with
         std::fprintf(stderr, "Quenrix IO: asked to end (signal %d); the unsaved log of %d samples was saved to %s\n",
                      signal, samples, qPrintable(saved));
     }
@@ -293,6 +295,8 @@ bool TForm1::StopOnSignal(int signal)
 void TForm1::FormClose()
 {
     FinishLineWork();
+    // What the ECU was left holding is kept, unless a point already holds it.
+    if (WroteSinceRestorePoint) TakeRestorePoint(QStringLiteral("on closing"));
     // From here on nothing goes out: a tick already handed to the window must not open the
     // port again after it has been closed.
     Line->Shutdown();

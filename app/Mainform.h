@@ -18,6 +18,7 @@
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
+#include "calibration/RestorePoints.h"
 #include "calibration/WriteMarks.h"
 #include "ecu/EepromTransfer.h"
 #include "ecu/Exchanges.h"
@@ -291,6 +292,47 @@ public:
     void PortOpenAttempt();                     // after every open, whoever asked for it
     void PortsChanged(const QStringList& names, const QStringList& appeared);
     static QString RememberedPort();            // "COM1" until the user has chosen one
+
+    // ---- restore points (RestorePointsPage.cpp) ----------------------------------------------
+    // Keeps the calibration the ECU holds as a restore point before a change other than a single
+    // edit: call it right before the change's first byte is sent and before EepromImage changes
+    // ("before applying proposals", "before taking cells from a compared file"). The point holds
+    // EepromImage as the ECU confirmed it and the Description; a recording's current stretch ends
+    // with it and the change starts the next. The writes that follow within a minute are folded
+    // into the change (no second point before them). It never asks and never stops the caller:
+    // a refused point (full disk, no folder) says so in status panel 3 and the work goes on.
+    // Returns the point's name; empty when none was kept (refused, or the ECU not read yet, when
+    // there is no calibration to keep).
+    QString KeepRestorePoint(const QString& cause);
+    // A point without a change after it: after a read, on closing, for a recorded log.
+    QString TakeRestorePoint(const QString& cause);
+    // An edit goes out: the first of a burst keeps a point first (SubmitWrites calls it).
+    void NoteEdit();
+    // The point that holds what the ECU holds now: the last one kept when nothing has changed
+    // since, else a new one. Empty when none could be kept.
+    QString CurrentRestorePoint();
+    void ButtonRestorePointsClick(QObject* Sender);   // "Restore points" on the Setup page
+    void ButtonLogCalibrationClick(QObject* Sender);  // "Show the calibration of this log"
+    QPushButton* ButtonRestorePoints = nullptr;
+    QPushButton* ButtonLogCalibration = nullptr;
+    QTimer* RestoreBurstTimer = nullptr;        // a minute without edits ends a burst
+    bool WroteSinceRestorePoint = false;        // a write reached the ECU after the last point
+    struct KeptPoint {
+        QString name;
+        QByteArray checksum;
+        calibration::EepromImage image{};
+    };
+    std::optional<KeptPoint> LastRestorePoint;   // the newest point this window kept
+    void BuildRestorePoints();
+    // The calibration of a point or a file goes to the ECU as a load does: the question first,
+    // a point before it, then the upload. False when the tuner cancelled.
+    bool UploadCalibrationRead(const QString& imageFile, const calibration::CalibrationRead& read,
+                               const QString& cause);
+    bool CalibrationWalkRunning();              // a read or upload runs: said in a box, true
+    // The log's stretches, with the calibration each ran on, beside a saved log file.
+    void SaveLogCalibrations(const QString& logFile);
+    void LoadLogCalibrations(const QString& logFile);
+    void ShowLogCalibrationOffer();             // the button, enabled when the log knows a calibration
 
     // ---- logging (LoggingPage.cpp) -----------------------------------------------------------
     void Button1Click(QObject* Sender);         // Start Logging

@@ -16,6 +16,7 @@ using calibration::WriteMark;
 
 uint32_t TForm1::SubmitWrites(exchange::JobKind kind, std::vector<exchange::Step> steps)
 {
+    if (kind == exchange::JobKind::Writes) NoteEdit();   // a point before the first edit of a burst
     // Marked pending once queued and before the first send, whose failure may end the job at once.
     const std::vector<exchange::Step> marked = steps;
     return Line->Submit(kind, std::move(steps), [this, &marked](uint32_t job) { ShowMarks(Marks.Track(job, marked)); });
@@ -23,6 +24,7 @@ uint32_t TForm1::SubmitWrites(exchange::JobKind kind, std::vector<exchange::Step
 
 void TForm1::TrackWrites(const exchange::Event& event)
 {
+    if (event.type == exchange::Event::StepDone && event.step.letter == 'W') WroteSinceRestorePoint = true;
     ShowMarks(Marks.Apply(event));
 }
 

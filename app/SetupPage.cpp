@@ -62,6 +62,7 @@ void TeachThrottleEnd(TForm1& form, const calibration::ThrottleEnd& end, UpDown*
     case calibration::ThrottleReading::Refuse: ui::Beep(); return;
     case calibration::ThrottleReading::Store: break;
     }
+    form.NoteEdit();   // before the image changes: the point keeps the end point as it was
     form.EepromImage[std::size_t(end.address)] = reading.byte;
     spin->SetPosition(reading.byte);
     form.txtIdleFuelExit(edit);
@@ -324,17 +325,7 @@ void TForm1::Button8Click(QObject*)
 
 void TForm1::Button7Click(QObject*)
 {
-    // One walk at a time: a calibration loaded while the ECU's is still being read, or while
-    // another is being uploaded, would be mixed with it.
-    const bool reading = Line->Has(exchange::JobKind::Read);
-    if (reading || Line->Has(exchange::JobKind::Upload) || UploadWaitAt) {
-        ui::ShowInformation(this, reading
-                                      ? QStringLiteral("The ECU's calibration is still being read. "
-                                                       "Load the file when the read has finished.")
-                                      : QStringLiteral("A calibration is still being uploaded to the ECU. "
-                                                       "Load the file when the upload has finished."));
-        return;
-    }
+    if (CalibrationWalkRunning()) return;
     OpenDialog1.FolderKind = CalibrationFolder;
     if (!OpenDialog1.Execute(this)) return;
     const QString imageFile = OpenDialog1.FileName;
@@ -355,12 +346,7 @@ void TForm1::Button7Click(QObject*)
         && !ui::Ask(this, calibration::MissingDescriptionQuestion(read.sideFile, read.descriptionReason),
                     QLatin1String(calibration::LoadWithoutDescription), QStringLiteral("Cancel")))
         return;
-    if (!ConfirmUpload(imageFile, read)) return;
-
-    EepromImage = read.image.image;
-    Button10Click(nullptr);
-    TakeDescription(read);
-    StartUpload();
+    UploadCalibrationRead(imageFile, read, QStringLiteral("before uploading %1").arg(QFileInfo(imageFile).fileName()));
 }
 
 void TForm1::TakeDescription(const calibration::CalibrationRead& read)

@@ -22,6 +22,7 @@
 
 #include <sys/resource.h>
 
+#include "calibration/RestorePoints.h"
 #include "tools/ecu-sim/EcuSim.h"
 
 namespace bench {
@@ -150,6 +151,8 @@ struct SimFolder {
             std::fprintf(stderr, "cannot make a folder in %s\n", qPrintable(parent));
             return;
         }
+        // The simulator's calibrations are kept as restore points here, not in the user's folder.
+        calibration::SetRestorePointFolder(dir.filePath(QStringLiteral("restore points")));
         std::string error;
         started = ecu.Start(&error);
         if (!started) std::fprintf(stderr, "simulated ECU: %s\n", error.c_str());

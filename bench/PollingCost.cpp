@@ -252,6 +252,7 @@ int main(int argc, char** argv)
     QDir::setCurrent(dir.path());
     // The switch this bench turns on is remembered: in its own folder, not the user's.
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path());
+    calibration::SetRestorePointFolder(dir.filePath(QStringLiteral("restore points")));   // so do its restore points
     // Before any thread of ours exists: the child then starts from a plain process.
     int stopEcu = -1;
     const pid_t ecu = StartEcu(dir.filePath(QStringLiteral("COM1")).toStdString(), frozen, baud, &stopEcu);

@@ -140,10 +140,19 @@ void RemovePointFiles(const QString& folder, const QString& name)
     QFile::remove(folder + QLatin1Char('/') + name + SideSuffix);
 }
 
+QString& FolderOverride()
+{
+    static QString folder;
+    return folder;
+}
+
 }  // namespace
+
+void SetRestorePointFolder(const QString& folder) { FolderOverride() = folder; }
 
 QString RestorePointFolder()
 {
+    if (!FolderOverride().isEmpty()) return FolderOverride();
     // GenericDataLocation follows XDG_DATA_HOME and falls back to ~/.local/share.
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Quenrix/restore points");
 }
@@ -360,6 +369,9 @@ int RestorePoints::Prune(const QDateTime& now)
 {
     Index index = LoadIndex(folder_);
     if (index.damaged) return 0;   // built again by the next point kept; nothing removed blind
+    // Within the newest KeepNewest there is nothing to look at: a point is kept without reading
+    // the folder. (Pairs the index lost are counted again once it grows past them.)
+    if (index.points.size() <= size_t(KeepNewest)) return 0;
     const QDateTime limit = now.addDays(-KeepDays);
     std::vector<RestorePoint> points;
     for (const RestorePoint& p : List().points)

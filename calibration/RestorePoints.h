@@ -31,8 +31,12 @@
 
 namespace calibration {
 
-// $XDG_DATA_HOME/Quenrix/restore points (~/.local/share/Quenrix/restore points by default).
+// $XDG_DATA_HOME/Quenrix/restore points (~/.local/share/Quenrix/restore points by default), or
+// the folder set below.
 QString RestorePointFolder();
+// Points of a session that must leave the user's folder alone (the demo: its ECU is a simulator
+// and its calibrations no engine's) go to this folder instead. Empty: the user's folder.
+void SetRestorePointFolder(const QString& folder);
 
 // What changed against the point before: bytes, and the maps and settings they belong to.
 struct PointSummary {

@@ -4,6 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
 
 #include "logging/LogTimes.h"
 
@@ -20,6 +24,25 @@ public:
     // A file now holds every sample of the log.
     void MarkSaved();
 
+    // The calibration each stretch of a recording ran on. A stretch begins at a sample; every
+    // change to the ECU's calibration during a recording begins a new one. Its calibration is the
+    // restore point kept first after it began: each change keeps a point before it, so that point
+    // holds the calibration as the stretch ended.
+    struct Stretch {
+        int first = 0;
+        QString point;        // empty: not known yet (or never, when no point could be kept)
+        QByteArray checksum;  // of the point's image
+    };
+    // A change to the calibration: the samples from `firstSample` on ran on another one.
+    void BeginStretch(int firstSample);
+    // A point was kept of what the ECU holds now: the current stretch ran on it, unless it knows
+    // its point already.
+    void NotePoint(const QString& name, const QByteArray& checksum);
+    bool AwaitsPoint() const { return !stretches_.empty() && stretches_.back().point.isEmpty(); }
+    // The stretches read beside a loaded log.
+    void AdoptStretches(std::vector<Stretch> stretches) { stretches_ = std::move(stretches); }
+    const std::vector<Stretch>& Stretches() const { return stretches_; }
+
     // The log holds samples no file has: closing or replacing it would lose them.
     bool Unsaved(int samples) const { return unsaved_ && samples > 0; }
     const SampleTimes& Times() const { return times_; }
@@ -31,6 +54,7 @@ private:
     SampleTimes times_;
     bool unsaved_ = false;
     uint64_t generation_ = 0;
+    std::vector<Stretch> stretches_;
 };
 
 }  // namespace logging

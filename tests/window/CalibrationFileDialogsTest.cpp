@@ -477,7 +477,7 @@ TEST_F(CalibrationFilesTest, TeachingTheClosedThrottleStoresShowsAndSendsTheRead
     EXPECT_EQ(form->txtTPSZero->text(), QStringLiteral("23"));
     EXPECT_EQ(form->updownTPSZero->Position(), 23);
     std::vector<sim::Command> writes;
-    for (const sim::Command& c : FramesSince(mark))
+    for (const sim::Command& c : Distinct(FramesSince(mark)))   // a write retried on a slow reply is one write
         if (c.letter == 'W') writes.push_back(c);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].address, 450);

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QTimer>
 
@@ -27,6 +28,11 @@ void WindowTest::SetUp()
     // a first start, and no test touches the settings of the person running them.
     for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
         QSettings::setPath(format, QSettings::UserScope, dir.filePath(QStringLiteral("settings")));
+    // So do the restore points the window keeps in the user's data folder (a child of SpawnSelf
+    // has its parent's test folder as its data folder already).
+    previousDataHome = qgetenv("XDG_DATA_HOME");
+    hadDataHome = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    if (ChildRole().isEmpty()) qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
     // A question no test expected would otherwise wait for a person who never comes.
     ui::SetQuestionHook([](const QString& text, const QString& yes, const QString&) {
         ADD_FAILURE() << "unexpected question: " << text.toStdString();
@@ -48,6 +54,8 @@ void WindowTest::TearDown()
     ui::SetMessageHook({});
     ui::SetQuestionHook({});
     TForm1::PortPlaces = {};
+    if (hadDataHome) qputenv("XDG_DATA_HOME", previousDataHome);
+    else qunsetenv("XDG_DATA_HOME");
     QDir::setCurrent(previousDir);
 }
 

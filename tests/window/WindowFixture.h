@@ -63,6 +63,8 @@ protected:
     bool autoStart = true;
     QTemporaryDir dir;
     QString previousDir;
+    QByteArray previousDataHome;
+    bool hadDataHome = false;
     std::unique_ptr<sim::EcuSim> ecu;
     std::unique_ptr<TForm1> form;
 };

@@ -56,6 +56,8 @@ int main(int argc, char** argv)
     const QString work = QDir::temp().filePath(QStringLiteral("quenrix-screenshot-%1").arg(QCoreApplication::applicationPid()));
     QDir().mkpath(work);
     QDir::setCurrent(work);
+    // The simulator's calibrations are no engine's: their restore points stay in the scratch folder.
+    calibration::SetRestorePointFolder(QDir(work).filePath(QStringLiteral("restore points")));
 
     sim::SimOptions options;
     options.link = QDir(work).filePath(QStringLiteral("COM1")).toStdString();
