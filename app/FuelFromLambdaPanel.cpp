@@ -618,7 +618,7 @@ void TForm1::ButtonFuelApplyClick(QObject*)
         FuelShow();
         return;
     }
-    // restore point: before applying proposals
+    KeepRestorePoint(QStringLiteral("before applying proposals"));   // the calibration as it was
     EditMapCells(map, *grid, cells, EditOrigin::New);
     FuelApplied = FuelAppliedFrom{Log.Generation(), logging::SampleCount(*Chart10), FuelMap};
     FuelAnalyse();   // what is left of the log: nothing until it grows or another is loaded
