@@ -26,6 +26,7 @@
 #include "logging/LogViewer.h"
 #include "ui/Beep.h"
 #include "ui/LogChart.h"
+#include "ui/MapChart.h"
 #include "ui/ProposalStrip.h"
 #include "ui/StringGrid.h"
 
@@ -500,6 +501,13 @@ void TForm1::FuelShow()
                                    .arg(Fixed(p.target, 2))});
             }
         ProposalStripOf[std::size_t(number)]->SetProposals(line);
+        // And on the chart: a dot at each proposed value beside the line of what the ECU holds.
+        std::vector<QPointF> dots;
+        if (number == FuelMap)
+            for (const logging::ColumnProposal& p : FuelProposals)
+                if (p.state == ProposalState::Proposed)
+                    dots.emplace_back(calibration::Breakpoint(map, p.column), *p.proposed);
+        MapChartOf[std::size_t(number)]->SetProposals(dots, QColor(0, 130, 60));
     }
     ButtonFuelApply->setEnabled(!logging::ProposedColumns(FuelProposals).empty());
     ButtonFuelDismiss->setEnabled(FuelLambda.has_value());

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "base/NumberFormat.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -127,7 +129,8 @@ int ScaledWithinStep(int current, double factor, double maxStepPercent, int step
 
 namespace {
 
-QString Number(double v, int decimals) { return QString::number(v, 'f', decimals); }
+// Numbers on screen carry the display locale's decimal separator.
+QString Number(double v, int decimals) { return base::DisplayLocale().toString(v, 'f', decimals); }
 
 // "12 of 20 samples; left out: 340 cold, 25 transient"
 QString TooFewText(const ColumnStat& c, int needed)
