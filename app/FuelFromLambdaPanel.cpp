@@ -26,6 +26,7 @@
 #include "logging/LogViewer.h"
 #include "ui/Beep.h"
 #include "ui/LogChart.h"
+#include "ui/MapChart.h"
 #include "ui/ProposalStrip.h"
 #include "ui/StringGrid.h"
 
@@ -150,17 +151,30 @@ void RememberLocks(int map, const std::vector<bool>& locked)
     base::UserSettings().setValue(Key(map, "Locked"), saved);
 }
 
-QTableWidgetItem* Cell(const QString& text, Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter)
+// A cell of the table updated in place: the table is refreshed from inside its own change
+// signal (a tick, a target typed), when the item that changed must not be taken away.
+QTableWidgetItem* Cell(QTableWidget* table, int row, int col, const QString& text,
+                       Qt::Alignment align = Qt::AlignRight | Qt::AlignVCenter)
 {
-    auto* item = new QTableWidgetItem(text);
+    QTableWidgetItem* item = table->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem;
+        table->setItem(row, col, item);
+    }
+    item->setText(text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
     item->setTextAlignment(align);
+    item->setData(Qt::ForegroundRole, QVariant());
     return item;
 }
 
-QTableWidgetItem* Tick(bool checked, bool enabled)
+QTableWidgetItem* Tick(QTableWidget* table, int row, int col, bool checked, bool enabled)
 {
-    auto* item = new QTableWidgetItem;
+    QTableWidgetItem* item = table->item(row, col);
+    if (!item) {
+        item = new QTableWidgetItem;
+        table->setItem(row, col, item);
+    }
     item->setFlags(enabled ? Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable : Qt::ItemIsSelectable);
     item->setCheckState(checked ? Qt::Checked : Qt::Unchecked);
     return item;
@@ -455,25 +469,25 @@ void TForm1::FuelShow()
             const logging::ColumnProposal* p = k < int(FuelProposals.size()) ? &FuelProposals[size_t(k)] : nullptr;
             auto text = [](bool has, double v, int decimals) { return has ? Fixed(v, decimals) : QString(); };
             const bool stats = p && p->stat.samples > 0;
-            GridFuelColumns->setItem(k, ColAxis, Cell(QStringLiteral("%1 %2").arg(calibration::Breakpoint(map, k)).arg(AxisUnit(FuelMap))));
-            GridFuelColumns->setItem(k, ColSamples, Cell(p ? QString::number(p->stat.samples) : QString()));
-            GridFuelColumns->setItem(k, ColTime, Cell(text(stats, p ? p->stat.seconds : 0, 1)));
-            GridFuelColumns->setItem(k, ColMean, Cell(text(stats, p ? p->stat.mean : 0, 3)));
-            GridFuelColumns->setItem(k, ColSpread, Cell(text(stats, p ? p->stat.spread : 0, 3)));
-            GridFuelColumns->setItem(k, ColLow, Cell(text(stats, p ? p->stat.low : 0, 2)));
-            GridFuelColumns->setItem(k, ColHigh, Cell(text(stats, p ? p->stat.high : 0, 2)));
-            auto* target = Cell(Fixed(targets[size_t(k)], 2));
+            QTableWidget* t = GridFuelColumns;
+            Cell(t, k, ColAxis, QStringLiteral("%1 %2").arg(calibration::Breakpoint(map, k)).arg(AxisUnit(FuelMap)));
+            Cell(t, k, ColSamples, p ? QString::number(p->stat.samples) : QString());
+            Cell(t, k, ColTime, text(stats, p ? p->stat.seconds : 0, 1));
+            Cell(t, k, ColMean, text(stats, p ? p->stat.mean : 0, 3));
+            Cell(t, k, ColSpread, text(stats, p ? p->stat.spread : 0, 3));
+            Cell(t, k, ColLow, text(stats, p ? p->stat.low : 0, 2));
+            Cell(t, k, ColHigh, text(stats, p ? p->stat.high : 0, 2));
+            QTableWidgetItem* target = Cell(t, k, ColTarget, Fixed(targets[size_t(k)], 2));
             target->setFlags(target->flags() | Qt::ItemIsEditable);
-            GridFuelColumns->setItem(k, ColTarget, target);
-            GridFuelColumns->setItem(k, ColNow, Cell(p && p->current ? QString::number(*p->current) : QString()));
+            Cell(t, k, ColNow, p && p->current ? QString::number(*p->current) : QString());
             const bool proposed = p && p->state == ProposalState::Proposed;
-            GridFuelColumns->setItem(k, ColProposed, Cell(proposed ? QString::number(*p->proposed) : QString()));
-            auto* change = Cell(proposed ? QStringLiteral("%1%2 %").arg(p->percent > 0 ? "+" : "").arg(Fixed(p->percent, 1)) : QString());
+            Cell(t, k, ColProposed, proposed ? QString::number(*p->proposed) : QString());
+            QTableWidgetItem* change = Cell(
+                t, k, ColChange, proposed ? QStringLiteral("%1%2 %").arg(p->percent > 0 ? "+" : "").arg(Fixed(p->percent, 1)) : QString());
             if (proposed) change->setForeground(ProposalStrip::Colour(p->percent));
-            GridFuelColumns->setItem(k, ColChange, change);
-            GridFuelColumns->setItem(k, ColLock, Tick(locked[size_t(k)], true));
-            GridFuelColumns->setItem(k, ColApply, Tick(proposed && !FuelNotApplied.count(k), proposed));
-            GridFuelColumns->setItem(k, ColWhy, Cell(p ? p->why : QString(), Qt::AlignLeft | Qt::AlignVCenter));
+            Tick(t, k, ColLock, locked[size_t(k)], true);
+            Tick(t, k, ColApply, proposed && !FuelNotApplied.count(k), proposed);
+            Cell(t, k, ColWhy, p ? p->why : QString(), Qt::AlignLeft | Qt::AlignVCenter);
         }
         GridFuelColumns->resizeColumnsToContents();
     }
@@ -500,6 +514,13 @@ void TForm1::FuelShow()
                                    .arg(Fixed(p.target, 2))});
             }
         ProposalStripOf[std::size_t(number)]->SetProposals(line);
+        // And on the chart: a dot at each proposed value beside the line of what the ECU holds.
+        std::vector<QPointF> dots;
+        if (number == FuelMap)
+            for (const logging::ColumnProposal& p : FuelProposals)
+                if (p.state == ProposalState::Proposed)
+                    dots.emplace_back(calibration::Breakpoint(map, p.column), *p.proposed);
+        MapChartOf[std::size_t(number)]->SetProposals(dots, QColor(0, 130, 60));
     }
     ButtonFuelApply->setEnabled(!logging::ProposedColumns(FuelProposals).empty());
     ButtonFuelDismiss->setEnabled(FuelLambda.has_value());

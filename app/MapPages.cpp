@@ -252,6 +252,10 @@ void TForm1::Button10Click(QObject*)
     // true again. Undo starts afresh from the calibration on screen.
     ShowMarks(Marks.Decoded());
     for (calibration::EditHistory& history : MapEdits) history.Clear();
+    if (FuelLambda) {   // proposals shown scale what the pages now hold
+        FuelPropose();
+        FuelShow();
+    }
 }
 
 void TForm1::StringGrid1KeyUp(QObject* Sender, int Key)

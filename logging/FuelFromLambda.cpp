@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include "base/NumberFormat.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -127,7 +129,8 @@ int ScaledWithinStep(int current, double factor, double maxStepPercent, int step
 
 namespace {
 
-QString Number(double v, int decimals) { return QString::number(v, 'f', decimals); }
+// Numbers on screen carry the display locale's decimal separator.
+QString Number(double v, int decimals) { return base::DisplayLocale().toString(v, 'f', decimals); }
 
 // "12 of 20 samples; left out: 340 cold, 25 transient"
 QString TooFewText(const ColumnStat& c, int needed)
@@ -178,8 +181,12 @@ std::vector<ColumnProposal> ProposeFuel(const ColumnStats& lambda, const FuelMap
             const int value = ScaledWithinStep(*p.current, factor, rules.maxStepPercent, map.step, map.low, map.high);
             if (value == *p.current) {
                 p.state = ProposalState::OnTarget;
+                const bool stuck = std::fabs(*p.current * (factor - 1.0)) >= map.step / 2.0;
                 p.why = *p.current == 0 ? QStringLiteral("the cell holds 0: nothing to scale")
-                                        : QStringLiteral("on target (mean %1)").arg(Number(p.stat.mean, 3));
+                        : stuck ? QStringLiteral("mean %1, but a step of %2 % cannot move %3 to the next value the cell holds")
+                                      .arg(Number(p.stat.mean, 3), Number(rules.maxStepPercent, 1))
+                                      .arg(*p.current)
+                                : QStringLiteral("on target (mean %1)").arg(Number(p.stat.mean, 3));
             } else {
                 p.state = ProposalState::Proposed;
                 p.proposed = value;

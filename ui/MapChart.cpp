@@ -155,6 +155,25 @@ QPointF MapChart::Point(int i) const
     return {it->key, it->value};
 }
 
+void MapChart::SetProposals(const std::vector<QPointF>& points, const QColor& colour)
+{
+    if (!proposals_) {
+        if (points.empty()) return;
+        proposals_ = addGraph(xAxis, yAxis);
+        proposals_->setLineStyle(QCPGraph::lsNone);
+        proposals_->setSelectable(QCP::stNone);
+    }
+    proposals_->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, colour, colour, 7));
+    proposals_->data()->clear();
+    for (const QPointF& p : points) proposals_->addData(p.x(), p.y());
+    ScheduleReplot();
+}
+
+int MapChart::ProposalCount() const
+{
+    return proposals_ ? proposals_->dataCount() : 0;
+}
+
 void MapChart::RescaleAutomaticAxes()
 {
     if (!xSetup_.fixed) xAxis->rescale(true);

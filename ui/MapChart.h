@@ -5,11 +5,13 @@
 
 #include <qcustomplot.h>
 
+#include <QColor>
 #include <QPointF>
 #include <QSharedPointer>
 #include <QString>
 
 #include <optional>
+#include <vector>
 
 #include "base/FormatFloat.h"
 
@@ -57,6 +59,12 @@ public:
     std::optional<QPointF> OperatingDot() const;
     quint64 OperatingRepaints() const { return operatingRepaints_; }
 
+    // Values proposed for some columns (breakpoint, proposed value), drawn as dots in a colour
+    // of their own beside the line of what the map holds; none takes them away. They count in
+    // an automatic value axis, so a proposal is never drawn off the chart.
+    void SetProposals(const std::vector<QPointF>& points, const QColor& colour);
+    int ProposalCount() const;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void updateLayout() override;
@@ -68,6 +76,7 @@ private:
     void BeforeReplot();
 
     QCPGraph* series_ = nullptr;
+    QCPGraph* proposals_ = nullptr;   // made at the first proposal
     QCPTextElement* title_ = nullptr;
     AxisSetup valueSetup_;
     AxisSetup xSetup_;

@@ -137,6 +137,14 @@ TEST(FuelFromLambda, ALogLeanInColumns12To20RaisesExactlyThoseByTheCappedStep)
     EXPECT_EQ(logging::ScaledWithinStep(100, 1.05, 10, 2, 0, 510), 106);   // 105 rounds away from zero
     EXPECT_EQ(logging::ScaledWithinStep(100, 0.80, 10, 2, 0, 510), 90);
     EXPECT_EQ(logging::ScaledWithinStep(250, 1.10, 10, 1, 0, 255), 255);   // no more than the cell holds
+
+    // A value too small for the step to reach the next whole value says so, not "on target":
+    // 15 % lean wants 4.6, the step holds it to 4.4, which rounds back to 4.
+    logging::FuelMapCells small = cells;
+    small.cells[20].shown = 4;
+    const ColumnProposal stuck = logging::ProposeFuel(stats, small, {}, {}, logging::FuelRules{})[20];
+    EXPECT_EQ(stuck.state, ProposalState::OnTarget);
+    EXPECT_NE(stuck.why.indexOf("cannot move 4"), -1) << stuck.why.toStdString();
 }
 
 TEST(FuelFromLambda, ALogOfColdOrTransientSamplesProposesNothingAndSaysWhy)

@@ -14,6 +14,7 @@
 #include "calibration/ImageLayout.h"
 #include "tests/window/CalibrationFixture.h"
 #include "ui/Dialogs.h"
+#include "ui/MapChart.h"
 #include "ui/LogChart.h"
 #include "ui/ProposalStrip.h"
 #include "ui/StringGrid.h"
@@ -105,6 +106,7 @@ TEST_F(FuelFromLambdaTest, ApplySendsOneEditTheEcuHoldsAndOneUndoRestoresEveryBy
                                   [](const std::pair<int, int>& w) { return w.first == 104 + 13 || w.first == 104 + 20; }),
                    expected.end());
     ASSERT_EQ(expected.size(), 7u);
+    EXPECT_EQ(form->MapChartOf[4]->ProposalCount(), 7) << "a dot on the chart for each proposal";
 
     // Apply: one edit through the edit path, its cells marked until the ECU echoes them.
     const size_t undoBefore = form->MapEdits[4].UndoCount();
@@ -123,6 +125,7 @@ TEST_F(FuelFromLambdaTest, ApplySendsOneEditTheEcuHoldsAndOneUndoRestoresEveryBy
 
     // The log is spent: nothing more from it for this map or the other, and the panel says why.
     EXPECT_TRUE(strip->isHidden());
+    EXPECT_EQ(form->MapChartOf[4]->ProposalCount(), 0);
     EXPECT_FALSE(form->ButtonFuelApply->isEnabled());
     EXPECT_TRUE(form->LabelFuelSummary->text().contains(QStringLiteral("A new log is needed")));
     form->ComboFuelMap->setCurrentIndex(1);
