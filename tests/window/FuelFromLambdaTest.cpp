@@ -12,6 +12,7 @@
 
 #include "base/UserSettings.h"
 #include "calibration/ImageLayout.h"
+#include "calibration/RestorePoints.h"
 #include "tests/window/CalibrationFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/MapChart.h"
@@ -122,6 +123,15 @@ TEST_F(FuelFromLambdaTest, ApplySendsOneEditTheEcuHoldsAndOneUndoRestoresEveryBy
     sim::Image held = ecu->Eeprom();
     for (auto [address, byte] : expected) EXPECT_EQ(held[std::size_t(address)], byte);
     EXPECT_EQ(form->EepromImage[std::size_t(expected.back().first)], expected.back().second) << "the echo is in the copy";
+
+    // The calibration as it was is kept first, so that the restore points can take it all back.
+    const calibration::RestorePoints points;
+    const std::vector<calibration::RestorePoint> kept = points.List().points;
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.front().cause, QStringLiteral("before applying proposals"));
+    const calibration::CalibrationRead point = points.Read(kept.front().name);
+    ASSERT_EQ(point.image.status, calibration::ImageFileRead::Ok);
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), point.image.image.begin()));
 
     // The log is spent: nothing more from it for this map or the other, and the panel says why.
     EXPECT_TRUE(strip->isHidden());
