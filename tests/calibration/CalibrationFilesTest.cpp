@@ -1,5 +1,6 @@
 #include "calibration/CalibrationFiles.h"
 #include "calibration/ImageDiff.h"
+#include "tests/support/RawFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -12,18 +13,6 @@
 using namespace calibration;
 
 namespace {
-
-bool WriteRaw(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadRaw(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "calibration/RestorePoints.h"
+#include "tests/support/RawFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -17,18 +18,6 @@ using namespace calibration;
 using State = RestorePoint::State;
 
 namespace {
-
-bool WriteRaw(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray ReadRaw(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 EepromImage Image(uint8_t fill)
 {

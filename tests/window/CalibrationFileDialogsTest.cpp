@@ -18,6 +18,7 @@
 
 #include "calibration/ImageLayout.h"
 #include "ecu/Threadedtimer.h"
+#include "tests/support/RawFiles.h"
 #include "tests/window/WindowFixture.h"
 #include "ui/Beep.h"
 #include "ui/Dialogs.h"
@@ -26,18 +27,6 @@
 #include "ui/StringGrid.h"
 
 namespace {
-
-QByteArray ReadRaw(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteRaw(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray AsBytes(const calibration::EepromImage& image)
 {

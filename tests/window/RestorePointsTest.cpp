@@ -18,6 +18,7 @@
 
 #include "calibration/RestorePoints.h"
 #include "logging/LogViewer.h"
+#include "tests/support/RawFiles.h"
 #include "tests/window/CalibrationFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
@@ -27,18 +28,6 @@ namespace {
 
 using calibration::EepromImage;
 using calibration::RestorePoint;
-
-QByteArray ReadRaw(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
-
-bool WriteRaw(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 EepromImage FromSim(const sim::Image& image)
 {
