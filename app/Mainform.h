@@ -15,6 +15,7 @@
 #include <string>
 
 #include "calibration/CalibrationFiles.h"
+#include "calibration/FileComparison.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
 #include "calibration/WriteMarks.h"
@@ -32,6 +33,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -246,6 +248,21 @@ public:
     void PortsChanged(const QStringList& names, const QStringList& appeared);
     static QString RememberedPort();            // "COM1" until the user has chosen one
 
+    // ---- comparison with a calibration file, nothing sent (CompareWithFile.cpp) --------------
+    // A file held up against the ECU on every page: differing cells get a blue corner, settings a
+    // blue frame, and their tooltips both values. "Take from file" sends a grid's selection (one
+    // edit, one undo) or a setting through the path typing takes; the button or Esc ends it.
+    calibration::FileComparison Compared;
+    QPushButton* ButtonCompare = nullptr;       // "Compare with file…"
+    QPushButton* ButtonEndCompare = nullptr;    // "End comparison"
+    void ButtonCompareClick(QObject* Sender);
+    void ButtonEndCompareClick(QObject* Sender);
+    void ShowComparison();                      // every cell and setting marked as it stands now
+    void TakeFromFile(StringGrid* grid);        // the grid's selection, or its current cell
+    void TakeSettingFromFile(int address);
+    void AddCompareCommands(QMenu* menu, StringGrid* grid, int settingAddress);   // right-click menus
+    QString CompareToolTip(uint16_t address, calibration::Encoding encoding) const;   // empty: equal
+
     // ---- logging (LoggingPage.cpp) -----------------------------------------------------------
     void Button1Click(QObject* Sender);         // Start Logging
     void Button2Click(QObject* Sender);         // Stop Logging
@@ -311,6 +328,9 @@ private:
     void ClearEditMessage();
     void ShowEchoedValue(const calibration::MarkChange& change);   // the cell or edit shows the ECU's byte
     void ShowSettingMark(int address);
+    // Comparison: the tuner's take is about to go to the ECU.
+    void BeforeTakingFromFile();
+    std::map<int, QString> settingCompareTip_;  // what each setting's comparison last said
     QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;
     void ShowInvalidLock(uint8_t byte);         // the decode's lock check found neither 0 nor 20
     void BuildGaugesPage();

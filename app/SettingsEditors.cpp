@@ -156,8 +156,9 @@ QLineEdit* TForm1::BuildSettingRow(int address, QWidget* parent, QPoint at, Sett
     edit->installEventFilter(watcher);
     // The steps where the right mouse button looks for them, beside the edit's own commands.
     edit->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(edit, &QLineEdit::customContextMenuRequested, spin, [edit, spin](const QPoint& at) {
+    connect(edit, &QLineEdit::customContextMenuRequested, spin, [this, edit, spin, address](const QPoint& at) {
         QMenu* menu = spin->CreateCommandMenu();
+        AddCompareCommands(menu, nullptr, address);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(edit->mapToGlobal(at));
     });
@@ -234,7 +235,17 @@ void TForm1::ShowSettingMark(int address)
     QFont font = edit->font();
     font.setItalic(look == StringGrid::CellMark::Pending);
     edit->setFont(font);
-    const QString tip = MarkToolTip(static_cast<uint16_t>(address), setting->encoding);
+    // A setting that differs from a compared file: a blue frame, which leaves the mark's colours.
+    const QString compared = CompareToolTip(static_cast<uint16_t>(address), setting->encoding);
+    settingCompareTip_[address] = compared;
+    const bool framed = !compared.isEmpty();
+    if (edit->property("compared").toBool() != framed) {
+        edit->setProperty("compared", framed);
+        const QColor blue = StringGrid::ComparedColor();
+        edit->setStyleSheet(framed ? QStringLiteral("QLineEdit { border: 2px solid %1; }").arg(blue.name()) : QString());
+    }
+    QString tip = MarkToolTip(static_cast<uint16_t>(address), setting->encoding);
+    if (framed) tip = tip.isEmpty() ? compared : tip + QLatin1Char('\n') + compared;
     edit->setToolTip(tip);
     edit->setAccessibleDescription(tip);
 }
