@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QFrame>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -239,10 +240,22 @@ void TForm1::ShowSettingMark(int address)
     const QString compared = CompareToolTip(static_cast<uint16_t>(address), setting->encoding);
     settingCompareTip_[address] = compared;
     const bool framed = !compared.isEmpty();
-    if (edit->property("compared").toBool() != framed) {
-        edit->setProperty("compared", framed);
-        const QColor blue = StringGrid::ComparedColor();
-        edit->setStyleSheet(framed ? QStringLiteral("QLineEdit { border: 2px solid %1; }").arg(blue.name()) : QString());
+    // Drawn by a frame laid over the edit, so that the edit's own colours (a mark, the lock's
+    // red) stay as they are.
+    const QString frameName = edit->objectName() + QStringLiteral("Compared");
+    auto* frame = edit->findChild<QFrame*>(frameName, Qt::FindDirectChildrenOnly);
+    if (framed && !frame) {
+        frame = new QFrame(edit);
+        frame->setObjectName(frameName);
+        frame->setAccessibleName(QStringLiteral("Differs from the compared file"));
+        frame->setStyleSheet(QStringLiteral("QFrame { border: 2px solid %1; background: transparent; }")
+                                 .arg(StringGrid::ComparedColor().name()));
+        frame->setAttribute(Qt::WA_TransparentForMouseEvents);
+        frame->setFocusPolicy(Qt::NoFocus);
+    }
+    if (frame) {
+        frame->setGeometry(edit->rect());
+        frame->setVisible(framed);
     }
     QString tip = MarkToolTip(static_cast<uint16_t>(address), setting->encoding);
     if (framed) tip = tip.isEmpty() ? compared : tip + QLatin1Char('\n') + compared;
