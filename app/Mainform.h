@@ -328,8 +328,8 @@ private:
     void ClearEditMessage();
     void ShowEchoedValue(const calibration::MarkChange& change);   // the cell or edit shows the ECU's byte
     void ShowSettingMark(int address);
-    // Comparison: the tuner's take is about to go to the ECU.
-    void BeforeTakingFromFile();
+    // restore point: before taking cells from a compared file
+    void BeforeTakingFromFile();                // called as the take is about to be sent
     std::map<int, QString> settingCompareTip_;  // what each setting's comparison last said
     QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;
     void ShowInvalidLock(uint8_t byte);         // the decode's lock check found neither 0 nor 20
