@@ -334,6 +334,9 @@ void TForm1::LineEvent(const exchange::Event& e)
         }
         break;
     }
+    // What the ECU holds has changed: a compared file differs elsewhere now.
+    if (Compared.Active() && (e.type == exchange::Event::StepDone || e.type == exchange::Event::JobFailed))
+        ShowComparison();
     // Writes are settled: what they left in doubt is read back now.
     if (e.type != exchange::Event::StepDone) VerifyDoubts();
 }

@@ -216,6 +216,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         // Only keys meant for this window; a modal dialog on top keeps its keys.
         if (widget && widget->window() == this && QApplication::activeModalWidget() == nullptr) {
             const int key = static_cast<QKeyEvent*>(event)->key();
+            // Esc ends a comparison with a file, unless it gives up a value being typed in a cell.
+            auto* grid = widget->parentWidget() ? qobject_cast<StringGrid*>(widget->parentWidget()->parentWidget()) : nullptr;
+            if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && Compared.Active()
+                && !(grid && grid->EditorMode())) {
+                ButtonEndCompareClick(ButtonEndCompare);
+                return true;
+            }
             if (key >= Qt::Key_F1 && key <= Qt::Key_F7) {
                 if (event->type() == QEvent::KeyPress) FormShortCut(key);
                 event->accept();

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "calibration/CalibrationFiles.h"
+#include "calibration/FileComparison.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/MapEditing.h"
 #include "calibration/RestorePoints.h"
@@ -38,6 +39,7 @@ class QTableWidget;
 class ProposalStrip;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTimer;
@@ -334,6 +336,21 @@ public:
     void LoadLogCalibrations(const QString& logFile);
     void ShowLogCalibrationOffer();             // the button, enabled when the log knows a calibration
 
+    // ---- comparison with a calibration file, nothing sent (CompareWithFile.cpp) --------------
+    // A file held up against the ECU on every page: differing cells get a blue corner, settings a
+    // blue frame, and their tooltips both values. "Take from file" sends a grid's selection (one
+    // edit, one undo) or a setting through the path typing takes; the button or Esc ends it.
+    calibration::FileComparison Compared;
+    QPushButton* ButtonCompare = nullptr;       // "Compare with file…"
+    QPushButton* ButtonEndCompare = nullptr;    // "End comparison"
+    void ButtonCompareClick(QObject* Sender);
+    void ButtonEndCompareClick(QObject* Sender);
+    void ShowComparison();                      // every cell and setting marked as it stands now
+    void TakeFromFile(StringGrid* grid);        // the grid's selection, or its current cell
+    void TakeSettingFromFile(int address);
+    void AddCompareCommands(QMenu* menu, StringGrid* grid, int settingAddress);   // right-click menus
+    QString CompareToolTip(uint16_t address, calibration::Encoding encoding) const;   // empty: equal
+
     // ---- logging (LoggingPage.cpp) -----------------------------------------------------------
     void Button1Click(QObject* Sender);         // Start Logging
     void Button2Click(QObject* Sender);         // Stop Logging
@@ -399,6 +416,9 @@ private:
     void ClearEditMessage();
     void ShowEchoedValue(const calibration::MarkChange& change);   // the cell or edit shows the ECU's byte
     void ShowSettingMark(int address);
+    // restore point: before taking cells from a compared file
+    void BeforeTakingFromFile();                // called as the take is about to be sent
+    std::map<int, QString> settingCompareTip_;  // what each setting's comparison last said
     QString MarkToolTip(uint16_t address, calibration::Encoding encoding) const;
     void ShowInvalidLock(uint8_t byte);         // the decode's lock check found neither 0 nor 20
     void BuildFuelFromLambda();                 // the panel, its button and the grids' proposal lines

@@ -131,6 +131,7 @@ void TForm1::BuildMapPage(int page)
         grid->setFixedSize(map.columns * width + 2 * grid->frameWidth(), 2 * RowHeight + 2 * grid->frameWidth());
         grid->OnKeyUp = [this](QObject* sender, int key) { StringGrid1KeyUp(sender, key); };
         grid->OnCommand = [this](QObject* sender, StringGrid::Command command) { StringGrid1Command(sender, command); };
+        grid->OnMenu = [this, grid](QObject*, QMenu* menu) { AddCompareCommands(menu, grid, 0); };
         grid->OnEditAbandoned = [this](QObject* sender, int col, int, const QString& typed, StringGrid::EditEnd how) {
             StringGrid1EditAbandoned(sender, col, typed, how == StringGrid::EditEnd::Escaped);
         };

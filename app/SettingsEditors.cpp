@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QLabel>
+#include <QFrame>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -156,8 +157,9 @@ QLineEdit* TForm1::BuildSettingRow(int address, QWidget* parent, QPoint at, Sett
     edit->installEventFilter(watcher);
     // The steps where the right mouse button looks for them, beside the edit's own commands.
     edit->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(edit, &QLineEdit::customContextMenuRequested, spin, [edit, spin](const QPoint& at) {
+    connect(edit, &QLineEdit::customContextMenuRequested, spin, [this, edit, spin, address](const QPoint& at) {
         QMenu* menu = spin->CreateCommandMenu();
+        AddCompareCommands(menu, nullptr, address);
         menu->setAttribute(Qt::WA_DeleteOnClose);
         menu->popup(edit->mapToGlobal(at));
     });
@@ -234,7 +236,29 @@ void TForm1::ShowSettingMark(int address)
     QFont font = edit->font();
     font.setItalic(look == StringGrid::CellMark::Pending);
     edit->setFont(font);
-    const QString tip = MarkToolTip(static_cast<uint16_t>(address), setting->encoding);
+    // A setting that differs from a compared file: a blue frame, which leaves the mark's colours.
+    const QString compared = CompareToolTip(static_cast<uint16_t>(address), setting->encoding);
+    settingCompareTip_[address] = compared;
+    const bool framed = !compared.isEmpty();
+    // Drawn by a frame laid over the edit, so that the edit's own colours (a mark, the lock's
+    // red) stay as they are.
+    const QString frameName = edit->objectName() + QStringLiteral("Compared");
+    auto* frame = edit->findChild<QFrame*>(frameName, Qt::FindDirectChildrenOnly);
+    if (framed && !frame) {
+        frame = new QFrame(edit);
+        frame->setObjectName(frameName);
+        frame->setAccessibleName(QStringLiteral("Differs from the compared file"));
+        frame->setStyleSheet(QStringLiteral("QFrame { border: 2px solid %1; background: transparent; }")
+                                 .arg(StringGrid::ComparedColor().name()));
+        frame->setAttribute(Qt::WA_TransparentForMouseEvents);
+        frame->setFocusPolicy(Qt::NoFocus);
+    }
+    if (frame) {
+        frame->setGeometry(edit->rect());
+        frame->setVisible(framed);
+    }
+    QString tip = MarkToolTip(static_cast<uint16_t>(address), setting->encoding);
+    if (framed) tip = tip.isEmpty() ? compared : tip + QLatin1Char('\n') + compared;
     edit->setToolTip(tip);
     edit->setAccessibleDescription(tip);
 }

@@ -124,6 +124,12 @@ void TForm1::BuildSetupPage()
     Button8 = Make<QPushButton>(page, QStringLiteral("Save"), "Button8", {540, 262, 96, 28});
     connect(Button7, &QPushButton::clicked, this, [this] { Button7Click(Button7); });
     connect(Button8, &QPushButton::clicked, this, [this] { Button8Click(Button8); });
+    // A file held up against the ECU, nothing sent (CompareWithFile.cpp).
+    ButtonCompare = Make<QPushButton>(page, QStringLiteral("Compare with file…"), "ButtonCompare", {646, 226, 136, 28});
+    ButtonEndCompare = Make<QPushButton>(page, QStringLiteral("End comparison"), "ButtonEndCompare", {646, 262, 136, 28});
+    ButtonEndCompare->setEnabled(false);
+    connect(ButtonCompare, &QPushButton::clicked, this, [this] { ButtonCompareClick(ButtonCompare); });
+    connect(ButtonEndCompare, &QPushButton::clicked, this, [this] { ButtonEndCompareClick(ButtonEndCompare); });
     // Reading all 500 bytes back after an upload costs about as long again as the upload;
     // off at first start, remembered once chosen.
     CheckBox15 = Make<QCheckBox>(page, QStringLiteral("Verify every upload"), "CheckBox15", {540, 296, 242, 22});

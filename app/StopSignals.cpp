@@ -16,11 +16,22 @@ int writeEnd = -1;                 // the pipe the handler writes into
 struct sigaction previous[3];      // what each handled signal did before
 StopSignals* current = nullptr;
 
+// While a second signal is caught (CatchAgain): how many came that the window thread has not
+// taken. A window thread that never gets to them (hung) must not make the program unstoppable:
+// the second of them ends it at once.
+volatile sig_atomic_t catchingAgain = 0;
+volatile sig_atomic_t untaken = 0;
+
 extern "C" void OnSignal(int signal)
 {
     const int saved = errno;   // the interrupted code may be about to read errno
     const unsigned char number = static_cast<unsigned char>(signal);
     (void)!write(writeEnd, &number, 1);
+    if (catchingAgain) untaken = untaken + 1;
+    if (catchingAgain && untaken >= 2) {
+        ::signal(signal, SIG_DFL);
+        raise(signal);
+    }
     errno = saved;
 }
 
@@ -72,17 +83,21 @@ void StopSignals::CatchAgain(std::function<void(int signal)> onAgain)
 {
     if (!notifier_) return;   // never installed: the default actions stand
     onAgain_ = std::move(onAgain);
+    untaken = 0;
+    catchingAgain = 1;
     InstallActions();
 }
 
 void StopSignals::ReleaseAgain()
 {
+    catchingAgain = 0;
     onAgain_ = nullptr;
     RestoreActions();
 }
 
 StopSignals::~StopSignals()
 {
+    catchingAgain = 0;
     RestoreActions();
     delete notifier_;
     writeEnd = -1;
@@ -110,6 +125,7 @@ void StopSignals::Arrived()
     if (fired_) {
         if (!onAgain_) return;
         const auto again = std::exchange(onAgain_, nullptr);
+        catchingAgain = 0;
         RestoreActions();   // a third signal ends the program at once
         again(first);
         return;

@@ -61,7 +61,7 @@ std::string AddressList(const std::vector<uint16_t>& addresses)
     return list;
 }
 
-// Runs of neighbouring addresses: "0 to 99, 101, 103 to 120".
+// Runs of neighbouring addresses: "0 to 99, 101, 103, 104, 110 to 120".
 std::string RangeList(const std::vector<uint16_t>& sorted)
 {
     std::string list;
@@ -72,7 +72,8 @@ std::string RangeList(const std::vector<uint16_t>& sorted)
         if (runs++ == 20) return list + " and " + std::to_string(sorted.size() - i) + " more";
         if (!list.empty()) list += ", ";
         list += std::to_string(sorted[i]);
-        if (j > i) list += " to " + std::to_string(sorted[j]);
+        if (j == i + 1) list += ", " + std::to_string(sorted[j]);
+        else if (j > i) list += " to " + std::to_string(sorted[j]);
         i = j + 1;
     }
     return list;

@@ -19,6 +19,8 @@
 namespace {
 
 constexpr int MarkRole = Qt::UserRole + 1;
+constexpr int MarkTipRole = Qt::UserRole + 2;
+constexpr int CompareRole = Qt::UserRole + 3;
 
 struct Binding {
     StringGrid::Command command;
@@ -76,6 +78,7 @@ public:
         const bool marked = index.data(MarkRole).toInt() != 0;
         if (!selected || (!plainFocus && !marked)) {
             QStyledItemDelegate::paint(painter, option, index);
+            PaintCompared(painter, option, index);
             return;
         }
         // The focused cell is not drawn selected. A marked cell in a selection keeps its mark's
@@ -98,6 +101,21 @@ public:
             painter->drawRect(option.rect.adjusted(0, 0, -1, -1));
             painter->restore();
         }
+        PaintCompared(painter, option, index);
+    }
+
+    // A cell that differs from a compared file: a corner triangle, over whatever else is drawn.
+    static void PaintCompared(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index)
+    {
+        if (index.data(CompareRole).toString().isEmpty()) return;
+        const QRect r = option.rect;
+        const int size = std::min(8, std::min(r.width(), r.height()) / 2);
+        const QPoint corner[3] = {r.topRight() - QPoint(size, 0), r.topRight(), r.topRight() + QPoint(0, size)};
+        painter->save();
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(StringGrid::ComparedColor());
+        painter->drawPolygon(corner, 3);
+        painter->restore();
     }
 
     // A cell without a tooltip of its own shows the grid's.
@@ -377,6 +395,7 @@ void StringGrid::contextMenuEvent(QContextMenuEvent* event)
         && !selectionModel()->isSelected(index))
         setCurrentCell(index.row(), index.column());
     QMenu* menu = CreateCommandMenu(this);
+    if (OnMenu) OnMenu(this, menu);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     menu->popup(event->globalPos());
     event->accept();
@@ -503,6 +522,33 @@ void StringGrid::SetCellMark(int col, int row, CellMark mark, const QString& too
     } else {
         it->setData(Qt::FontRole, QVariant());
     }
+    it->setData(MarkTipRole, toolTip);
+    updateToolTip(it);
+}
+
+void StringGrid::SetCellCompared(int col, int row, const QString& toolTip)
+{
+    if (col < 0 || col >= columnCount() || row < 1 || row >= rowCount()) return;
+    QTableWidgetItem* it = item(row, col);
+    if (!it && toolTip.isEmpty()) return;
+    it = ensureItem(col, row);
+    if (it->data(CompareRole).toString() == toolTip) return;
+    it->setData(CompareRole, toolTip);
+    updateToolTip(it);
+}
+
+bool StringGrid::CellCompared(int col, int row) const
+{
+    const QTableWidgetItem* it = item(row, col);
+    return it && !it->data(CompareRole).toString().isEmpty();
+}
+
+void StringGrid::updateToolTip(QTableWidgetItem* it)
+{
+    QStringList parts;
+    for (const int role : {MarkTipRole, CompareRole})
+        if (const QString text = it->data(role).toString(); !text.isEmpty()) parts << text;
+    const QString toolTip = parts.join(QLatin1Char('\n'));
     it->setData(Qt::ToolTipRole, toolTip.isEmpty() ? QVariant() : QVariant(toolTip));
     it->setData(Qt::AccessibleDescriptionRole, toolTip.isEmpty() ? QVariant() : QVariant(toolTip));
 }

@@ -73,6 +73,11 @@ public:
     QString CellToolTip(int col, int row) const;
     static QColor MarkBackground(CellMark mark);
     static QColor MarkForeground(CellMark mark);
+    // A cell that differs from a file held up against it: a blue corner, which leaves the write
+    // marks' colours readable, and `toolTip` after the mark's own. An empty text takes it away.
+    void SetCellCompared(int col, int row, const QString& toolTip);
+    bool CellCompared(int col, int row) const;
+    static QColor ComparedColor() { return {30, 90, 200}; }
 
     // The keys of a command as the tooltip names them ("Ctrl+Up").
     static QString CommandKeys(Command command);
@@ -100,6 +105,8 @@ public:
     // Raised when a command's keys are pressed on a cell that is not being edited. Unassigned,
     // the keys do what the table does by default.
     std::function<void(QObject* Sender, Command command)> OnCommand;
+    // Raised with the right-click menu before it opens, for the owner's own commands.
+    std::function<void(QObject* Sender, QMenu* menu)> OnMenu;
 
     // How a cell editor closed without Enter: left for another cell or control (Tab, a click,
     // a page change, another window), or given up with Escape.
@@ -122,6 +129,7 @@ private:
     friend class StringGridDelegate;
     QTableWidgetItem* ensureItem(int col, int row);
     void styleHeaderItem(QTableWidgetItem* item) const;
+    void updateToolTip(QTableWidgetItem* item);   // the mark's text and the comparison's
     void raiseKeyUp(QKeyEvent* event);
     void adoptEditor(QWidget* editor, const QModelIndex& index);
     int operatingX() const;        // the header marker's tip

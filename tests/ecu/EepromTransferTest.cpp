@@ -59,4 +59,21 @@ TEST(EepromWalks, FailedUploadSaysWhatTheEcuHolds)
     EXPECT_NE(part.find("Load the file again"), std::string::npos) << part;
 
     EXPECT_NE(UploadFailedMessage(5, true).find("broken off at address 5"), std::string::npos);
+
+    // Stopped on purpose at 120: every address falls in exactly one sentence, an echo that named
+    // another byte and an address in doubt beyond the stop included.
+    std::array<uint8_t, MemorySize> file{};
+    file.fill(7);
+    UploadCheck check;
+    check.Begin(file.data(), false);
+    for (uint16_t a = 0; a < 120; ++a) check.Echo(a, a == 30 ? 9 : 7);
+    check.Doubt(119);
+    check.Doubt(120);
+    check.Doubt(300);   // an echo nobody asked for named it
+    const std::string stopped = check.StoppedMessage(120);
+    EXPECT_NE(stopped.find("stopped at address 120"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("file's bytes at addresses 0 to 29, 31 to 118 (confirmed)"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("may hold the file's bytes at addresses 119, 120, 300 (sent"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("other bytes than the file at address 30 (9, the file 7)"), std::string::npos) << stopped;
+    EXPECT_NE(stopped.find("old values at addresses 121 to 299, 301 to 499."), std::string::npos) << stopped;
 }

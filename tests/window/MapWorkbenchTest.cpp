@@ -3,7 +3,10 @@
 // honest screen: what was sent and not echoed is marked, and stays marked when no echo comes.
 #include <QClipboard>
 #include <QGuiApplication>
+#include <QFile>
 #include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
 
 #include <atomic>
 #include <set>
@@ -11,6 +14,7 @@
 #include "calibration/ImageLayout.h"
 #include "tests/window/CalibrationFixture.h"
 #include "ui/Beep.h"
+#include "ui/Dialogs.h"
 #include "ui/MapChart.h"
 #include "ui/StatusBar.h"
 #include "ui/StringGrid.h"
@@ -158,6 +162,91 @@ TEST_F(MapWorkbenchTest, ARangeDraggedWithTheMouseTakesTheTypedValue)
     Pump(100);
     EXPECT_EQ(Pairs(WritesSince(mark)), (std::vector<std::pair<int, int>>{{190, 7}, {191, 7}, {192, 7}, {193, 7}}));
     EXPECT_TRUE(EcuHolds({{190, 7}, {191, 7}, {192, 7}, {193, 7}}));
+}
+
+// A file held up against the ECU marks exactly the cells and settings that differ and sends
+// nothing; "Take from file" on a selection is one edit: the ECU holds the file's bytes there,
+// and one Ctrl+Z puts back what it held before. Esc ends the comparison.
+TEST_F(MapWorkbenchTest, AComparedFileMarksWhatDiffersSendsNothingAndASelectionIsTakenAsOneEdit)
+{
+    const sim::Image image = KnownImage();
+    Start(image, calibration::PageIgnition);
+    sim::Image file = image;
+    file[22] = 40;   // map 7, columns 2, 3 and 5
+    file[23] = 41;
+    file[25] = 43;
+    file[190] = 7;   // map 1, column 2
+    file[443] = uint8_t(image[443] + 5);   // two settings
+    file[445] = uint8_t(image[445] + 1);
+    QFile out(Path("other.qxe"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    ASSERT_EQ(out.write(reinterpret_cast<const char*>(file.data()), 500), 500);
+    out.close();
+    ui::SetFileDialogHook([this](ui::FileDialog&) -> std::optional<QString> { return Path("other.qxe"); });
+    QStringList boxes;
+    ui::SetMessageHook([&](ui::MessageKind, const QString& text) { boxes << text; });
+
+    size_t mark = Mark();
+    form->ButtonCompare->click();
+    Pump(300);
+    EXPECT_EQ(ecu->ReceivedCount(), mark) << "a comparison sends nothing";
+    EXPECT_TRUE(boxes.isEmpty()) << boxes.join(' ').toStdString();
+    for (const calibration::MapLayout& map : calibration::Maps) {
+        StringGrid* grid = form->MapGrid[std::size_t(map.number)];
+        if (!grid) continue;
+        for (int col = 0; col < map.columns; ++col) {
+            const std::size_t a = std::size_t(map.base + col);
+            EXPECT_EQ(grid->CellCompared(col, 1), file[a] != image[a]) << map.title << " column " << col;
+        }
+    }
+    for (const calibration::SettingLayout& setting : calibration::Settings) {
+        const std::size_t a = std::size_t(setting.address);
+        EXPECT_EQ(form->SettingEdit[setting.address]->toolTip().contains(QStringLiteral("Differs from other.qxe")),
+                  file[a] != image[a])
+            << setting.address;
+    }
+    StringGrid* grid = form->MapGrid[7];
+    EXPECT_EQ(grid->CellToolTip(2, 1), QStringLiteral("Differs from other.qxe: the file holds 40, the ECU 12"));
+    EXPECT_TRUE(form->SettingEdit[443]->toolTip().contains(
+        QStringLiteral("the file holds %1, the ECU %2").arg(file[443]).arg(image[443])));
+
+    // Columns 1 to 5 selected: the three that differ are taken, through the grid's menu.
+    SelectWithKeys(grid, 1, 5);
+    QMenu menu;
+    ASSERT_TRUE(grid->OnMenu);
+    grid->OnMenu(grid, &menu);
+    auto* take = menu.findChild<QAction*>(QStringLiteral("ActionTakeFromFile"));
+    ASSERT_NE(take, nullptr);
+    take->trigger();
+    const std::vector<std::pair<int, int>> taken = {{22, 40}, {23, 41}, {25, 43}};
+    WaitForWrites(mark, 3);
+    Pump(100);
+    EXPECT_EQ(Pairs(WritesSince(mark)), taken);
+    ASSERT_TRUE(EcuHolds(taken));
+    ASSERT_TRUE(WaitFor([&] { return !grid->CellCompared(2, 1) && !grid->CellCompared(5, 1); }));
+    EXPECT_TRUE(form->MapGrid[1]->CellCompared(2, 1));   // nothing else was taken
+    EXPECT_EQ(ecu->Eeprom()[190], image[190]);
+
+    // One step back restores all three.
+    mark = Mark();
+    Chord(grid, Qt::Key_Z);
+    WaitForWrites(mark, 3);
+    ASSERT_TRUE(EcuHolds({{22, image[22]}, {23, image[23]}, {25, image[25]}}));
+    ASSERT_TRUE(WaitFor([&] { return grid->CellCompared(2, 1) && grid->CellCompared(5, 1); }));
+
+    // A differing setting is taken as if typed and left.
+    form->TakeSettingFromFile(443);
+    ASSERT_TRUE(EcuHolds({{443, file[443]}}));
+    ASSERT_TRUE(WaitFor([&] { return !form->SettingEdit[443]->toolTip().contains(QStringLiteral("Differs")); }));
+    EXPECT_TRUE(form->SettingEdit[445]->toolTip().contains(QStringLiteral("Differs")));
+
+    // Esc ends the comparison: no mark of it is left.
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_Escape);
+    EXPECT_FALSE(form->Compared.Active());
+    EXPECT_FALSE(grid->CellCompared(2, 1));
+    EXPECT_FALSE(form->SettingEdit[445]->toolTip().contains(QStringLiteral("Differs")));
+    EXPECT_FALSE(form->ButtonEndCompare->isEnabled());
 }
 
 TEST_F(MapWorkbenchTest, InterpolationSendsTheLineAndUndoAndRedoSendItsBytesBackAndForth)
