@@ -12,6 +12,7 @@
 #include <set>
 
 #include "calibration/ImageLayout.h"
+#include "calibration/RestorePoints.h"
 #include "tests/window/CalibrationFixture.h"
 #include "ui/Beep.h"
 #include "ui/Dialogs.h"
@@ -226,6 +227,9 @@ TEST_F(MapWorkbenchTest, AComparedFileMarksWhatDiffersSendsNothingAndASelectionI
     ASSERT_TRUE(WaitFor([&] { return !grid->CellCompared(2, 1) && !grid->CellCompared(5, 1); }));
     EXPECT_TRUE(form->MapGrid[1]->CellCompared(2, 1));   // nothing else was taken
     EXPECT_EQ(ecu->Eeprom()[190], image[190]);
+    const std::vector<calibration::RestorePoint> kept = calibration::RestorePoints().List().points;
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.front().cause, QStringLiteral("before taking cells from a compared file"));
 
     // One step back restores all three.
     mark = Mark();
