@@ -6,6 +6,9 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
+#include <utility>
+
 #include "app/Mainform.h"
 #include "ecu/EepromTransfer.h"
 #include "ecu/LineOwner.h"
@@ -173,6 +176,7 @@ void TForm1::StartUpload()
 {
     UploadWaitAt.reset();
     uploadWaitedAt_.reset();
+    uploadWaitReadBack_ = false;
     UploadWaitTimer->stop();
     UploadActive = 1;
     UploadCheck.Begin(EepromImage.data(), VerifyEveryUpload);
@@ -214,6 +218,12 @@ void TForm1::ResumeUpload()
     UploadWaitAt.reset();
     UploadWaitTimer->stop();
     StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadResumedText(at)));
+    if (std::exchange(uploadWaitReadBack_, false)) {
+        std::vector<exchange::Step> steps;
+        for (const uint16_t a : readBackLeft_) steps.push_back({'R', a, 0});
+        Line->Submit(exchange::JobKind::Verify, std::move(steps));
+        return;
+    }
     SubmitWrites(exchange::JobKind::Upload, transfer::UploadSteps(UploadCheck.File(), at));
 }
 
@@ -223,8 +233,13 @@ void TForm1::GiveUpUpload(bool cancelled)
     const uint16_t at = *UploadWaitAt;
     UploadWaitAt.reset();
     UploadWaitTimer->stop();
-    StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadFailedText(at)));
-    BoxLater(this, transfer::UploadFailedMessage(at, cancelled, UploadCheck.Doubts()));
+    if (std::exchange(uploadWaitReadBack_, false)) {
+        StatusBar1->SetPanelText(2, QString::fromLatin1(transfer::TextNotVerified));
+        BoxLater(this, UploadCheck.UnverifiedMessage(readBackLeft_));
+    } else {
+        StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadFailedText(at)));
+        BoxLater(this, transfer::UploadFailedMessage(at, cancelled, UploadCheck.Doubts()));
+    }
     EndUpload();
 }
 
@@ -288,6 +303,7 @@ void TForm1::LineEvent(const exchange::Event& e)
                 endUpload();
             } else {
                 panel2(transfer::TextVerifying + std::to_string(check.front()));
+                readBackLeft_ = check;
                 std::vector<exchange::Step> steps;
                 for (const uint16_t a : check) steps.push_back({'R', a, 0});
                 Line->Submit(exchange::JobKind::Verify, std::move(steps));
@@ -320,13 +336,21 @@ void TForm1::LineEvent(const exchange::Event& e)
                 endUpload();
             }
         } else if (e.kind == exchange::JobKind::Verify) {
+            // The read-back's steps are readBackLeft_ in order: those before the one it stopped
+            // at have been read.
+            if (UploadCheck.Verifying())
+                readBackLeft_.erase(readBackLeft_.begin(),
+                                    readBackLeft_.begin() + std::ptrdiff_t(std::min(e.stepIndex, readBackLeft_.size())));
             if (UploadCheck.Verifying() && stopAsked_) {
                 stoppedMessage_ = UploadCheck.StoppedMessage(transfer::MemorySize);
                 panel2(transfer::TextNotVerified);
                 endUpload();
+            } else if (UploadCheck.Verifying() && !e.cancelled) {
+                uploadWaitReadBack_ = true;   // the read-back waits for the ECU as the writes do
+                WaitForSilentEcu(address);
             } else if (UploadCheck.Verifying()) {
                 panel2(transfer::TextNotVerified);
-                box(UploadCheck.UnverifiedMessage(UploadCheck.Doubts()));
+                box(UploadCheck.UnverifiedMessage(readBackLeft_));
                 endUpload();
             }
         } else {

@@ -19,6 +19,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <utility>
 
 #include "app/StopSignals.h"
 #include "ecu/LineOwner.h"
@@ -368,7 +369,8 @@ void TForm1::StopUploadNow()
     // which the message counts as "may hold".
     stoppedMessage_.clear();
     if (UploadWaitAt) {
-        stoppedMessage_ = UploadCheck.StoppedMessage(*UploadWaitAt);
+        const bool readingBack = std::exchange(uploadWaitReadBack_, false);
+        stoppedMessage_ = UploadCheck.StoppedMessage(readingBack ? uint16_t(transfer::MemorySize) : *UploadWaitAt);
         StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadStoppedText(*UploadWaitAt)));
         UploadWaitAt.reset();
         UploadWaitTimer->stop();

@@ -442,6 +442,8 @@ private:
     void FinishLineWork();                      // closing: let queued writes reach the ECU
     std::chrono::steady_clock::time_point uploadWaitSince_{};   // the ECU silent since then
     std::optional<uint16_t> uploadWaitedAt_;    // where the running upload last waited
+    bool uploadWaitReadBack_ = false;           // it waits in its read-back, not its writes
+    std::vector<uint16_t> readBackLeft_;        // the read-back's addresses not yet read
     bool finishingWork_ = false;                // closing waits for the line's work
     bool stopAsked_ = false;                    // ... and was asked a second time to end
     std::string stoppedMessage_;                // what the ECU holds after an upload was stopped

@@ -570,16 +570,19 @@ TEST_F(LinkTest, ClosingDuringASlowUploadWaitsForAllOfIt)
 }
 
 // The ECU falls silent in the middle of an upload (a brown-out while cranking) and answers again
-// a few seconds later: the upload waits for it, counting the silence in panel 2, and goes on
-// from the first address it had not confirmed, to the end.
+// a few seconds later, once while the bytes are written and once while they are read back: the
+// upload waits for it, counting the silence in panel 2, and goes on from the first address it
+// had not confirmed, to the end.
 TEST_F(LinkTest, AnUploadWhoseEcuFallsSilentGoesOnWhereItStoppedWhenTheEcuAnswersAgain)
 {
     Start();
     ShowPage(calibration::PageSetup);
+    form->VerifyEveryUpload = true;
     const sim::Image file = OtherImage(ecu->Eeprom());
-    std::atomic<bool> fell{false};
+    std::atomic<bool> fell{false}, fellAgain{false};
     ecu->SetRawReplyHook([&](const sim::Command& c, const std::string& reply) -> std::vector<std::string> {
         if (c.letter == 'W' && c.address == 100 && !fell.exchange(true)) ecu->SetSilent(true);
+        if (c.letter == 'R' && c.address == 299 && fell && !fellAgain.exchange(true)) ecu->SetSilent(true);
         return {reply};
     });
     LoadFile(file);
@@ -590,17 +593,27 @@ TEST_F(LinkTest, AnUploadWhoseEcuFallsSilentGoesOnWhereItStoppedWhenTheEcuAnswer
     EXPECT_TRUE(errors.isEmpty());
     const size_t mark = Mark();
     ecu->SetSilent(false);
+    ASSERT_TRUE(WaitFor([&] {
+        return form->StatusBar1->PanelText(2) == QStringLiteral("Status- upload waits at 300: ECU silent 1 s of 10");
+    }, 20000)) << form->StatusBar1->PanelText(2).toStdString();
+    const size_t readBackMark = Mark();
+    ecu->SetSilent(false);
     ASSERT_TRUE(WaitFor([&] { return form->UploadActive == 0; }, 20000));
     EXPECT_EQ(ecu->Eeprom(), file);
     EXPECT_EQ(form->EepromImage, file);
     EXPECT_EQ(form->StatusBar1->PanelText(2), QStringLiteral("Status- upload complete"));
     EXPECT_TRUE(errors.isEmpty()) << errors.join(' ').toStdString();
-    std::vector<uint16_t> written;
+    std::vector<uint16_t> written, read;
     for (const sim::Command& c : Distinct(ReceivedSince(mark)))
         if (c.letter == 'W') written.push_back(c.address);
+    for (const sim::Command& c : Distinct(ReceivedSince(readBackMark)))
+        if (c.letter == 'R') read.push_back(c.address);
     ASSERT_FALSE(written.empty());
     EXPECT_EQ(written.front(), 101);   // nothing confirmed before it was sent again
     EXPECT_EQ(written.size(), 399u);   // and everything after it, once
+    ASSERT_FALSE(read.empty());
+    EXPECT_EQ(read.front(), 300);      // the read-back, too, goes on where it stopped
+    EXPECT_EQ(read.size(), 200u);
 }
 
 // The addresses a sentence of the stopped upload's message names ("... at addresses 0 to 59,
