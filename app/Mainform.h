@@ -124,6 +124,12 @@ public:
     std::array<QLineEdit*, 14> LogSourceEdit{}; // the live edit each channel records, by channel
     logging::LogState Log;                      // the log's times and whether a file holds it
     ui::FileDialog CsvDialog{true};             // where an export goes
+    // ---- log viewer: how the log is looked at (LogViews.cpp) ---------------------------------
+    enum class LogView { OneChart, Lanes, Scatter };
+    QComboBox* cmbLogView = nullptr;            // "View": one chart, lanes or scatter; remembered
+    LogView CurrentLogView() const;
+    void cmbLogViewChange(QObject* Sender);
+    void BuildLogViews(QWidget* page);
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;

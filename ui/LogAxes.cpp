@@ -110,6 +110,37 @@ void TimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar, i
     }
 }
 
+void ScaledTicker::generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
+                            QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels)
+{
+    QCPAxisTicker::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
+    // Only the ticks the axis draws count: the base adds one beyond each end.
+    const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+    while (!ticks.isEmpty() && ticks.first() < range.lower - 1e-9 * step) {
+        ticks.removeFirst();
+        if (tickLabels && !tickLabels->isEmpty()) tickLabels->removeFirst();
+    }
+    while (!ticks.isEmpty() && ticks.last() > range.upper + 1e-9 * step) {
+        ticks.removeLast();
+        if (tickLabels && !tickLabels->isEmpty()) tickLabels->removeLast();
+    }
+    while (ticks.size() > maxTicks_) {
+        // Keep the ticks at even multiples of the step, so that they stay round.
+        const double gap = ticks[1] - ticks[0];
+        const int first = std::fmod(std::fabs(std::round(ticks[0] / gap)), 2.0) == 0 ? 0 : 1;
+        QVector<double> kept;
+        QVector<QString> keptLabels;
+        for (int i = first; i < ticks.size(); i += 2) {
+            kept.push_back(ticks[i]);
+            if (tickLabels && i < tickLabels->size()) keptLabels.push_back(tickLabels->at(i));
+        }
+        if (kept.size() == ticks.size()) break;
+        ticks = kept;
+        if (tickLabels) *tickLabels = keptLabels;
+    }
+    if (subTicks) subTicks->clear();
+}
+
 QString ScaledTicker::getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision)
 {
     if (shift_ == 0) return QCPAxisTicker::getTickLabel(tick, locale, formatChar, precision);

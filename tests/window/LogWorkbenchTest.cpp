@@ -1,6 +1,9 @@
 // The log viewer as a tuner works with it: wheel zoom and pan, the cursor line at the sample the
 // readout shows, the time of each sample, a background every line shows on, and the CSV export.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -269,6 +272,107 @@ TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
     EXPECT_TRUE(fine[0].contains('.')) << fine[0].toStdString();
     for (int t = 0; t < fine.size(); ++t)
         EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(fine[t]) / 0.108, 1e-6) << fine[t].toStdString();
+}
+
+// The white pixels of a pixel column between two heights: where the dashed cursor stands.
+int WhiteInColumn(const QImage& image, int x, int top, int bottom)
+{
+    int white = 0;
+    for (int y = top; y < bottom; ++y)
+        if (image.pixelColor(x, y) == QColor(Qt::white)) ++white;
+    return white;
+}
+
+TEST_F(LogWorkbenchTest, FourteenLanesAtTheDefaultWindowSizeEachWithItsOwnUnitSharingTimeZoomAndCursor)
+{
+    RecordSamples(0, 300);
+    form->Button2Click(nullptr);
+    EXPECT_EQ(form->cmbLogView->currentText(), "One chart") << "the product's view at first start";
+    EXPECT_EQ(form->cmbLogView->accessibleName(), "View");
+    form->cmbLogView->setCurrentIndex(1);
+    ASSERT_EQ(form->cmbLogView->currentText(), "Lanes");
+    for (QCheckBox* box : form->ChannelBox) box->setChecked(true);
+    EXPECT_EQ(form->size(), QSize(798, 603));
+    chart->replot();
+
+    const auto& lanes = chart->LaneList();
+    ASSERT_EQ(lanes.size(), size_t(kLogChannelCount));
+    const QRect whole = chart->rect();
+    for (int i = 0; i < kLogChannelCount; ++i) {
+        const LogChart::Lane& lane = lanes[size_t(i)];
+        EXPECT_EQ(lane.series, i);
+        EXPECT_EQ(lane.caption->text(), logging::NameWithUnit(i));
+        // Readable: the caption and two value labels fit the lane, and lanes do not overlap.
+        const QRect r = lane.rect->rect();
+        const int textHeight = QFontMetrics(lane.caption->font()).height();
+        EXPECT_GE(r.height(), textHeight + 4) << i;
+        EXPECT_GE(QFontInfo(lane.caption->font()).pointSizeF(), 6.5);
+        EXPECT_TRUE(whole.contains(r)) << i;
+        if (i > 0) {
+            EXPECT_GE(r.top(), lanes[size_t(i - 1)].rect->rect().bottom()) << i;
+        }
+        EXPECT_EQ(lane.rect->left(), lanes[0].rect->left()) << "value axes aligned";
+        const QVector<QString> labels = lane.rect->axis(QCPAxis::atLeft)->tickVectorLabels();
+        EXPECT_GE(labels.size(), 1) << i;
+        EXPECT_LE(labels.size(), std::max(2, r.height() / textHeight)) << "labels that would overlap: " << i;
+    }
+    EXPECT_EQ(lanes[0].caption->text(), "RPM (rpm)");
+    EXPECT_EQ(lanes[11].caption->text(), QString("EGT (\u00b0C)"));
+    EXPECT_EQ(lanes[10].caption->text(), "Map (kPa)");
+    EXPECT_TRUE(chart->legend->itemCount() == 0) << "each lane names its own line";
+
+    // Each lane's axis is in its unit: rpm in thousands, not the chart's hundredths; lambda
+    // as the ratio.
+    auto labelValues = [&](int lane) {
+        std::vector<double> values;
+        for (const QString& l : lanes[size_t(lane)].rect->axis(QCPAxis::atLeft)->tickVectorLabels()) values.push_back(l.toDouble());
+        return values;
+    };
+    const std::vector<double> rpms = labelValues(0);
+    for (double rpm : rpms) {
+        EXPECT_GE(rpm, 0);
+        EXPECT_LE(rpm, 12500);
+    }
+    ASSERT_FALSE(rpms.empty());
+    EXPECT_GE(*std::max_element(rpms.begin(), rpms.end()), 1000);
+    for (double lambda : labelValues(6)) {
+        EXPECT_GE(lambda, 0.8);
+        EXPECT_LE(lambda, 1.2);
+    }
+
+    // One time axis under the last lane; a zoom moves every lane, and the cursor stands in each.
+    chart->ZoomSamples(150, 0.25);
+    form->TrackBar1->setValue(160);
+    chart->replot();
+    for (const LogChart::Lane& lane : lanes) EXPECT_EQ(lane.rect->axis(QCPAxis::atBottom)->range(), chart->xAxis->range());
+    const QImage image = chart->grab().toImage();
+    const int x = qRound(chart->xAxis->coordToPixel(160));
+    for (const LogChart::Lane& lane : lanes) {
+        int white = 0;
+        for (int column = x - 1; column <= x + 1; ++column)
+            white = std::max(white, WhiteInColumn(image, column, lane.rect->top(), lane.rect->bottom()));
+        EXPECT_GT(white, lane.rect->height() / 3) << lane.series;
+    }
+
+    // A click on the EGT lane's line reads out that sample, as in the one chart.
+    const LogChart::Lane& egt = lanes[11];
+    const QPoint onEgt(qRound(egt.rect->axis(QCPAxis::atBottom)->coordToPixel(170)),
+                       qRound(egt.rect->axis(QCPAxis::atLeft)->coordToPixel(chart->YValue(11, 170))));
+    QTest::mouseClick(chart, Qt::LeftButton, {}, onEgt);
+    EXPECT_EQ(chart->CursorIndex(), 170);
+    EXPECT_EQ(form->gridLog->Cells(11, 1), Live(170)[11]);
+
+    // One lane fills the chart; the choice is remembered for the next start.
+    for (int k = 1; k < kLogChannelCount; ++k) form->ChannelBox[k]->setChecked(false);
+    chart->replot();
+    ASSERT_EQ(chart->LaneList().size(), 1u);
+    EXPECT_GT(chart->LaneList()[0].rect->height(), 200);
+    form.reset();
+    StartWindow();
+    EXPECT_EQ(form->cmbLogView->currentText(), "Lanes");
+    EXPECT_TRUE(form->Chart10->Lanes());
+    form->cmbLogView->setCurrentIndex(0);
+    EXPECT_FALSE(form->Chart10->Lanes());
 }
 
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
