@@ -220,6 +220,7 @@ void TForm1::Button2Click(QObject*)
     TrackBar1->setTickInterval(logging::SliderTickInterval(slider.maximum, TrackBar1->width()));
     TrackBar1->setMaximum(slider.maximum);
     if (slider.show) TrackBar1->show();
+    RefreshScatter();
 }
 
 void TForm1::AddLogSample()
@@ -300,6 +301,7 @@ void TForm1::Button4Click(QObject*)
     // handler reads that sample out.
     TrackBar1->setMaximum(slider.maximum);
     TrackBar1->setValue(slider.position);
+    RefreshScatter();
     if (!shortfall.isEmpty()) ui::ShowWarning(this, shortfall);
 }
 

@@ -40,6 +40,7 @@ class LiveStrip;
 class QElapsedTimer;
 class QTimer;
 class LogChart;
+class ScatterPlot;
 class MapChart;
 class PageControl;
 class StatusBar;
@@ -130,6 +131,11 @@ public:
     LogView CurrentLogView() const;
     void cmbLogViewChange(QObject* Sender);
     void BuildLogViews(QWidget* page);
+    ScatterPlot* chartScatter = nullptr;        // one channel against another, coloured by a third
+    std::array<QComboBox*, 3> cmbScatter{};     // its x, y and colour channels; remembered
+    void cmbScatterChange(QObject* Sender);
+    void ShowLogView();                         // the chosen view shown, the others hidden
+    void RefreshScatter();                      // the scatter over the time view's range
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;

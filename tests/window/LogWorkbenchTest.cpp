@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QWheelEvent>
 
@@ -20,6 +21,7 @@
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
+#include "ui/ScatterPlot.h"
 #include "base/NumberFormat.h"
 #include "ui/StringGrid.h"
 
@@ -373,6 +375,86 @@ TEST_F(LogWorkbenchTest, FourteenLanesAtTheDefaultWindowSizeEachWithItsOwnUnitSh
     EXPECT_TRUE(form->Chart10->Lanes());
     form->cmbLogView->setCurrentIndex(0);
     EXPECT_FALSE(form->Chart10->Lanes());
+}
+
+TEST_F(LogWorkbenchTest, ScatterOfThreeMillionSamplesNamesTheValuesUnderThePointerAndFollowsTheTimeZoom)
+{
+    // A made log: engine speed steps through 1000 .. 6900 rpm, manifold pressure through 20 ..
+    // 210 kPa more slowly, lambda moves on a cycle of its own.
+    constexpr int kSamples = 3000000;
+    auto rpm = [](int i) { return double(10 + i % 60); };          // RPM/100
+    auto map = [](int i) { return double(2 + (i / 60) % 20); };    // kPa/10
+    auto lambda = [](int i) { return 8 + ((i * 7) / 3 % 9) * 0.5; };   // raw/10
+    {
+        std::vector<double> values(kSamples);
+        for (int k = 0; k < kLogChannelCount; ++k) {
+            for (int i = 0; i < kSamples; ++i) values[size_t(i)] = k == 0 ? rpm(i) : k == 10 ? map(i) : k == 6 ? lambda(i) : 0;
+            chart->AppendBulk(k, values.data(), kSamples);
+        }
+    }
+    ASSERT_EQ(logging::SampleCount(*chart), kSamples);
+    form->cmbLogView->setCurrentIndex(2);
+    ScatterPlot* scatter = form->chartScatter;
+    ASSERT_TRUE(scatter->isVisible());
+    EXPECT_FALSE(chart->isVisible());
+    EXPECT_EQ(form->cmbScatter[0]->currentText(), "RPM (rpm)");
+    EXPECT_EQ(form->cmbScatter[1]->currentText(), "Map (kPa)");
+    EXPECT_EQ(form->cmbScatter[2]->currentText(), "Lambda");
+    for (QComboBox* box : form->cmbScatter) EXPECT_FALSE(box->accessibleName().isEmpty());
+    EXPECT_EQ(scatter->xAxis->label(), "RPM (rpm)");
+    EXPECT_EQ(scatter->yAxis->label(), "Map (kPa)");
+    scatter->replot();
+
+    // Where the pointer stands at 3000 rpm and 90 kPa: the samples there and their mean lambda,
+    // counted here on their own.
+    auto expected = [&](int from, int to) {
+        int n = 0;
+        double sum = 0;
+        for (int i = from; i < to; ++i)
+            if (rpm(i) == 30 && map(i) == 9) {
+                ++n;
+                sum += float(lambda(i));
+            }
+        return std::pair<int, double>{n, sum / n};
+    };
+    const QPoint at(int(scatter->xAxis->coordToPixel(30)), int(scatter->yAxis->coordToPixel(9)));
+    auto hover = [&] {
+        QMouseEvent move(QEvent::MouseMove, at, scatter->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(scatter, &move);
+        return scatter->toolTip();
+    };
+    auto [count, mean] = expected(0, kSamples);
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(scatter->CellAt(at).samples, count);
+    EXPECT_NEAR(scatter->CellAt(at).mean, mean, 1e-6);
+    const QString text = hover();
+    const QRegularExpression form_(R"(^RPM \(rpm\) (\d+) rpm, Map \(kPa\) (\d+) kPa: Lambda (\d\.\d\d) \(mean of (\d+) samples\)$)");
+    const QRegularExpressionMatch m = form_.match(text);
+    ASSERT_TRUE(m.hasMatch()) << text.toStdString();
+    const double perPixelRpm = 100 / std::fabs(scatter->xAxis->coordToPixel(1) - scatter->xAxis->coordToPixel(0));
+    EXPECT_NEAR(m.captured(1).toDouble(), 3000, perPixelRpm + 1);
+    EXPECT_NEAR(m.captured(2).toDouble(), 90, 1);
+    EXPECT_EQ(m.captured(3), QString::number(mean / 10, 'f', 2));
+    EXPECT_EQ(m.captured(4).toInt(), count);
+
+    // A zoom of the time view is what the scatter shows.
+    chart->UndoZoom();   // the whole log, as the time view shows it
+    chart->ZoomSamples(1500000, 0.1);
+    const QCPRange range = chart->xAxis->range();
+    const int from = int(std::ceil(range.lower)), to = int(std::floor(range.upper)) + 1;
+    EXPECT_EQ(scatter->From(), from);
+    EXPECT_EQ(scatter->To(), to);
+    scatter->replot();
+    EXPECT_NEAR(to - from, kSamples / 10, 2);
+    std::tie(count, mean) = expected(from, to);
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(scatter->CellAt(at).samples, count);
+    EXPECT_TRUE(hover().endsWith(QString("(mean of %1 samples)").arg(count))) << hover().toStdString();
+
+    // The choice of view is remembered; the one chart comes back with the lines.
+    form->cmbLogView->setCurrentIndex(0);
+    EXPECT_TRUE(chart->isVisible());
+    EXPECT_FALSE(scatter->isVisible());
 }
 
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
