@@ -1,12 +1,20 @@
 // How the Logging page shows the log: the one chart of every shown channel, a lane per channel,
 // or one channel against another. The choices are the user's and are remembered.
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
 
 #include <cmath>
 
 #include "app/Mainform.h"
 #include "base/UserSettings.h"
+#include "calibration/ImageLayout.h"
+#include "calibration/OperatingPoint.h"
+#include "logging/LogCsv.h"
+#include "ui/Dialogs.h"
 #include "logging/LogViewer.h"
 #include "ui/LogChart.h"
 #include "ui/ScatterPlot.h"
@@ -15,7 +23,21 @@ namespace {
 
 const QString kViewKey = QStringLiteral("logViewer/view");
 // The remembered texts, by LogView; a text not among them (a later version's view) is the one chart.
-const char* const kViewNames[] = {"chart", "lanes", "scatter"};
+const char* const kViewNames[] = {"chart", "lanes", "scatter", "cells"};
+constexpr int kRpmFuelMap = 4;   // the map whose columns the cell table offers first
+
+// The log channel a map's axis is laid out over.
+int AxisLogChannel(const calibration::MapLayout& map)
+{
+    switch (calibration::AxisChannelOf(map)) {
+    case calibration::AxisChannel::EngineSpeed: return 0;
+    case calibration::AxisChannel::ManifoldPressure: return 10;
+    case calibration::AxisChannel::ThrottleSite: return 1;
+    case calibration::AxisChannel::WaterTemperature: return 4;
+    case calibration::AxisChannel::AirTemperature: return 5;
+    }
+    return 0;
+}
 const char* const kScatterKeys[] = {"logViewer/scatterX", "logViewer/scatterY", "logViewer/scatterColour"};
 const char* const kScatterNames[] = {"cmbScatterX", "cmbScatterY", "cmbScatterColour"};
 const char* const kScatterAccessible[] = {"Scatter x channel", "Scatter y channel", "Scatter colour channel"};
@@ -38,6 +60,7 @@ void TForm1::BuildLogViews(QWidget* page)
     cmbLogView->addItem(QStringLiteral("One chart"));
     cmbLogView->addItem(QStringLiteral("Lanes"));
     cmbLogView->addItem(QStringLiteral("Scatter"));
+    cmbLogView->addItem(QStringLiteral("Cell table"));
     const int width = std::max(120, cmbLogView->sizeHint().width());
     cmbLogView->setGeometry(kViewRight - width, kViewTop, width, 25);
     const QString remembered = base::UserSettings().value(kViewKey).toString();
@@ -77,6 +100,57 @@ void TForm1::BuildLogViews(QWidget* page)
         return unit.isEmpty() ? text : text + QLatin1Char(' ') + unit;
     };
     cmbScatterChange(nullptr);
+    // The cell table: a row of choices above the table, where the scatter has its own.
+    auto label = [page](const char* name, const char* text, int x, QWidget* buddy) {
+        auto* l = new QLabel(QLatin1String(text), page);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(x, kChartPlace.top(), l->sizeHint().width() + 4, kChooserHeight - 2);
+        l->setBuddy(buddy);
+        return l->geometry().right() + 1;
+    };
+    cmbCellMap = new QComboBox(page);
+    cmbCellMap->setObjectName(QStringLiteral("cmbCellMap"));
+    cmbCellMap->setAccessibleName(QStringLiteral("Cell table map"));
+    for (const calibration::MapLayout& map : calibration::Maps) cmbCellMap->addItem(QLatin1String(map.title), map.number);
+    cmbCellMap->setCurrentIndex(std::max(cmbCellMap->findData(kRpmFuelMap), 0));
+    cmbCellChannel = new QComboBox(page);
+    cmbCellChannel->setObjectName(QStringLiteral("cmbCellChannel"));
+    cmbCellChannel->setAccessibleName(QStringLiteral("Cell table channel"));
+    for (int k = 0; k < logging::kLogChannelCount; ++k) cmbCellChannel->addItem(logging::NameWithUnit(k));
+    cmbCellChannel->setCurrentIndex(6);   // lambda
+    spinCellWater = new QSpinBox(page);
+    spinCellWater->setObjectName(QStringLiteral("spinCellWater"));
+    spinCellWater->setAccessibleName(QStringLiteral("Cell table: water at least"));
+    spinCellWater->setRange(-30, 120);
+    spinCellWater->setSpecialValueText(QStringLiteral("any"));   // -30: the sensor's floor, no filter
+    spinCellWater->setSuffix(QStringLiteral(" \u00b0C"));
+    spinCellWater->setValue(-30);
+    btnCellExport = new QPushButton(QStringLiteral("Export table…"), page);
+    btnCellExport->setObjectName(QStringLiteral("btnCellExport"));
+    btnCellExport->setAccessibleName(QStringLiteral("Export table…"));
+    int x = label("lblCellMap", "Map:", kChartPlace.left(), cmbCellMap);
+    cmbCellMap->setGeometry(x, kChartPlace.top(), 190, kChooserHeight - 2);
+    x = label("lblCellChannel", "Channel:", cmbCellMap->geometry().right() + 10, cmbCellChannel);
+    cmbCellChannel->setGeometry(x, kChartPlace.top(), 140, kChooserHeight - 2);
+    x = label("lblCellWater", "Water at least:", cmbCellChannel->geometry().right() + 10, spinCellWater);
+    spinCellWater->setGeometry(x, kChartPlace.top(), 80, kChooserHeight - 2);
+    const int exportWidth = btnCellExport->sizeHint().width();
+    btnCellExport->setGeometry(kChartPlace.right() + 1 - exportWidth, kChartPlace.top(), exportWidth, kChooserHeight - 2);
+    gridCells = new QTableWidget(page);
+    gridCells->setObjectName(QStringLiteral("gridCells"));
+    gridCells->setAccessibleName(QStringLiteral("Cell table"));
+    gridCells->setGeometry(kChartPlace.adjusted(0, kChooserHeight, 0, 0));
+    gridCells->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    gridCells->verticalHeader()->hide();
+    gridCells->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    CellDialog.Filter = QStringLiteral("CSV (comma-separated values)|*.csv");
+    CellDialog.FolderKind = QStringLiteral("csv");
+    CellDialog.Targets = [](const QString& chosen) { return QStringList{logging::WithCsvExtension(chosen)}; };
+    connect(cmbCellMap, &QComboBox::currentIndexChanged, this, [this] { RefreshCellTable(); });
+    connect(cmbCellChannel, &QComboBox::currentIndexChanged, this, [this] { RefreshCellTable(); });
+    connect(spinCellWater, &QSpinBox::valueChanged, this, [this] { RefreshCellTable(); });
+    connect(btnCellExport, &QPushButton::clicked, this, [this] { btnCellExportClick(btnCellExport); });
+
     // Points follow the time view: what it is zoomed to is what the scatter shows.
     connect(Chart10->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] { RefreshScatter(); });
     ShowLogView();
@@ -98,13 +172,69 @@ void TForm1::ShowLogView()
     const LogView view = CurrentLogView();
     const bool scatter = view == LogView::Scatter;
     Chart10->SetLanes(view == LogView::Lanes);
-    Chart10->setVisible(!scatter);
     chartScatter->setVisible(scatter);
     for (QComboBox* box : cmbScatter) {
         box->setVisible(scatter);
         if (QWidget* label = Control<QLabel>(QStringLiteral("lbl") + box->objectName().mid(3))) label->setVisible(scatter);
     }
+    const bool cells = view == LogView::CellTable;
+    for (QWidget* w : std::initializer_list<QWidget*>{gridCells, cmbCellMap, cmbCellChannel, spinCellWater, btnCellExport})
+        w->setVisible(cells);
+    for (const char* name : {"lblCellMap", "lblCellChannel", "lblCellWater"})
+        if (QLabel* l = Control<QLabel>(QLatin1String(name))) l->setVisible(cells);
+    Chart10->setVisible(!scatter && !cells);
     RefreshScatter();
+    RefreshCellTable();
+}
+
+logging::CellTableSpec TForm1::CellSpec() const
+{
+    logging::CellTableSpec spec;
+    const calibration::MapLayout* map = calibration::MapByNumber(cmbCellMap->currentData().toInt());
+    if (!map) return spec;
+    spec.axisChannel = AxisLogChannel(*map);
+    for (int c = 0; c < map->columns; ++c) spec.breakpoints.push_back(map->breakpoints.first + c * map->breakpoints.step);
+    spec.valueChannel = std::max(cmbCellChannel->currentIndex(), 0);
+    spec.minWater = spinCellWater->value() > spinCellWater->minimum() ? spinCellWater->value() : -1000;
+    return spec;
+}
+
+// The statistics over the whole log, or the time range the time view is zoomed to.
+namespace {
+logging::ColumnStats CellStats(const LogChart& chart, const logging::CellTableSpec& spec, const logging::SampleTimes& times)
+{
+    std::array<const float*, logging::kLogChannelCount> columns{};
+    for (int k = 0; k < logging::kLogChannelCount; ++k) columns[size_t(k)] = chart.Column(k).Data();
+    return logging::CellTableStats(columns, logging::SampleCount(chart), spec, &times);
+}
+}  // namespace
+
+void TForm1::RefreshCellTable()
+{
+    if (!gridCells || CurrentLogView() != LogView::CellTable) return;
+    const logging::CellTableSpec spec = CellSpec();
+    const logging::ColumnStats stats = CellStats(*Chart10, spec, Log.Times());
+    const QStringList header = logging::CellTableHeader(spec);
+    const std::vector<QStringList> rows = logging::CellTableRows(stats, spec, false);
+    gridCells->clear();
+    gridCells->setColumnCount(int(header.size()));
+    gridCells->setHorizontalHeaderLabels(header);
+    gridCells->setRowCount(int(rows.size()));
+    for (int r = 0; r < int(rows.size()); ++r)
+        for (int c = 0; c < rows[size_t(r)].size(); ++c) {
+            auto* item = new QTableWidgetItem(rows[size_t(r)][c]);
+            item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            gridCells->setItem(r, c, item);
+        }
+}
+
+void TForm1::btnCellExportClick(QObject*)
+{
+    if (!CellDialog.Execute(this)) return;
+    const QString path = logging::WithCsvExtension(CellDialog.FileName);
+    const logging::CellTableSpec spec = CellSpec();
+    QString error;
+    if (!logging::ExportCellTable(CellStats(*Chart10, spec, Log.Times()), spec, path, &error)) ui::ShowError(this, error);
 }
 
 void TForm1::cmbScatterChange(QObject* Sender)

@@ -221,6 +221,7 @@ void TForm1::Button2Click(QObject*)
     TrackBar1->setMaximum(slider.maximum);
     if (slider.show) TrackBar1->show();
     RefreshScatter();
+    RefreshCellTable();
 }
 
 void TForm1::AddLogSample()
@@ -302,6 +303,7 @@ void TForm1::Button4Click(QObject*)
     TrackBar1->setMaximum(slider.maximum);
     TrackBar1->setValue(slider.position);
     RefreshScatter();
+    RefreshCellTable();
     if (!shortfall.isEmpty()) ui::ShowWarning(this, shortfall);
 }
 

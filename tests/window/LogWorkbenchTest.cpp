@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
 #include <QRegularExpression>
 #include <QSlider>
 #include <QWheelEvent>
@@ -455,6 +457,67 @@ TEST_F(LogWorkbenchTest, ScatterOfThreeMillionSamplesNamesTheValuesUnderThePoint
     form->cmbLogView->setCurrentIndex(0);
     EXPECT_TRUE(chart->isVisible());
     EXPECT_FALSE(scatter->isVisible());
+}
+
+TEST_F(LogWorkbenchTest, CellTableOfRpmFuelCountsEachColumnAsAnIndependentTallyDoes)
+{
+    RecordSamples(0, 400);   // 800 .. 15563 rpm: the last column takes everything beyond 9000
+    form->Button2Click(nullptr);
+    form->cmbLogView->setCurrentIndex(3);
+    ASSERT_EQ(form->cmbLogView->currentText(), "Cell table");
+    ASSERT_TRUE(form->gridCells->isVisible());
+    EXPECT_EQ(form->cmbCellMap->currentText(), "RPM Fuel");
+    EXPECT_EQ(form->cmbCellChannel->currentText(), "Lambda");
+    for (QWidget* w : std::initializer_list<QWidget*>{form->gridCells, form->cmbCellMap, form->cmbCellChannel,
+                                                      form->spinCellWater, form->btnCellExport})
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+
+    // The tally: each sample to the breakpoint nearest its speed (halves up, ends held), its
+    // lambda as the ratio; with a water filter, the colder samples left out.
+    auto tally = [](int minWater) {
+        std::vector<int> n(36, 0);
+        std::vector<double> sum(36, 0);
+        for (int i = 0; i < 400; ++i) {
+            const Texts live = Live(i);
+            if (live[4].toInt() < minWater) continue;
+            const double rpm = live[0].toDouble();
+            const int column = std::clamp(int(std::floor((rpm - 250) / 250 + 0.5)), 0, 35);
+            ++n[size_t(column)];
+            sum[size_t(column)] += live[6].toDouble() / 100;
+        }
+        return std::pair{n, sum};
+    };
+    auto check = [&](int minWater) {
+        const auto [n, sum] = tally(minWater);
+        ASSERT_EQ(form->gridCells->rowCount(), 36);
+        EXPECT_EQ(form->gridCells->horizontalHeaderItem(1)->text(), "RPM (rpm)");
+        EXPECT_EQ(form->gridCells->horizontalHeaderItem(4)->text(), "Mean Lambda");
+        for (int c = 0; c < 36; ++c) {
+            EXPECT_EQ(form->gridCells->item(c, 1)->text(), QString::number(250 + 250 * c));
+            EXPECT_EQ(form->gridCells->item(c, 2)->text().toInt(), n[size_t(c)]) << "column " << c + 1;
+            const QString mean = form->gridCells->item(c, 4)->text();
+            if (n[size_t(c)] == 0) {
+                EXPECT_EQ(mean, "") << c;
+            } else {
+                EXPECT_NEAR(mean.toDouble(), sum[size_t(c)] / n[size_t(c)], 0.005 + 1e-9) << "column " << c + 1;
+            }
+        }
+    };
+    check(-1000);
+    EXPECT_GT(form->gridCells->item(35, 2)->text().toInt(), 100) << "beyond the axis: the last column";
+    form->spinCellWater->setValue(85);
+    check(85);
+
+    // Exported as CSV: the same counts, numbers with a full stop.
+    ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("cells")); });
+    form->btnCellExport->click();
+    QFile file(Path("cells.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const testsupport::CsvRows rows = testsupport::ReadCsv(file.readAll().toStdString());
+    ASSERT_EQ(rows.size(), 37u);
+    EXPECT_EQ(rows[0][2], "Samples");
+    const auto [n, sum] = tally(85);
+    for (int c = 0; c < 36; ++c) EXPECT_EQ(std::stoi(rows[size_t(c + 1)][2]), n[size_t(c)]) << c;
 }
 
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
