@@ -102,9 +102,16 @@ void TimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar, i
     if (!(to > from)) return;
     const double step = TimeTickStep(to - from, std::max(pixels_ / kPixelsPerTimeTick, 2));
     const QChar point = locale.decimalPoint().isEmpty() ? QLatin1Char('.') : locale.decimalPoint().at(0);
-    for (double k = std::ceil(from / step - 1e-9); k * step <= to + 1e-9 * step; k += 1) {
+    // Where the log paused (another page shown), seconds crowd into few samples: a tick too
+    // close to the one before is left out rather than written over it.
+    const double perIndex = pixels_ / std::max(range.size(), 1e-12);
+    const double minGap = kPixelsPerTimeTick * 0.8;
+    int tried = 0;
+    for (double k = std::ceil(from / step - 1e-9); k * step <= to + 1e-9 * step && ++tried < 100000; k += 1) {
         const double t = k * step;
-        ticks.push_back(clock_.IndexAt(t));
+        const double index = clock_.IndexAt(t);
+        if (!ticks.isEmpty() && (index - ticks.last()) * perIndex < minGap) continue;
+        ticks.push_back(index);
         if (tickLabels) tickLabels->push_back(TimeTickLabel(t, step, to, point));
         if (ticks.size() > 1000) break;   // never: a broken clock must not hang the drawing
     }

@@ -247,6 +247,11 @@ TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
         EXPECT_NEAR(ticks[t], i + (seconds - a) / (b - a), 1e-6) << labels[t].toStdString();
     }
     EXPECT_NEAR(TickSeconds(labels.last()), times.Milliseconds(29) / 1000.0, 0.5);
+    // Seconds crowd into the samples around the pause: their ticks still stand apart.
+    for (int t = 1; t < ticks.size(); ++t)
+        EXPECT_GE(chart->xAxis->coordToPixel(ticks[t]) - chart->xAxis->coordToPixel(ticks[t - 1]),
+                  QFontMetrics(chart->xAxis->tickLabelFont()).horizontalAdvance(labels[t]))
+            << labels[t - 1].toStdString() << " " << labels[t].toStdString();
 
     // A loaded log runs on the nominal cycle and says so; a long one reads in hours.
     ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("long.qxl")); });
