@@ -110,7 +110,8 @@ void TForm1::BuildLoggingPage()
     lblSampleTime->setObjectName(QStringLiteral("lblSampleTime"));
     lblSampleTime->setAccessibleName(QStringLiteral("Sample time"));
     const int captionLeft = std::max(104, Button14->geometry().right() + 9);   // in line with the grid
-    lblSampleTime->setGeometry(captionLeft, kExportTop, kBlockRight - captionLeft, 25);
+    BuildLogViews(page);   // the view's choice stands at the row's right end
+    lblSampleTime->setGeometry(captionLeft, kExportTop, cmbLogView->x() - 8 - captionLeft, 25);
 
     // A read-only table: row 0 the headings, row 1 the latest sample or the replayed one.
     gridLog = new StringGrid(kLogChannelCount, 2, page);
@@ -222,6 +223,8 @@ void TForm1::Button2Click(QObject*)
     TrackBar1->setTickInterval(logging::SliderTickInterval(slider.maximum, TrackBar1->width()));
     TrackBar1->setMaximum(slider.maximum);
     if (slider.show) TrackBar1->show();
+    RefreshScatter();
+    RefreshCellTable();
 }
 
 void TForm1::AddLogSample()
@@ -304,6 +307,8 @@ void TForm1::Button4Click(QObject*)
     // handler reads that sample out.
     TrackBar1->setMaximum(slider.maximum);
     TrackBar1->setValue(slider.position);
+    RefreshScatter();
+    RefreshCellTable();
     if (!shortfall.isEmpty()) ui::ShowWarning(this, shortfall);
 }
 

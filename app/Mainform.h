@@ -27,6 +27,7 @@
 #include "ecu/PortNames.h"
 #include "ecu/Protocol.h"
 #include "logging/FuelFromLambda.h"
+#include "logging/CellTable.h"
 #include "logging/LogState.h"
 #include "ui/Dialogs.h"
 #include "ui/StringGrid.h"
@@ -44,11 +45,14 @@ class QPlainTextEdit;
 class QPushButton;
 class QTimer;
 class QSlider;
+class QSpinBox;
+class QTableWidget;
 class LineOwner;
 class LiveStrip;
 class QElapsedTimer;
 class QTimer;
 class LogChart;
+class ScatterPlot;
 class MapChart;
 class PageControl;
 class StatusBar;
@@ -174,6 +178,26 @@ public:
     std::array<QLineEdit*, 14> LogSourceEdit{}; // the live edit each channel records, by channel
     logging::LogState Log;                      // the log's times and whether a file holds it
     ui::FileDialog CsvDialog{true};             // where an export goes
+    // ---- log viewer: how the log is looked at (LogViews.cpp) ---------------------------------
+    enum class LogView { OneChart, Lanes, Scatter, CellTable };
+    QComboBox* cmbLogView = nullptr;            // "View": one chart, lanes or scatter; remembered
+    LogView CurrentLogView() const;
+    void cmbLogViewChange(QObject* Sender);
+    void BuildLogViews(QWidget* page);
+    ScatterPlot* chartScatter = nullptr;        // one channel against another, coloured by a third
+    std::array<QComboBox*, 3> cmbScatter{};     // its x, y and colour channels; remembered
+    void cmbScatterChange(QObject* Sender);
+    void ShowLogView();                         // the chosen view shown, the others hidden
+    void RefreshScatter();                      // the scatter over the time view's range
+    QTableWidget* gridCells = nullptr;          // the log by map column: samples, time, mean, min, max
+    QComboBox* cmbCellMap = nullptr;            // which map's columns ("RPM Fuel" at first)
+    QComboBox* cmbCellChannel = nullptr;        // which channel is described (lambda at first)
+    QSpinBox* spinCellWater = nullptr;          // samples with a colder engine do not count
+    QPushButton* btnCellExport = nullptr;       // "Export table…"
+    ui::FileDialog CellDialog{true};
+    void RefreshCellTable();
+    void btnCellExportClick(QObject* Sender);
+    logging::CellTableSpec CellSpec() const;
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;

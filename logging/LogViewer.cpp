@@ -12,6 +12,7 @@ void AddLogSeries(LogChart& chart)
         const int k = chart.AddSeries(QString::fromLatin1(c.seriesTitle), QColor::fromRgb(c.colour), c.penWidth);
         chart.graph(k)->setObjectName(QLatin1String(c.seriesName));
         chart.SetSeriesVisible(k, c.initiallyVisible);
+        chart.SetSeriesAxis(k, NameWithUnit(k), ReadoutShift(k));
     }
 }
 

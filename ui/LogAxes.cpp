@@ -102,12 +102,50 @@ void TimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar, i
     if (!(to > from)) return;
     const double step = TimeTickStep(to - from, std::max(pixels_ / kPixelsPerTimeTick, 2));
     const QChar point = locale.decimalPoint().isEmpty() ? QLatin1Char('.') : locale.decimalPoint().at(0);
-    for (double k = std::ceil(from / step - 1e-9); k * step <= to + 1e-9 * step; k += 1) {
+    // Where the log paused (another page shown), seconds crowd into few samples: a tick too
+    // close to the one before is left out rather than written over it.
+    const double perIndex = pixels_ / std::max(range.size(), 1e-12);
+    const double minGap = kPixelsPerTimeTick * 0.8;
+    int tried = 0;
+    for (double k = std::ceil(from / step - 1e-9); k * step <= to + 1e-9 * step && ++tried < 100000; k += 1) {
         const double t = k * step;
-        ticks.push_back(clock_.IndexAt(t));
+        const double index = clock_.IndexAt(t);
+        if (!ticks.isEmpty() && (index - ticks.last()) * perIndex < minGap) continue;
+        ticks.push_back(index);
         if (tickLabels) tickLabels->push_back(TimeTickLabel(t, step, to, point));
         if (ticks.size() > 1000) break;   // never: a broken clock must not hang the drawing
     }
+}
+
+void ScaledTicker::generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
+                            QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels)
+{
+    QCPAxisTicker::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
+    // Only the ticks the axis draws count: the base adds one beyond each end.
+    const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+    while (!ticks.isEmpty() && ticks.first() < range.lower - 1e-9 * step) {
+        ticks.removeFirst();
+        if (tickLabels && !tickLabels->isEmpty()) tickLabels->removeFirst();
+    }
+    while (!ticks.isEmpty() && ticks.last() > range.upper + 1e-9 * step) {
+        ticks.removeLast();
+        if (tickLabels && !tickLabels->isEmpty()) tickLabels->removeLast();
+    }
+    while (ticks.size() > maxTicks_) {
+        // Keep the ticks at even multiples of the step, so that they stay round.
+        const double gap = ticks[1] - ticks[0];
+        const int first = std::fmod(std::fabs(std::round(ticks[0] / gap)), 2.0) == 0 ? 0 : 1;
+        QVector<double> kept;
+        QVector<QString> keptLabels;
+        for (int i = first; i < ticks.size(); i += 2) {
+            kept.push_back(ticks[i]);
+            if (tickLabels && i < tickLabels->size()) keptLabels.push_back(tickLabels->at(i));
+        }
+        if (kept.size() == ticks.size()) break;
+        ticks = kept;
+        if (tickLabels) *tickLabels = keptLabels;
+    }
+    if (subTicks) subTicks->clear();
 }
 
 QString ScaledTicker::getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision)

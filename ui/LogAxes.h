@@ -9,6 +9,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <functional>
 #include <vector>
 
@@ -51,12 +52,18 @@ class ScaledTicker : public QCPAxisTicker {
 public:
     explicit ScaledTicker(int shift) : shift_(shift) {}
     void SetShift(int shift) { shift_ = shift; }
+    // At most this many labelled ticks (every other one goes until they fit): a thin lane
+    // cannot hold QCustomPlot's guess of a tick count.
+    void SetMaxTicks(int n) { maxTicks_ = std::max(n, 1); }
+    void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
+                  QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels) override;
 
 protected:
     QString getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision) override;
 
 private:
     int shift_;
+    int maxTicks_ = 1000;
 };
 
 }  // namespace ui

@@ -1,5 +1,6 @@
 #include "ui/LogChart.h"
 
+#include <QFontInfo>
 #include <QFontMetrics>
 
 #include <algorithm>
@@ -114,11 +115,24 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     xAxis->setSubTicks(false);
     xAxis->setLabel(QStringLiteral("Time from the log's start"));
 
+    // The plots stand in a grid of their own: one in the one-chart view, one per lane in lanes.
+    mainRect_ = axisRect();
+    mainMinimum_ = mainRect_->minimumSize();
+    QCPAxisRect* main = mainRect_;
+    plotLayout()->take(main);
+    laneGrid_ = new QCPLayoutGrid;
+    plotLayout()->addElement(0, 0, laneGrid_);
+    laneGrid_->setRowSpacing(0);
+    laneGrid_->addElement(0, 0, main);
+    laneMargins_ = new QCPMarginGroup(this);
+    main->setMarginGroup(QCP::msLeft | QCP::msRight, laneMargins_);
+    timeLabel_ = xAxis->label();
+
     // Legend in its own row under the plot, filled left to right, as narrow as its items and
     // centred between two empty elements that take the spare width.
-    axisRect()->insetLayout()->take(legend);
+    mainRect_->insetLayout()->take(legend);
     auto* legendRow = new QCPLayoutGrid;
-    plotLayout()->addElement(1, 0, legendRow);
+    plotLayout()->addElement(plotLayout()->rowCount(), 0, legendRow);
     plotLayout()->setRowStretchFactor(1, 0.001);
     legendRow->addElement(0, 0, new QCPLayoutElement(this));
     legendRow->addElement(0, 1, legend);
@@ -182,8 +196,156 @@ void LogChart::SetSampleClock(std::function<double(int index)> seconds)
 
 void LogChart::SetTimeLabel(const QString& label)
 {
-    xAxis->setLabel(label);
+    timeLabel_ = label;
+    (timeRuler_ ? timeRuler_->axis(QCPAxis::atBottom) : xAxis)->setLabel(label);
     Changed();
+}
+
+void LogChart::StyleAxis(QCPAxis* axis) const
+{
+    axis->setBasePen(QPen(kInkColour));
+    axis->setTickPen(QPen(kInkColour));
+    axis->setSubTickPen(QPen(kInkColour));
+    axis->setTickLabelColor(kInkColour);
+    axis->setLabelColor(kInkColour);
+    axis->grid()->setPen(QPen(kGridColour, 1, Qt::DotLine));
+}
+
+void LogChart::SetSeriesAxis(int series, const QString& caption, int shift)
+{
+    if (!Valid(series)) return;
+    seriesCaption_[size_t(series)] = caption;
+    seriesShift_[size_t(series)] = shift;
+    if (lanesOn_) RebuildLanes();
+}
+
+void LogChart::SetLanes(bool on)
+{
+    if (on == lanesOn_) return;
+    lanesOn_ = on;
+    zoomedY_ = false;   // a value zoom of the one chart means nothing in a lane
+    RebuildLanes();
+    RebuildLegend();
+    Changed();
+}
+
+// Takes the lanes apart: every series back on the one chart's axes, the extra plots gone.
+void LogChart::ClearLanes()
+{
+    for (LogGraph* g : series_) {
+        g->setKeyAxis(xAxis);
+        g->setValueAxis(yAxis);
+    }
+    for (QCPItemStraightLine* c : laneCursors_) removeItem(c);
+    laneCursors_.clear();
+    for (const Lane& lane : lanes_) {
+        if (lane.caption) removeItem(lane.caption);
+        if (lane.rect != mainRect_) laneGrid_->remove(lane.rect);
+    }
+    lanes_.clear();
+    if (timeRuler_) {
+        plotLayout()->remove(timeRuler_);
+        plotLayout()->simplify();
+    }
+    timeRuler_ = nullptr;
+    laneGrid_->simplify();
+    mainRect_->setAutoMargins(QCP::msAll);
+    mainRect_->setMinimumSize(mainMinimum_);
+    yAxis->setTicker(QSharedPointer<QCPAxisTicker>(new QCPAxisTicker));
+    yAxis->setTickLabelFont(font());
+    yAxis->setSubTicks(true);
+    xAxis->setTickLabels(true);
+    xAxis->setTickLengthIn(5);
+    xAxis->setLabel(timeLabel_);
+}
+
+void LogChart::RebuildLanes()
+{
+    ClearLanes();
+    if (!lanesOn_) return;
+    std::vector<int> shown;
+    for (int k = 0; k < SeriesCount(); ++k)
+        if (series_[size_t(k)]->visible()) shown.push_back(k);
+    if (shown.empty()) return;
+    QFont small = font();
+    small.setPointSizeF(std::max(6.5, QFontInfo(font()).pointSizeF() - 1.5));
+    for (size_t i = 0; i < shown.size(); ++i) {
+        const int k = shown[i];
+        QCPAxisRect* rect = mainRect_;
+        if (i > 0) {
+            rect = new QCPAxisRect(this);
+            laneGrid_->addElement(int(i), 0, rect);
+            rect->setMarginGroup(QCP::msLeft | QCP::msRight, laneMargins_);
+            auto* cursor = new QCPItemStraightLine(this);
+            cursor->setLayer(cursorLayer_);
+            cursor->setSelectable(false);
+            cursor->setAntialiased(false);
+            cursor->setPen(cursor_->pen());
+            cursor->setClipAxisRect(rect);
+            cursor->point1->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+            cursor->point2->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+            laneCursors_.push_back(cursor);
+        }
+        // Thin plots: no room above or below for anything but the lines, and no minimum
+        // height (a plot's own is 50 pixels: fourteen of them would not fit).
+        rect->setMinimumSize(0, 0);
+        rect->setAutoMargins(QCP::msLeft | QCP::msRight);
+        rect->setMargins(QMargins(0, 1, 0, 1));
+        QCPAxis* time = rect->axis(QCPAxis::atBottom);
+        QCPAxis* value = rect->axis(QCPAxis::atLeft);
+        time->setTicker(timeTicker_);
+        time->setSubTicks(false);
+        time->setTickLabels(false);
+        time->setLabel(QString());
+        time->setTickLengthIn(3);
+        StyleAxis(time);
+        StyleAxis(value);
+        value->setTickLabelFont(small);
+        value->setSubTicks(false);
+        auto ticker = QSharedPointer<ui::ScaledTicker>::create(seriesShift_[size_t(k)]);
+        value->setTicker(ticker);
+        series_[size_t(k)]->setKeyAxis(time);
+        series_[size_t(k)]->setValueAxis(value);
+
+        // The lane's name and unit in its corner, in the line's colour.
+        auto* caption = new QCPItemText(this);
+        caption->setClipAxisRect(rect);
+        caption->setClipToAxisRect(true);
+        caption->position->setType(QCPItemPosition::ptAxisRectRatio);
+        caption->position->setAxisRect(rect);
+        caption->position->setCoords(0, 0);
+        caption->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+        caption->setText(seriesCaption_[size_t(k)].isEmpty() ? series_[size_t(k)]->name() : seriesCaption_[size_t(k)]);
+        caption->setFont(small);
+        caption->setColor(series_[size_t(k)]->pen().color());
+        caption->setBrush(QColor(kBackground.red(), kBackground.green(), kBackground.blue(), 200));
+        caption->setPadding(QMargins(3, 0, 3, 0));
+        caption->setSelectable(false);
+        lanes_.push_back({rect, k, caption});
+    }
+    // The time axis' labels under the last lane, in a plot of no height of its own.
+    timeRuler_ = new QCPAxisRect(this);
+    plotLayout()->insertRow(1);
+    plotLayout()->addElement(1, 0, timeRuler_);
+    plotLayout()->setRowStretchFactor(1, 0.001);
+    timeRuler_->setMarginGroup(QCP::msLeft | QCP::msRight, laneMargins_);
+    timeRuler_->setAutoMargins(QCP::msLeft | QCP::msRight | QCP::msBottom);
+    timeRuler_->setMargins(QMargins());
+    timeRuler_->axis(QCPAxis::atLeft)->setVisible(false);
+    QCPAxis* ruler = timeRuler_->axis(QCPAxis::atBottom);
+    ruler->setTicker(timeTicker_);
+    ruler->setSubTicks(false);
+    ruler->setLabel(timeLabel_);
+    ruler->grid()->setVisible(false);
+    StyleAxis(ruler);
+    // A plot of no height of its own: all it holds is the axis' labels and caption.
+    const QFontMetrics tickMetrics(ruler->tickLabelFont()), labelMetrics(ruler->labelFont());
+    const int rulerHeight = tickMetrics.height() + labelMetrics.height() + ruler->tickLabelPadding() +
+                            ruler->labelPadding() + ruler->tickLengthOut() + 6;
+    timeRuler_->setSizeConstraintRect(QCPLayoutElement::scrOuterRect);
+    timeRuler_->setMinimumSize(0, rulerHeight);
+    timeRuler_->setMaximumSize(QWIDGETSIZE_MAX, rulerHeight);
+    xAxis->setLabel(QString());
 }
 
 int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
@@ -195,6 +357,9 @@ int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
     graph->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
     graph->setSelectable(QCP::stNone);   // a click reads a value; it must not restyle the line
     series_.push_back(graph);
+    seriesCaption_.push_back(title);
+    seriesShift_.push_back(0);
+    if (lanesOn_) RebuildLanes();
     RebuildLegend();
     Changed();
     return static_cast<int>(series_.size()) - 1;
@@ -266,6 +431,7 @@ void LogChart::SetSeriesVisible(int series, bool visible)
 {
     if (!Valid(series) || series_[series]->visible() == visible) return;
     series_[series]->setVisible(visible);
+    if (lanesOn_) RebuildLanes();
     RebuildLegend();
     Changed();
 }
@@ -314,6 +480,20 @@ void LogChart::RescaleAxes()
         else
             xAxis->setRange(0, count - 1);
     }
+    auto fit = [](QCPAxis* axis, const base::ValueRange& range) {
+        if (range.Empty())
+            axis->setRange(0, 1);
+        else if (range.low == range.high)
+            axis->setRange(range.low - 1.0, range.high + 1.0);
+        else {
+            const double margin = (double(range.high) - range.low) * kValueMargin;
+            axis->setRange(range.low - margin, range.high + margin);
+        }
+    };
+    if (!lanes_.empty()) {   // each lane to its own series
+        for (const Lane& lane : lanes_) fit(lane.rect->axis(QCPAxis::atLeft), series_[size_t(lane.series)]->values.Range());
+        return;
+    }
     if (zoomedY_) return;
     base::ValueRange range;
     for (const LogGraph* s : series_)
@@ -332,11 +512,27 @@ void LogChart::BeforeReplot()
 {
     if (stale_) RescaleAxes();
     stale_ = false;
+    // The lanes share the grid's height (foretold: the layout comes after this).
+    const int gridHeight = laneGrid_->outerRect().height() > 0 ? laneGrid_->outerRect().height() : height() * 8 / 10;
+    const int laneHeight = lanes_.empty() ? 0 : std::max(gridHeight / int(lanes_.size()), 1);
+    // The lanes follow the first plot's time range, which the zoom and the pan move.
+    for (const Lane& lane : lanes_) {
+        lane.rect->axis(QCPAxis::atBottom)->setRange(xAxis->range());
+        // Two value ticks in a thin lane, more where there is room; never labels on each other.
+        // The ticks are made before this replot lays the lanes out: their height is foretold
+        // from the grid's, which only a resize changes.
+        QCPAxis* value = lane.rect->axis(QCPAxis::atLeft);
+        const int labelHeight = QFontMetrics(value->tickLabelFont()).height();
+        value->ticker()->setTickCount(laneHeight < 60 ? 2 : 4);
+        if (auto* scaled = dynamic_cast<ui::ScaledTicker*>(value->ticker().data()))
+            scaled->SetMaxTicks((laneHeight - 2) / (labelHeight + 2));
+    }
+    if (timeRuler_) timeRuler_->axis(QCPAxis::atBottom)->setRange(xAxis->range());
     PlaceCursor();
-    timeTicker_->SetWidth(axisRect()->width());
+    timeTicker_->SetWidth(mainRect_->width());
     // Where samples share pixel columns the lines are strokes of whole pixels that smoothing
     // cannot improve. A zoom into fewer samples than pixels gets smooth lines back.
-    const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
+    const double perPixel = xAxis->range().size() / std::max(mainRect_->width(), 1);
     setNotAntialiasedElements(perPixel > ui::kColumnwiseDensity ? QCP::aePlottables : QCP::aeNone);
 }
 
@@ -366,7 +562,7 @@ void LogChart::RebuildLegend()
     legendColumns_ = LegendColumns();
     legend->setWrap(legendColumns_);
     for (LogGraph* s : series_)
-        if (s->visible()) s->addToLegend(legend);
+        if (s->visible() && !lanesOn_) s->addToLegend(legend);   // a lane names its own line
     legend->setVisible(legend->itemCount() > 0);
 }
 
@@ -374,6 +570,14 @@ void LogChart::resizeEvent(QResizeEvent* event)
 {
     if (LegendColumns() != legendColumns_) RebuildLegend();
     QCustomPlot::resizeEvent(event);
+}
+
+bool LogChart::InPlot(const QPoint& pos) const
+{
+    if (lanes_.empty()) return mainRect_->rect().contains(pos);
+    for (const Lane& lane : lanes_)
+        if (lane.rect->rect().contains(pos)) return true;
+    return false;
 }
 
 // ---- cursor ----------------------------------------------------------------------------------
@@ -395,23 +599,28 @@ void LogChart::SetCursorIndex(int index)
 void LogChart::PlaceCursor()
 {
     cursor_->setVisible(cursorIndex_ >= 0);
+    for (QCPItemStraightLine* c : laneCursors_) c->setVisible(cursorIndex_ >= 0);
     if (cursorIndex_ < 0) return;
     cursor_->point1->setCoords(cursorIndex_, 0);
     cursor_->point2->setCoords(cursorIndex_, 1);
+    for (QCPItemStraightLine* c : laneCursors_) {
+        c->point1->setCoords(cursorIndex_, 0);
+        c->point2->setCoords(cursorIndex_, 1);
+    }
 }
 
 // ---- pointer ---------------------------------------------------------------------------------
 
 int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
 {
-    if (!axisRect()->rect().contains(pos)) return -1;
+    if (!InPlot(pos)) return -1;
     int found = -1;
     double nearest = kHitTolerance;
     std::vector<QLineF> segments;
     // From the last series down: on a tie the line drawn on top wins.
     for (int i = SeriesCount() - 1; i >= 0; --i) {
         const LogGraph* graph = series_[i];
-        if (!graph->visible()) continue;
+        if (!graph->visible() || !graph->keyAxis()->axisRect()->rect().contains(pos)) continue;
         segments.clear();
         graph->Segments(pos.x() - kHitTolerance - 1, pos.x() + kHitTolerance + 1, &segments);
         const double d = ui::DistanceToSegments(pos, segments);
@@ -421,7 +630,7 @@ int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
         }
     }
     if (found >= 0 && valueIndex) {
-        const double key = std::nearbyint(xAxis->pixelToCoord(pos.x()));
+        const double key = std::nearbyint(series_[size_t(found)]->keyAxis()->pixelToCoord(pos.x()));
         *valueIndex = int(std::clamp(key, 0.0, double(Count(found) - 1)));
     }
     return found;
@@ -444,7 +653,7 @@ void LogChart::mouseMoveEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
     if (panning_) {
-        const double perPixel = xAxis->range().size() / std::max(axisRect()->width(), 1);
+        const double perPixel = xAxis->range().size() / std::max(mainRect_->width(), 1);
         PanSamples((panFromX_ - pos.x()) * perPixel);
         panFromX_ = pos.x();
         return;
@@ -483,7 +692,7 @@ void LogChart::mouseDoubleClickEvent(QMouseEvent* event)
 void LogChart::wheelEvent(QWheelEvent* event)
 {
     const QPoint delta = event->angleDelta();
-    if (!axisRect()->rect().contains(event->position().toPoint()) || delta.isNull()) {
+    if (!InPlot(event->position().toPoint()) || delta.isNull()) {
         QCustomPlot::wheelEvent(event);
         return;
     }
@@ -534,6 +743,11 @@ void LogChart::processRectZoom(QRect rect, QMouseEvent* event)
 {
     if (rect.width() < kMinZoomPixels || rect.height() < kMinZoomPixels) {
         replot(rpQueuedReplot);   // only wipe the rectangle
+        return;
+    }
+    if (lanesOn_) {   // the time only: each lane keeps its values in view
+        const double a = xAxis->pixelToCoord(rect.left()), b = xAxis->pixelToCoord(rect.right());
+        SetSampleRange(std::min(a, b), std::max(a, b));
         return;
     }
     zoomedX_ = true;

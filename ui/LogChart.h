@@ -77,6 +77,23 @@ public:
     // The colour behind the plot and the legend.
     static QColor Background();
 
+    // Lanes: each shown series in a plot of its own, stacked in series order, each with its own
+    // value axis labelled in the series' unit; all share the time axis (drawn under the last
+    // lane), the zoom along it, and the cursor. Off: all shown series on the one value axis.
+    // A drag in lanes zooms the time only.
+    void SetLanes(bool on);
+    bool Lanes() const { return lanesOn_; }
+    // The lanes as laid out at the last replot: the plot of each, its series and its caption.
+    struct Lane {
+        QCPAxisRect* rect;
+        int series;
+        QCPItemText* caption;
+    };
+    const std::vector<Lane>& LaneList() const { return lanes_; }
+    // A series' caption in its lane ("EGT (°C)") and the power of ten its values are held in:
+    // the lane's axis labels the value times 10^shift (RPM/100 reads in rpm).
+    void SetSeriesAxis(int series, const QString& caption, int shift);
+
     // When each sample was taken, for the time axis (seconds from the first sample), and the
     // axis' caption. Until set, samples count as the nominal polling cycle apart.
     void SetSampleClock(std::function<double(int index)> seconds);
@@ -107,6 +124,10 @@ private:
     void RebuildLegend();
     int LegendColumns() const;
     void PlaceCursor();
+    void RebuildLanes();
+    void ClearLanes();
+    bool InPlot(const QPoint& pos) const;
+    void StyleAxis(QCPAxis* axis) const;
 
     std::vector<LogGraph*> series_;
     bool stale_ = false;     // data or visibility changed since the last replot
@@ -117,6 +138,17 @@ private:
     bool panning_ = false;
     int panFromX_ = 0;
     QSharedPointer<ui::TimeTicker> timeTicker_;
+    QCPAxisRect* mainRect_ = nullptr;        // the one chart's plot, and the first lane's
+    QSize mainMinimum_;
+    QCPLayoutGrid* laneGrid_ = nullptr;      // the plots, top to bottom; row 0 is axisRect()
+    QCPMarginGroup* laneMargins_ = nullptr;  // keeps the lanes' plots aligned left and right
+    QCPAxisRect* timeRuler_ = nullptr;       // in lanes: the time axis under the last lane
+    std::vector<Lane> lanes_;
+    std::vector<QCPItemStraightLine*> laneCursors_;   // lanes 1 ..: the cursor in each
+    std::vector<QString> seriesCaption_;
+    std::vector<int> seriesShift_;
+    bool lanesOn_ = false;
+    QString timeLabel_;
     std::function<double(int)> seconds_;
     QCPItemStraightLine* cursor_ = nullptr;
     QCPLayer* cursorLayer_ = nullptr;

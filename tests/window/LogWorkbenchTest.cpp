@@ -1,11 +1,17 @@
 // The log viewer as a tuner works with it: wheel zoom and pan, the cursor line at the sample the
 // readout shows, the time of each sample, a background every line shows on, and the CSV export.
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QWheelEvent>
 
@@ -17,6 +23,7 @@
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
+#include "ui/ScatterPlot.h"
 #include "base/NumberFormat.h"
 #include "ui/StringGrid.h"
 
@@ -240,6 +247,11 @@ TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
         EXPECT_NEAR(ticks[t], i + (seconds - a) / (b - a), 1e-6) << labels[t].toStdString();
     }
     EXPECT_NEAR(TickSeconds(labels.last()), times.Milliseconds(29) / 1000.0, 0.5);
+    // Seconds crowd into the samples around the pause: their ticks still stand apart.
+    for (int t = 1; t < ticks.size(); ++t)
+        EXPECT_GE(chart->xAxis->coordToPixel(ticks[t]) - chart->xAxis->coordToPixel(ticks[t - 1]),
+                  QFontMetrics(chart->xAxis->tickLabelFont()).horizontalAdvance(labels[t]))
+            << labels[t - 1].toStdString() << " " << labels[t].toStdString();
 
     // A loaded log runs on the nominal cycle and says so; a long one reads in hours.
     ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("long.qxl")); });
@@ -269,6 +281,248 @@ TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
     EXPECT_TRUE(fine[0].contains('.')) << fine[0].toStdString();
     for (int t = 0; t < fine.size(); ++t)
         EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(fine[t]) / 0.108, 1e-6) << fine[t].toStdString();
+}
+
+// The white pixels of a pixel column between two heights: where the dashed cursor stands.
+int WhiteInColumn(const QImage& image, int x, int top, int bottom)
+{
+    int white = 0;
+    for (int y = top; y < bottom; ++y)
+        if (image.pixelColor(x, y) == QColor(Qt::white)) ++white;
+    return white;
+}
+
+TEST_F(LogWorkbenchTest, FourteenLanesAtTheDefaultWindowSizeEachWithItsOwnUnitSharingTimeZoomAndCursor)
+{
+    RecordSamples(0, 300);
+    form->Button2Click(nullptr);
+    EXPECT_EQ(form->cmbLogView->currentText(), "One chart") << "the product's view at first start";
+    EXPECT_EQ(form->cmbLogView->accessibleName(), "View");
+    form->cmbLogView->setCurrentIndex(1);
+    ASSERT_EQ(form->cmbLogView->currentText(), "Lanes");
+    for (QCheckBox* box : form->ChannelBox) box->setChecked(true);
+    EXPECT_EQ(form->size(), QSize(798, 603));
+    chart->replot();
+
+    const auto& lanes = chart->LaneList();
+    ASSERT_EQ(lanes.size(), size_t(kLogChannelCount));
+    const QRect whole = chart->rect();
+    for (int i = 0; i < kLogChannelCount; ++i) {
+        const LogChart::Lane& lane = lanes[size_t(i)];
+        EXPECT_EQ(lane.series, i);
+        EXPECT_EQ(lane.caption->text(), logging::NameWithUnit(i));
+        // Readable: the caption and two value labels fit the lane, and lanes do not overlap.
+        const QRect r = lane.rect->rect();
+        const int textHeight = QFontMetrics(lane.caption->font()).height();
+        EXPECT_GE(r.height(), textHeight + 4) << i;
+        EXPECT_GE(QFontInfo(lane.caption->font()).pointSizeF(), 6.5);
+        EXPECT_TRUE(whole.contains(r)) << i;
+        if (i > 0) {
+            EXPECT_GE(r.top(), lanes[size_t(i - 1)].rect->rect().bottom()) << i;
+        }
+        EXPECT_EQ(lane.rect->left(), lanes[0].rect->left()) << "value axes aligned";
+        const QVector<QString> labels = lane.rect->axis(QCPAxis::atLeft)->tickVectorLabels();
+        EXPECT_GE(labels.size(), 1) << i;
+        EXPECT_LE(labels.size(), std::max(2, r.height() / textHeight)) << "labels that would overlap: " << i;
+    }
+    EXPECT_EQ(lanes[0].caption->text(), "RPM (rpm)");
+    EXPECT_EQ(lanes[11].caption->text(), QString("EGT (\u00b0C)"));
+    EXPECT_EQ(lanes[10].caption->text(), "Map (kPa)");
+    EXPECT_TRUE(chart->legend->itemCount() == 0) << "each lane names its own line";
+
+    // Each lane's axis is in its unit: rpm in thousands, not the chart's hundredths; lambda
+    // as the ratio.
+    auto labelValues = [&](int lane) {
+        std::vector<double> values;
+        for (const QString& l : lanes[size_t(lane)].rect->axis(QCPAxis::atLeft)->tickVectorLabels()) values.push_back(l.toDouble());
+        return values;
+    };
+    const std::vector<double> rpms = labelValues(0);
+    for (double rpm : rpms) {
+        EXPECT_GE(rpm, 0);
+        EXPECT_LE(rpm, 12500);
+    }
+    ASSERT_FALSE(rpms.empty());
+    EXPECT_GE(*std::max_element(rpms.begin(), rpms.end()), 1000);
+    for (double lambda : labelValues(6)) {
+        EXPECT_GE(lambda, 0.8);
+        EXPECT_LE(lambda, 1.2);
+    }
+
+    // One time axis under the last lane; a zoom moves every lane, and the cursor stands in each.
+    chart->ZoomSamples(150, 0.25);
+    form->TrackBar1->setValue(160);
+    chart->replot();
+    for (const LogChart::Lane& lane : lanes) EXPECT_EQ(lane.rect->axis(QCPAxis::atBottom)->range(), chart->xAxis->range());
+    const QImage image = chart->grab().toImage();
+    const int x = qRound(chart->xAxis->coordToPixel(160));
+    for (const LogChart::Lane& lane : lanes) {
+        int white = 0;
+        for (int column = x - 1; column <= x + 1; ++column)
+            white = std::max(white, WhiteInColumn(image, column, lane.rect->top(), lane.rect->bottom()));
+        EXPECT_GT(white, lane.rect->height() / 3) << lane.series;
+    }
+
+    // A click on the EGT lane's line reads out that sample, as in the one chart.
+    const LogChart::Lane& egt = lanes[11];
+    const QPoint onEgt(qRound(egt.rect->axis(QCPAxis::atBottom)->coordToPixel(170)),
+                       qRound(egt.rect->axis(QCPAxis::atLeft)->coordToPixel(chart->YValue(11, 170))));
+    QTest::mouseClick(chart, Qt::LeftButton, {}, onEgt);
+    EXPECT_EQ(chart->CursorIndex(), 170);
+    EXPECT_EQ(form->gridLog->Cells(11, 1), Live(170)[11]);
+
+    // One lane fills the chart; the choice is remembered for the next start.
+    for (int k = 1; k < kLogChannelCount; ++k) form->ChannelBox[k]->setChecked(false);
+    chart->replot();
+    ASSERT_EQ(chart->LaneList().size(), 1u);
+    EXPECT_GT(chart->LaneList()[0].rect->height(), 200);
+    form.reset();
+    StartWindow();
+    EXPECT_EQ(form->cmbLogView->currentText(), "Lanes");
+    EXPECT_TRUE(form->Chart10->Lanes());
+    form->cmbLogView->setCurrentIndex(0);
+    EXPECT_FALSE(form->Chart10->Lanes());
+}
+
+TEST_F(LogWorkbenchTest, ScatterOfThreeMillionSamplesNamesTheValuesUnderThePointerAndFollowsTheTimeZoom)
+{
+    // A made log: engine speed steps through 1000 .. 6900 rpm, manifold pressure through 20 ..
+    // 210 kPa more slowly, lambda moves on a cycle of its own.
+    constexpr int kSamples = 3000000;
+    auto rpm = [](int i) { return double(10 + i % 60); };          // RPM/100
+    auto map = [](int i) { return double(2 + (i / 60) % 20); };    // kPa/10
+    auto lambda = [](int i) { return 8 + ((i * 7) / 3 % 9) * 0.5; };   // raw/10
+    {
+        std::vector<double> values(kSamples);
+        for (int k = 0; k < kLogChannelCount; ++k) {
+            for (int i = 0; i < kSamples; ++i) values[size_t(i)] = k == 0 ? rpm(i) : k == 10 ? map(i) : k == 6 ? lambda(i) : 0;
+            chart->AppendBulk(k, values.data(), kSamples);
+        }
+    }
+    ASSERT_EQ(logging::SampleCount(*chart), kSamples);
+    form->cmbLogView->setCurrentIndex(2);
+    ScatterPlot* scatter = form->chartScatter;
+    ASSERT_TRUE(scatter->isVisible());
+    EXPECT_FALSE(chart->isVisible());
+    EXPECT_EQ(form->cmbScatter[0]->currentText(), "RPM (rpm)");
+    EXPECT_EQ(form->cmbScatter[1]->currentText(), "Map (kPa)");
+    EXPECT_EQ(form->cmbScatter[2]->currentText(), "Lambda");
+    for (QComboBox* box : form->cmbScatter) EXPECT_FALSE(box->accessibleName().isEmpty());
+    EXPECT_EQ(scatter->xAxis->label(), "RPM (rpm)");
+    EXPECT_EQ(scatter->yAxis->label(), "Map (kPa)");
+    scatter->replot();
+
+    // Where the pointer stands at 3000 rpm and 90 kPa: the samples there and their mean lambda,
+    // counted here on their own.
+    auto expected = [&](int from, int to) {
+        int n = 0;
+        double sum = 0;
+        for (int i = from; i < to; ++i)
+            if (rpm(i) == 30 && map(i) == 9) {
+                ++n;
+                sum += float(lambda(i));
+            }
+        return std::pair<int, double>{n, sum / n};
+    };
+    const QPoint at(int(scatter->xAxis->coordToPixel(30)), int(scatter->yAxis->coordToPixel(9)));
+    auto hover = [&] {
+        QMouseEvent move(QEvent::MouseMove, at, scatter->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(scatter, &move);
+        return scatter->toolTip();
+    };
+    auto [count, mean] = expected(0, kSamples);
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(scatter->CellAt(at).samples, count);
+    EXPECT_NEAR(scatter->CellAt(at).mean, mean, 1e-6);
+    const QString text = hover();
+    const QRegularExpression form_(R"(^RPM \(rpm\) (\d+) rpm, Map \(kPa\) (\d+) kPa: Lambda (\d\.\d\d) \(mean of (\d+) samples\)$)");
+    const QRegularExpressionMatch m = form_.match(text);
+    ASSERT_TRUE(m.hasMatch()) << text.toStdString();
+    const double perPixelRpm = 100 / std::fabs(scatter->xAxis->coordToPixel(1) - scatter->xAxis->coordToPixel(0));
+    EXPECT_NEAR(m.captured(1).toDouble(), 3000, perPixelRpm + 1);
+    EXPECT_NEAR(m.captured(2).toDouble(), 90, 1);
+    EXPECT_EQ(m.captured(3), QString::number(mean / 10, 'f', 2));
+    EXPECT_EQ(m.captured(4).toInt(), count);
+
+    // A zoom of the time view is what the scatter shows.
+    chart->UndoZoom();   // the whole log, as the time view shows it
+    chart->ZoomSamples(1500000, 0.1);
+    const QCPRange range = chart->xAxis->range();
+    const int from = int(std::ceil(range.lower)), to = int(std::floor(range.upper)) + 1;
+    EXPECT_EQ(scatter->From(), from);
+    EXPECT_EQ(scatter->To(), to);
+    scatter->replot();
+    EXPECT_NEAR(to - from, kSamples / 10, 2);
+    std::tie(count, mean) = expected(from, to);
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(scatter->CellAt(at).samples, count);
+    EXPECT_TRUE(hover().endsWith(QString("(mean of %1 samples)").arg(count))) << hover().toStdString();
+
+    // The choice of view is remembered; the one chart comes back with the lines.
+    form->cmbLogView->setCurrentIndex(0);
+    EXPECT_TRUE(chart->isVisible());
+    EXPECT_FALSE(scatter->isVisible());
+}
+
+TEST_F(LogWorkbenchTest, CellTableOfRpmFuelCountsEachColumnAsAnIndependentTallyDoes)
+{
+    RecordSamples(0, 400);   // 800 .. 15563 rpm: the last column takes everything beyond 9000
+    form->Button2Click(nullptr);
+    form->cmbLogView->setCurrentIndex(3);
+    ASSERT_EQ(form->cmbLogView->currentText(), "Cell table");
+    ASSERT_TRUE(form->gridCells->isVisible());
+    EXPECT_EQ(form->cmbCellMap->currentText(), "RPM Fuel");
+    EXPECT_EQ(form->cmbCellChannel->currentText(), "Lambda");
+    for (QWidget* w : std::initializer_list<QWidget*>{form->gridCells, form->cmbCellMap, form->cmbCellChannel,
+                                                      form->spinCellWater, form->btnCellExport})
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+
+    // The tally: each sample to the breakpoint nearest its speed (halves up, ends held), its
+    // lambda as the ratio; with a water filter, the colder samples left out.
+    auto tally = [](int minWater) {
+        std::vector<int> n(36, 0);
+        std::vector<double> sum(36, 0);
+        for (int i = 0; i < 400; ++i) {
+            const Texts live = Live(i);
+            if (live[4].toInt() < minWater) continue;
+            const double rpm = live[0].toDouble();
+            const int column = std::clamp(int(std::floor((rpm - 250) / 250 + 0.5)), 0, 35);
+            ++n[size_t(column)];
+            sum[size_t(column)] += live[6].toDouble() / 100;
+        }
+        return std::pair{n, sum};
+    };
+    auto check = [&](int minWater) {
+        const auto [n, sum] = tally(minWater);
+        ASSERT_EQ(form->gridCells->rowCount(), 36);
+        EXPECT_EQ(form->gridCells->horizontalHeaderItem(1)->text(), "RPM (rpm)");
+        EXPECT_EQ(form->gridCells->horizontalHeaderItem(4)->text(), "Mean Lambda");
+        for (int c = 0; c < 36; ++c) {
+            EXPECT_EQ(form->gridCells->item(c, 1)->text(), QString::number(250 + 250 * c));
+            EXPECT_EQ(form->gridCells->item(c, 2)->text().toInt(), n[size_t(c)]) << "column " << c + 1;
+            const QString mean = form->gridCells->item(c, 4)->text();
+            if (n[size_t(c)] == 0) {
+                EXPECT_EQ(mean, "") << c;
+            } else {
+                EXPECT_NEAR(mean.toDouble(), sum[size_t(c)] / n[size_t(c)], 0.005 + 1e-9) << "column " << c + 1;
+            }
+        }
+    };
+    check(-1000);
+    EXPECT_GT(form->gridCells->item(35, 2)->text().toInt(), 100) << "beyond the axis: the last column";
+    form->spinCellWater->setValue(85);
+    check(85);
+
+    // Exported as CSV: the same counts, numbers with a full stop.
+    ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("cells")); });
+    form->btnCellExport->click();
+    QFile file(Path("cells.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const testsupport::CsvRows rows = testsupport::ReadCsv(file.readAll().toStdString());
+    ASSERT_EQ(rows.size(), 37u);
+    EXPECT_EQ(rows[0][2], "Samples");
+    const auto [n, sum] = tally(85);
+    for (int c = 0; c < 36; ++c) EXPECT_EQ(std::stoi(rows[size_t(c + 1)][2]), n[size_t(c)]) << c;
 }
 
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
