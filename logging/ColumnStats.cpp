@@ -20,7 +20,7 @@ int ColumnOf(const double* breakpoints, int columns, double value)
 
 namespace detail {
 
-ColumnFinder::ColumnFinder(const double* breakpoints, int columns) : breakpoints_(breakpoints), columns_(columns)
+ColumnFinder::ColumnFinder(const double* breakpoints, int columns) : columns_(columns)
 {
     first_ = breakpoints[0];
     step_ = columns > 1 ? breakpoints[1] - breakpoints[0] : 1.0;

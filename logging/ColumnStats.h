@@ -74,7 +74,6 @@ public:
     int operator()(double v) const;
 
 private:
-    const double* breakpoints_;
     int columns_;
     bool uniform_ = false;
     double first_ = 0, step_ = 1, inverseStep_ = 1;
