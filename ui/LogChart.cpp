@@ -529,7 +529,13 @@ void LogChart::BeforeReplot()
     }
     if (timeRuler_) timeRuler_->axis(QCPAxis::atBottom)->setRange(xAxis->range());
     PlaceCursor();
-    timeTicker_->SetWidth(mainRect_->width());
+    // The ticks are made before this replot lays the plot out, so the plot's own width is the
+    // one of the last layout: after a resize, or at the first drawing, that is the old size
+    // (the first picture of a log had one tick in eight seconds). The margins keep their width,
+    // so the plot's width follows the widget's.
+    const int margins = mainRect_->outerRect().width() > 0 ? mainRect_->outerRect().width() - mainRect_->width() : 0;
+    const int known = mainRect_->outerRect().width() > 0 ? width() - margins : width() * 9 / 10;
+    timeTicker_->SetWidth(std::max(known, 1));
     // Where samples share pixel columns the lines are strokes of whole pixels that smoothing
     // cannot improve. A zoom into fewer samples than pixels gets smooth lines back.
     const double perPixel = xAxis->range().size() / std::max(mainRect_->width(), 1);

@@ -273,6 +273,15 @@ TEST_F(LogWorkbenchTest, TheTimeAxisReadsTheSecondsTheSamplesWereTakenAt)
         EXPECT_EQ(hours[t].count(':'), 2) << hours[t].toStdString();
         EXPECT_NEAR(chart->xAxis->tickVector()[t], TickSeconds(hours[t]) / 0.108, 1e-6);
     }
+    // A chart made wider holds more ticks from its first drawing at the new size (the ticks
+    // are made before the drawing lays the plot out: they once took the old width).
+    const QSize size = chart->size();
+    chart->resize(size.width() * 2, size.height());
+    chart->replot();
+    EXPECT_GT(chart->xAxis->tickVector().size(), hours.size());
+    chart->resize(size);
+    chart->replot();
+    EXPECT_EQ(chart->xAxis->tickVector().size(), hours.size());
     // Zoomed in to a few samples: fractions of a second.
     chart->ZoomSamples(1000, 8.0 / 50000);
     chart->replot();
