@@ -150,6 +150,8 @@ void TForm1::BuildLogViews(QWidget* page)
         return unit.isEmpty() ? text : text + QLatin1Char(' ') + unit;
     };
     cmbScatterChange(nullptr);
+    // Samples picked in the scatter are shaded where they lie in time, in the one chart and in lanes.
+    chartScatter->OnSelectionChanged = [this] { Chart10->SetMarks(chartScatter->Selected()); };
     // The cell table: a row of choices above the table, where the scatter has its own.
     auto label = [page](const char* name, const char* text, int x, QWidget* buddy) {
         auto* l = new QLabel(QLatin1String(text), page);

@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -464,6 +465,110 @@ TEST_F(LogWorkbenchTest, ScatterOfThreeMillionSamplesNamesTheValuesUnderThePoint
     form->cmbLogView->setCurrentIndex(0);
     EXPECT_TRUE(chart->isVisible());
     EXPECT_FALSE(scatter->isVisible());
+}
+
+TEST_F(LogWorkbenchTest, ScatterSelectionIsShadedInTheTimeViewAndLetGoWithEscOrAClickOutside)
+{
+    // A made log: engine speed holds each of 10 .. 69 (RPM/100) for 100 samples, manifold
+    // pressure steps through 2 .. 21 (kPa/10) every 5 samples.
+    constexpr int kSamples = 6000;
+    auto rpm = [](int i) { return double(10 + (i / 100) % 60); };
+    auto map = [](int i) { return double(2 + (i / 5) % 20); };
+    {
+        std::vector<double> values(kSamples);
+        for (int k = 0; k < kLogChannelCount; ++k) {
+            for (int i = 0; i < kSamples; ++i) values[size_t(i)] = k == 0 ? rpm(i) : k == 10 ? map(i) : k == 6 ? 10 : 0;
+            chart->AppendBulk(k, values.data(), kSamples);
+        }
+    }
+    // The runs of samples at 3000 .. 3500 rpm and 50 .. 80 kPa, found here on their own.
+    std::vector<std::pair<int, int>> inside;
+    for (int i = 0; i < kSamples; ++i) {
+        if (!(rpm(i) >= 30 && rpm(i) <= 35 && map(i) >= 5 && map(i) <= 8)) continue;
+        if (!inside.empty() && inside.back().second == i)
+            ++inside.back().second;
+        else
+            inside.push_back({i, i + 1});
+    }
+    ASSERT_GE(inside.size(), 5u);
+
+    form->cmbLogView->setCurrentIndex(2);
+    ScatterPlot* scatter = form->chartScatter;
+    ASSERT_TRUE(scatter->isVisible());
+    scatter->replot();
+    auto send = [scatter](QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, pos, scatter->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(scatter, &e);
+    };
+    auto pixel = [scatter](double x, double y) {
+        return QPoint(qRound(scatter->xAxis->coordToPixel(x)), qRound(scatter->yAxis->coordToPixel(y)));
+    };
+    // The rectangle's corners half-way between the values, so that only whole values fall in it.
+    auto drag = [&](QPoint a, QPoint b) {
+        send(QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, (a + b) / 2, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+    };
+    auto click = [&](QPoint at) {
+        send(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+    };
+    drag(pixel(29.5, 8.5), pixel(35.5, 4.5));
+    ASSERT_TRUE(scatter->HasSelection());
+    EXPECT_EQ(scatter->Selected(), inside);
+    EXPECT_EQ(chart->Marks(), inside);
+
+    // In the time view the selected samples are shaded, in the one chart and in lanes alike: a
+    // pixel column in a selected run differs from the same view without the selection, one
+    // half-way between two runs does not.
+    const auto& run = inside[inside.size() / 2];
+    const auto& next = inside[inside.size() / 2 + 1];
+    struct Shot {
+        QImage image;
+        QRect plot;         // the one chart's, or the first lane's
+        int inRun, inGap;   // pixel columns
+    };
+    auto grabView = [&](int view) {
+        form->cmbLogView->setCurrentIndex(view);
+        chart->replot();
+        Shot shot{chart->grab().toImage(), chart->xAxis->axisRect()->rect(), 0, 0};
+        shot.inRun = qRound(chart->xAxis->coordToPixel((run.first + run.second) / 2.0));
+        shot.inGap = qRound(chart->xAxis->coordToPixel((run.second + next.first) / 2.0));
+        return shot;
+    };
+    auto differing = [](const Shot& a, const Shot& b, int x) {
+        int n = 0;
+        for (int y = a.plot.top(); y <= a.plot.bottom(); ++y) n += a.image.pixel(x, y) != b.image.pixel(x, y);
+        return n;
+    };
+    const Shot oneMarked = grabView(0), lanesMarked = grabView(1);
+    form->cmbLogView->setCurrentIndex(2);
+    QTest::keyClick(scatter, Qt::Key_Escape);
+    EXPECT_FALSE(scatter->HasSelection());
+    EXPECT_TRUE(chart->Marks().empty());
+    const Shot oneClear = grabView(0), lanesClear = grabView(1);
+    for (const auto& [marked, clear] : {std::pair{oneMarked, oneClear}, std::pair{lanesMarked, lanesClear}}) {
+        ASSERT_EQ(marked.plot, clear.plot);
+        EXPECT_GT(differing(marked, clear, marked.inRun), marked.plot.height() / 2) << "a selected run is shaded";
+        EXPECT_EQ(differing(marked, clear, marked.inGap), 0) << "between runs nothing is";
+    }
+
+    // A click inside the rectangle keeps the selection, one outside lets it go.
+    form->cmbLogView->setCurrentIndex(2);
+    scatter->replot();
+    drag(pixel(29.5, 8.5), pixel(35.5, 4.5));
+    ASSERT_EQ(chart->Marks(), inside);
+    click(pixel(32, 6));
+    EXPECT_EQ(chart->Marks(), inside);
+    click(pixel(50, 15));
+    EXPECT_FALSE(scatter->HasSelection());
+    EXPECT_TRUE(chart->Marks().empty());
+    // Another x channel: the rectangle would mean another quantity.
+    drag(pixel(29.5, 8.5), pixel(35.5, 4.5));
+    ASSERT_TRUE(scatter->HasSelection());
+    form->cmbScatter[0]->setCurrentIndex(1);
+    EXPECT_TRUE(chart->Marks().empty());
 }
 
 TEST_F(LogWorkbenchTest, CellTableOfRpmFuelCountsEachColumnAsAnIndependentTallyDoes)
