@@ -1,15 +1,22 @@
 // How the Logging page shows the log: the one chart of every shown channel, a lane per channel,
 // or one channel against another. The choices are the user's and are remembered.
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QSettings>
+#include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTableWidget>
 
 #include <cmath>
 
 #include "app/Mainform.h"
+#include "base/NumberFormat.h"
 #include "base/UserSettings.h"
 #include "calibration/ImageLayout.h"
 #include "calibration/OperatingPoint.h"
@@ -43,6 +50,49 @@ const char* const kScatterNames[] = {"cmbScatterX", "cmbScatterY", "cmbScatterCo
 const char* const kScatterAccessible[] = {"Scatter x channel", "Scatter y channel", "Scatter colour channel"};
 const char* const kScatterLabels[] = {"x:", "y:", "colour:"};
 constexpr int kScatterDefaults[] = {0, 10, 6};   // engine speed, manifold pressure, lambda
+// The cell table's checks on which samples count: the fuel assistant's, with its defaults.
+struct CellCheck {
+    const char* name;         // objectName suffix and settings key
+    const char* text;
+    const char* tip;
+};
+const CellCheck kCellChecks[] = {
+    {"Warm", "Warm: water at least", "Samples of a colder engine do not count"},
+    {"Steady", "Steady over", "Samples where the map's axis or the throttle moved over the samples before "
+                              "(and until lambda is read) do not count"},
+    {"Fuelled", "Fuelled", "Samples without injection (a fuel cut on the overrun reads lean) do not count"},
+    {"Acc", "Acc at most", "Samples with acceleration enrichment above this do not count"},
+    {"Lambda", "Lambda from", "Samples whose lambda lies outside the sensor's range do not count"},
+    {"Delay", "Lambda read", "Lambda is read this many samples later: the sensor lags the injection"},
+};
+enum CellCheckIndex { kWarm, kSteady, kFuelled, kAcc, kLambdaRange, kDelay };
+struct CellThreshold {
+    const char* name;
+    const char* accessible;
+    int check;                // the check it belongs to
+    double low, high, step;
+    int decimals;
+    const char* prefix;
+    const char* suffix;
+    double (*fallback)();     // the assistant's default
+};
+logging::FuelFilter AssistantDefaults() { return logging::FuelFilter::ForAxis(logging::kRpmChannel); }
+const CellThreshold kCellThresholds[] = {
+    {"Warm", "Water at least", kWarm, -30, 120, 1, 0, "", " \u00b0C", [] { return AssistantDefaults().warmWaterC; }},
+    {"SteadySamples", "Steady over samples", kSteady, 1, 50, 1, 0, "", " samples",
+     [] { return double(AssistantDefaults().steadySamples); }},
+    // Half a column, whatever the map: 125 rpm on RPM Fuel, 10 kPa on MAP Fuel Compensation.
+    {"SteadyAxis", "Axis within columns", kSteady, 0.05, 10, 0.05, 2, "axis \u00b1", " col", [] { return 0.5; }},
+    {"SteadyThrottle", "Throttle within", kSteady, 0, 16, 0.25, 2, "TPS \u00b1", "",
+     [] { return AssistantDefaults().steadyThrottleChange; }},
+    {"Acc", "Acc at most", kAcc, 0, 255, 1, 0, "", "", [] { return AssistantDefaults().accMax; }},
+    {"LambdaLow", "Lambda from", kLambdaRange, 0.40, 2.00, 0.01, 2, "", "", [] { return AssistantDefaults().lambdaLow; }},
+    {"LambdaHigh", "Lambda to", kLambdaRange, 0.40, 2.00, 0.01, 2, "to ", "", [] { return AssistantDefaults().lambdaHigh; }},
+    {"Delay", "Lambda read samples later", kDelay, 1, 20, 1, 0, "", " samples later",
+     [] { return double(AssistantDefaults().lambdaDelay); }},
+};
+QString CellKey(const char* name) { return QStringLiteral("logViewer/cells/") + QLatin1String(name); }
+
 constexpr int kViewTop = 521;
 constexpr int kViewRight = 772;
 const QRect kChartPlace(16, 56, 750, 377);
@@ -100,6 +150,8 @@ void TForm1::BuildLogViews(QWidget* page)
         return unit.isEmpty() ? text : text + QLatin1Char(' ') + unit;
     };
     cmbScatterChange(nullptr);
+    // Samples picked in the scatter are shaded where they lie in time, in the one chart and in lanes.
+    chartScatter->OnSelectionChanged = [this] { Chart10->SetMarks(chartScatter->Selected()); };
     // The cell table: a row of choices above the table, where the scatter has its own.
     auto label = [page](const char* name, const char* text, int x, QWidget* buddy) {
         auto* l = new QLabel(QLatin1String(text), page);
@@ -118,13 +170,6 @@ void TForm1::BuildLogViews(QWidget* page)
     cmbCellChannel->setAccessibleName(QStringLiteral("Cell table channel"));
     for (int k = 0; k < logging::kLogChannelCount; ++k) cmbCellChannel->addItem(logging::NameWithUnit(k));
     cmbCellChannel->setCurrentIndex(6);   // lambda
-    spinCellWater = new QSpinBox(page);
-    spinCellWater->setObjectName(QStringLiteral("spinCellWater"));
-    spinCellWater->setAccessibleName(QStringLiteral("Cell table: water at least"));
-    spinCellWater->setRange(-30, 120);
-    spinCellWater->setSpecialValueText(QStringLiteral("any"));   // -30: the sensor's floor, no filter
-    spinCellWater->setSuffix(QStringLiteral(" \u00b0C"));
-    spinCellWater->setValue(-30);
     btnCellExport = new QPushButton(QStringLiteral("Export table…"), page);
     btnCellExport->setObjectName(QStringLiteral("btnCellExport"));
     btnCellExport->setAccessibleName(QStringLiteral("Export table…"));
@@ -132,14 +177,69 @@ void TForm1::BuildLogViews(QWidget* page)
     cmbCellMap->setGeometry(x, kChartPlace.top(), 190, kChooserHeight - 2);
     x = label("lblCellChannel", "Channel:", cmbCellMap->geometry().right() + 10, cmbCellChannel);
     cmbCellChannel->setGeometry(x, kChartPlace.top(), 140, kChooserHeight - 2);
-    x = label("lblCellWater", "Water at least:", cmbCellChannel->geometry().right() + 10, spinCellWater);
-    spinCellWater->setGeometry(x, kChartPlace.top(), 80, kChooserHeight - 2);
     const int exportWidth = btnCellExport->sizeHint().width();
     btnCellExport->setGeometry(kChartPlace.right() + 1 - exportWidth, kChartPlace.top(), exportWidth, kChooserHeight - 2);
+    // The checks in two rows under the choices, what they left out under them, then the table.
+    panelCellFilters = new QWidget(page);
+    panelCellFilters->setObjectName(QStringLiteral("panelCellFilters"));
+    panelCellFilters->setAccessibleName(QStringLiteral("Cell table filters"));
+    panelCellFilters->setGeometry(kChartPlace.left(), kChartPlace.top() + kChooserHeight, kChartPlace.width(), 2 * kChooserHeight + 4);
+    auto* rows = new QVBoxLayout(panelCellFilters);
+    rows->setContentsMargins(0, 0, 0, 0);
+    rows->setSpacing(2);
+    std::array<QHBoxLayout*, 2> row{new QHBoxLayout, new QHBoxLayout};
+    const QSettings cellSettings = base::UserSettings();
+    for (int c = 0; c < int(std::size(kCellChecks)); ++c) {
+        const CellCheck& check = kCellChecks[c];
+        auto* box = new QCheckBox(QLatin1String(check.text), panelCellFilters);
+        box->setObjectName(QStringLiteral("chkCell") + QLatin1String(check.name));
+        box->setAccessibleName(QStringLiteral("Cell table check: ") + QLatin1String(check.text));
+        box->setToolTip(QLatin1String(check.tip) + QStringLiteral(" (on by default)"));
+        box->setChecked(cellSettings.value(CellKey(check.name) + QStringLiteral("On"), true).toBool());
+        chkCellFilter[size_t(c)] = box;
+        QHBoxLayout* into = row[c < kAcc ? 0 : 1];
+        into->addWidget(box);
+        for (int t = 0; t < int(std::size(kCellThresholds)); ++t) {
+            const CellThreshold& th = kCellThresholds[t];
+            if (th.check != c) continue;
+            auto* spin = new QDoubleSpinBox(panelCellFilters);
+            spin->setObjectName(QStringLiteral("spinCell") + QLatin1String(th.name));
+            spin->setAccessibleName(QStringLiteral("Cell table: ") + QLatin1String(th.accessible));
+            spin->setDecimals(th.decimals);
+            spin->setRange(th.low, th.high);
+            spin->setSingleStep(th.step);
+            spin->setPrefix(QString::fromUtf8(th.prefix));
+            spin->setSuffix(QString::fromUtf8(th.suffix));
+            const QString shownDefault = base::FormatFixed(th.fallback(), th.decimals);
+            spin->setToolTip(QStringLiteral("default %1").arg(shownDefault));
+            spin->setAccessibleDescription(QStringLiteral("default %1").arg(shownDefault));
+            spin->setValue(cellSettings.value(CellKey(th.name), th.fallback()).toDouble());
+            spinCellFilter[size_t(t)] = spin;
+            into->addWidget(spin);
+            connect(spin, &QDoubleSpinBox::valueChanged, this, [this, spin] { CellFilterChange(spin); });
+        }
+        into->addSpacing(10);
+        connect(box, &QCheckBox::toggled, this, [this, box] { CellFilterChange(box); });
+    }
+    btnCellDefaults = new QPushButton(QStringLiteral("Defaults"), panelCellFilters);
+    btnCellDefaults->setObjectName(QStringLiteral("btnCellDefaults"));
+    btnCellDefaults->setAccessibleName(QStringLiteral("Cell table filter defaults"));
+    btnCellDefaults->setToolTip(QStringLiteral("Every check on, every threshold at its default"));
+    row[1]->addStretch(1);
+    row[1]->addWidget(btnCellDefaults);
+    row[0]->addStretch(1);
+    rows->addLayout(row[0]);
+    rows->addLayout(row[1]);
+    connect(btnCellDefaults, &QPushButton::clicked, this, [this] { btnCellDefaultsClick(btnCellDefaults); });
+    CellFilterChange(nullptr);   // thresholds of a check switched off shown as such
+    lblCellLeftOut = new QLabel(page);
+    lblCellLeftOut->setObjectName(QStringLiteral("lblCellLeftOut"));
+    lblCellLeftOut->setAccessibleName(QStringLiteral("Cell table: samples left out"));
+    lblCellLeftOut->setGeometry(kChartPlace.left(), panelCellFilters->geometry().bottom() + 2, kChartPlace.width(), kChooserHeight - 4);
     gridCells = new QTableWidget(page);
     gridCells->setObjectName(QStringLiteral("gridCells"));
     gridCells->setAccessibleName(QStringLiteral("Cell table"));
-    gridCells->setGeometry(kChartPlace.adjusted(0, kChooserHeight, 0, 0));
+    gridCells->setGeometry(kChartPlace.adjusted(0, lblCellLeftOut->geometry().bottom() + 2 - kChartPlace.top(), 0, 0));
     gridCells->setEditTriggers(QAbstractItemView::NoEditTriggers);
     gridCells->verticalHeader()->hide();
     gridCells->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
@@ -148,7 +248,6 @@ void TForm1::BuildLogViews(QWidget* page)
     CellDialog.Targets = [](const QString& chosen) { return QStringList{logging::WithCsvExtension(chosen)}; };
     connect(cmbCellMap, &QComboBox::currentIndexChanged, this, [this] { RefreshCellTable(); });
     connect(cmbCellChannel, &QComboBox::currentIndexChanged, this, [this] { RefreshCellTable(); });
-    connect(spinCellWater, &QSpinBox::valueChanged, this, [this] { RefreshCellTable(); });
     connect(btnCellExport, &QPushButton::clicked, this, [this] { btnCellExportClick(btnCellExport); });
 
     // Points follow the time view: what it is zoomed to is what the scatter shows.
@@ -178,9 +277,10 @@ void TForm1::ShowLogView()
         if (QWidget* label = Control<QLabel>(QStringLiteral("lbl") + box->objectName().mid(3))) label->setVisible(scatter);
     }
     const bool cells = view == LogView::CellTable;
-    for (QWidget* w : std::initializer_list<QWidget*>{gridCells, cmbCellMap, cmbCellChannel, spinCellWater, btnCellExport})
+    for (QWidget* w : std::initializer_list<QWidget*>{gridCells, cmbCellMap, cmbCellChannel, panelCellFilters,
+                                                      lblCellLeftOut, btnCellExport})
         w->setVisible(cells);
-    for (const char* name : {"lblCellMap", "lblCellChannel", "lblCellWater"})
+    for (const char* name : {"lblCellMap", "lblCellChannel"})
         if (QLabel* l = Control<QLabel>(QLatin1String(name))) l->setVisible(cells);
     Chart10->setVisible(!scatter && !cells);
     RefreshScatter();
@@ -195,11 +295,59 @@ logging::CellTableSpec TForm1::CellSpec() const
     spec.axisChannel = AxisLogChannel(*map);
     for (int c = 0; c < map->columns; ++c) spec.breakpoints.push_back(map->breakpoints.first + c * map->breakpoints.step);
     spec.valueChannel = std::max(cmbCellChannel->currentIndex(), 0);
-    spec.minWater = spinCellWater->value() > spinCellWater->minimum() ? spinCellWater->value() : -1000;
+    logging::FuelFilter& f = spec.filter;
+    f.checkWarm = chkCellFilter[kWarm]->isChecked();
+    f.checkSteady = chkCellFilter[kSteady]->isChecked();
+    f.checkFuelled = chkCellFilter[kFuelled]->isChecked();
+    f.checkEnrichment = chkCellFilter[kAcc]->isChecked();
+    f.checkLambdaRange = chkCellFilter[kLambdaRange]->isChecked();
+    f.delayLambda = chkCellFilter[kDelay]->isChecked();
+    auto value = [this](int t) { return spinCellFilter[size_t(t)]->value(); };
+    f.warmWaterC = value(0);
+    f.steadySamples = int(std::lround(value(1)));
+    f.steadyAxisChange = value(2) * map->breakpoints.step;   // columns into the axis unit
+    f.steadyThrottleChange = value(3);
+    f.accMax = value(4);
+    f.lambdaLow = value(5);
+    f.lambdaHigh = value(6);
+    f.lambdaDelay = int(std::lround(value(7)));
     return spec;
 }
 
-// The statistics over the whole log, or the time range the time view is zoomed to.
+void TForm1::CellFilterChange(QObject* Sender)
+{
+    QSettings settings = base::UserSettings();
+    for (int c = 0; c < int(std::size(kCellChecks)); ++c) {
+        QCheckBox* box = chkCellFilter[size_t(c)];
+        if (Sender == box) settings.setValue(CellKey(kCellChecks[c].name) + QStringLiteral("On"), box->isChecked());
+        // A threshold of a check switched off has no say: shown, but not to be edited.
+        for (int t = 0; t < int(std::size(kCellThresholds)); ++t)
+            if (kCellThresholds[t].check == c) spinCellFilter[size_t(t)]->setEnabled(box->isChecked());
+    }
+    for (int t = 0; t < int(std::size(kCellThresholds)); ++t)
+        if (Sender == spinCellFilter[size_t(t)]) settings.setValue(CellKey(kCellThresholds[t].name), spinCellFilter[size_t(t)]->value());
+    RefreshCellTable();
+}
+
+void TForm1::btnCellDefaultsClick(QObject*)
+{
+    {
+        QSettings settings = base::UserSettings();
+        for (const CellCheck& check : kCellChecks) settings.remove(CellKey(check.name) + QStringLiteral("On"));
+        for (const CellThreshold& th : kCellThresholds) settings.remove(CellKey(th.name));
+    }
+    for (QCheckBox* box : chkCellFilter) {
+        const QSignalBlocker quiet(box);
+        box->setChecked(true);
+    }
+    for (int t = 0; t < int(std::size(kCellThresholds)); ++t) {
+        const QSignalBlocker quiet(spinCellFilter[size_t(t)]);
+        spinCellFilter[size_t(t)]->setValue(kCellThresholds[t].fallback());
+    }
+    CellFilterChange(nullptr);
+}
+
+// The statistics over the whole log (a zoom of the time view does not narrow them).
 namespace {
 logging::ColumnStats CellStats(const LogChart& chart, const logging::CellTableSpec& spec, const logging::SampleTimes& times)
 {
@@ -216,6 +364,7 @@ void TForm1::RefreshCellTable()
     const logging::ColumnStats stats = CellStats(*Chart10, spec, Log.Times());
     const QStringList header = logging::CellTableHeader(spec);
     const std::vector<QStringList> rows = logging::CellTableRows(stats, spec, false);
+    lblCellLeftOut->setText(logging::CellTableLeftOutText(stats, spec));
     gridCells->clear();
     gridCells->setColumnCount(int(header.size()));
     gridCells->setHorizontalHeaderLabels(header);

@@ -21,6 +21,7 @@
 #include "logging/LogViewer.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
+#include "ui/ScatterPlot.h"
 #include "ui/StatusBar.h"
 #include "ui/StringGrid.h"
 
@@ -202,6 +203,7 @@ void TForm1::Button1Click(QObject*)
     LoggingActive = 1;
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
+    chartScatter->ClearSelection();   // it picked samples of the log going away
     logging::ClearLog(*Chart10);
     Log.StartRecording();
     Chart10->SetTimeLabel(logging::TimeAxisLabel(Log.Times()));
@@ -289,6 +291,7 @@ void TForm1::Button4Click(QObject*)
         return;
     }
     if (!ConfirmDiscardLog()) return;
+    chartScatter->ClearSelection();   // it picked samples of the log going away
     logging::ClearLog(*Chart10);
     logging::ChartLogStore store(*Chart10);
     // Worded before the chart takes the columns over: it counts the samples read.

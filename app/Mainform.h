@@ -192,7 +192,15 @@ public:
     QTableWidget* gridCells = nullptr;          // the log by map column: samples, time, mean, min, max
     QComboBox* cmbCellMap = nullptr;            // which map's columns ("RPM Fuel" at first)
     QComboBox* cmbCellChannel = nullptr;        // which channel is described (lambda at first)
-    QSpinBox* spinCellWater = nullptr;          // samples with a colder engine do not count
+    // The fuel assistant's checks on which samples count, each switched on or off with its
+    // thresholds (LogViews.cpp lists them); remembered.
+    QWidget* panelCellFilters = nullptr;
+    std::array<QCheckBox*, 6> chkCellFilter{};
+    std::array<QDoubleSpinBox*, 8> spinCellFilter{};
+    QPushButton* btnCellDefaults = nullptr;     // every check on, every threshold at its default
+    QLabel* lblCellLeftOut = nullptr;           // what each check left out
+    void CellFilterChange(QObject* Sender);
+    void btnCellDefaultsClick(QObject* Sender);
     QPushButton* btnCellExport = nullptr;       // "Export table…"
     ui::FileDialog CellDialog{true};
     void RefreshCellTable();

@@ -12,9 +12,6 @@ namespace logging {
 
 namespace {
 
-constexpr int kWaterChannel = 4;
-constexpr int kColdReason = 1;
-
 double Stored(int channel, double shown) { return shown / std::pow(10.0, ReadoutShift(channel)); }
 
 }  // namespace
@@ -34,10 +31,15 @@ ColumnStats CellTableStats(const std::array<const float*, kLogChannelCount>& col
     in.count = count;
     in.breakpoints = stored.data();
     in.columns = int(stored.size());
+    in.valueDelay = spec.valueChannel == kLambdaChannel ? spec.filter.LambdaDelay() : 0;
     in.times = times;
-    const float* water = columns[kWaterChannel];
-    const double minWater = Stored(kWaterChannel, spec.minWater);
-    return ComputeColumnStats(in, [&](int i) { return water && double(water[i]) < minWater ? kColdReason : 0; });
+    LogView log;
+    log.channel = columns;
+    log.count = count;
+    log.times = times;
+    const FuelSampleFilter check(log, spec.axisChannel, spec.filter);
+    if (!check.Usable()) in.count = 0;
+    return ComputeColumnStats(in, check);
 }
 
 QStringList CellTableHeader(const CellTableSpec& spec)
@@ -68,9 +70,57 @@ std::vector<QStringList> CellTableRows(const ColumnStats& stats, const CellTable
     return rows;
 }
 
+QString CellTableFilterText(const CellTableSpec& spec, bool csv)
+{
+    auto number = [&](double v, int decimals) {
+        return csv ? QString::number(v, 'f', decimals) : base::FormatFixed(v, decimals);
+    };
+    auto withUnit = [](int channel, const QString& value) {
+        const QString unit = DisplayUnit(channel);
+        return unit.isEmpty() ? value : value + QLatin1Char(' ') + unit;
+    };
+    const FuelFilter& f = spec.filter;
+    QStringList parts;
+    if (f.checkWarm) parts << QStringLiteral("water at least %1").arg(withUnit(kWaterChannel, number(f.warmWaterC, 0)));
+    if (f.checkSteady)
+        parts << QStringLiteral("steady over %1 samples (%2 within %3, %4 within %5)")
+                     .arg(f.steadySamples)
+                     .arg(QLatin1String(kLogChannels[size_t(spec.axisChannel)].heading),
+                          withUnit(spec.axisChannel, number(f.steadyAxisChange, spec.axisChannel == kRpmChannel ? 0 : 1)),
+                          QLatin1String(kLogChannels[kTpsChannel].heading), number(f.steadyThrottleChange, 2));
+    if (f.checkFuelled) parts << QStringLiteral("fuelled");
+    if (f.checkEnrichment) parts << QStringLiteral("Acc at most %1").arg(number(f.accMax, 0));
+    if (f.checkLambdaRange)
+        parts << QStringLiteral("lambda %1 to %2").arg(number(f.lambdaLow, 2), number(f.lambdaHigh, 2));
+    if (f.LambdaDelay() > 0) parts << QStringLiteral("lambda read %1 samples later").arg(f.LambdaDelay());
+    return parts.isEmpty() ? QStringLiteral("none") : parts.join(QStringLiteral("; "));
+}
+
+QString CellTableLeftOutText(const ColumnStats& stats, const CellTableSpec& spec)
+{
+    const FuelFilter& f = spec.filter;
+    const std::pair<bool, LeftOut> checks[] = {{f.checkWarm, LeftOut::Cold},
+                                               {f.checkFuelled, LeftOut::NotFuelled},
+                                               {f.checkEnrichment, LeftOut::Enriched},
+                                               {f.checkSteady, LeftOut::Transient},
+                                               {f.checkLambdaRange, LeftOut::LambdaRange}};
+    int64_t inColumns = stats.noValue;
+    for (int64_t n : stats.leftOut) inColumns += n;
+    const int64_t counted = stats.Counted();
+    QString text = QStringLiteral("Counted %1 of %2 samples").arg(counted).arg(counted + inColumns + stats.noColumn);
+    QStringList parts;
+    for (const auto& [on, reason] : checks)
+        if (on) parts << QStringLiteral("%1 %2").arg(stats.leftOut[size_t(reason)]).arg(LeftOutName(reason));
+    if (stats.noValue > 0) parts << QStringLiteral("%1 without a value").arg(stats.noValue);
+    if (stats.noColumn > 0) parts << QStringLiteral("%1 in no column").arg(stats.noColumn);
+    if (!parts.isEmpty()) text += QStringLiteral("; left out: ") + parts.join(QStringLiteral(", "));
+    return text;
+}
+
 bool ExportCellTable(const ColumnStats& stats, const CellTableSpec& spec, const QString& path, QString* error)
 {
-    QString text;
+    // The checks first, so that a table read later says which samples it stands for.
+    QString text = CsvField(QStringLiteral("Filters: ") + CellTableFilterText(spec, true)) + QStringLiteral("\r\n");
     QStringList header;
     for (const QString& h : CellTableHeader(spec)) header << CsvField(h);
     text += header.join(QLatin1Char(',')) + QStringLiteral("\r\n");

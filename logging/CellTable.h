@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "logging/ColumnStats.h"
+#include "logging/FuelFromLambda.h"
 #include "logging/LogChannels.h"
 
 namespace logging {
@@ -18,12 +19,15 @@ struct CellTableSpec {
     int axisChannel = 0;                 // the log channel the map's axis is laid out over
     std::vector<double> breakpoints;     // the map's breakpoints, in the units the screen shows
     int valueChannel = 6;                // the channel described (lambda unless chosen)
-    double minWater = -1000;             // samples with a colder engine (°C) do not count
+    // Which samples count: the fuel assistant's checks, each switched on or off by the tuner. The
+    // steadiness is judged on the axis channel; the lambda delay moves the value read only when
+    // the value is lambda (the lag is the sensor's), while the lambda range check always reads
+    // lambda that many samples later.
+    FuelFilter filter;
 };
 
 // The statistics of a log's columns (`columns[k]` is channel k's stored values, `count` samples
-// in each) over the spec's map; samples with a colder engine than minWater are left out with
-// reason 1.
+// in each) over the spec's map; samples the filter leaves out are counted by their LeftOut.
 ColumnStats CellTableStats(const std::array<const float*, kLogChannelCount>& columns, int count,
                            const CellTableSpec& spec, const SampleTimes* times);
 
@@ -36,7 +40,15 @@ QStringList CellTableHeader(const CellTableSpec& spec);
 // sample). `csv`: numbers with a full stop, as the CSV export writes them.
 std::vector<QStringList> CellTableRows(const ColumnStats& stats, const CellTableSpec& spec, bool csv);
 
-// The table as CSV through the program's one save routine. False with a message.
+// The checks switched on, as a line for the table and the export: "water at least 70 °C; steady
+// over 3 samples (RPM within 125 rpm, TPS within 0.5); …", or "none". `csv`: numbers with a full stop.
+QString CellTableFilterText(const CellTableSpec& spec, bool csv);
+
+// What the switched-on checks left out over all columns: "Counted 812 of 4000 samples; left out:
+// 120 cold, 0 not fuelled, …" (every switched-on check named, with 0 where it left nothing out).
+QString CellTableLeftOutText(const ColumnStats& stats, const CellTableSpec& spec);
+
+// The table as CSV (a first line saying the checks, then the heading and the rows) through the program's one save routine. False with a message.
 bool ExportCellTable(const ColumnStats& stats, const CellTableSpec& spec, const QString& path, QString* error);
 
 }  // namespace logging

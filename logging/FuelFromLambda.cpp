@@ -34,20 +34,44 @@ namespace {
 // A threshold in the readout's unit (rpm, kPa, lambda) as the chart holds the channel.
 double ChartUnits(int channel, double value)
 {
+    if (channel < 0 || channel >= kLogChannelCount) return value;
     return value / double(kLogChannels[size_t(channel)].readoutFactor);
 }
 
 }  // namespace
 
+FuelSampleFilter::FuelSampleFilter(const LogView& log, int axisChannel, const FuelFilter& filter)
+    : axis_(axisChannel >= 0 && axisChannel < kLogChannelCount ? log.channel[size_t(axisChannel)] : nullptr),
+      tps_(log.channel[kTpsChannel]),
+      fuel_(log.channel[kFuelChannel]),
+      water_(log.channel[kWaterChannel]),
+      lambda_(log.channel[kLambdaChannel]),
+      acc_(log.channel[kAccChannel]),
+      checkWarm_(filter.checkWarm),
+      checkSteady_(filter.checkSteady),
+      checkFuelled_(filter.checkFuelled),
+      checkEnrichment_(filter.checkEnrichment),
+      checkLambdaRange_(filter.checkLambdaRange),
+      warm_(float(ChartUnits(kWaterChannel, filter.warmWaterC))),
+      accMax_(float(ChartUnits(kAccChannel, filter.accMax))),
+      axisChange_(float(ChartUnits(axisChannel, filter.steadyAxisChange))),
+      tpsChange_(float(ChartUnits(kTpsChannel, filter.steadyThrottleChange))),
+      lambdaLow_(float(ChartUnits(kLambdaChannel, filter.lambdaLow))),
+      lambdaHigh_(float(ChartUnits(kLambdaChannel, filter.lambdaHigh))),
+      before_(std::max(0, filter.steadySamples)),
+      after_(filter.LambdaDelay()),
+      from_(std::max(0, log.from)),
+      count_(log.count)
+{
+    usable_ = (!checkWarm_ || water_) && (!checkFuelled_ || fuel_) && (!checkEnrichment_ || acc_) &&
+              (!checkSteady_ || (axis_ && tps_)) && (!checkLambdaRange_ || lambda_);
+}
+
 ColumnStats AnalyseLambda(const LogView& log, int axisChannel, const std::vector<double>& breakpoints,
                           const FuelFilter& filter)
 {
     const float* axis = log.channel[size_t(axisChannel)];
-    const float* tps = log.channel[kTpsChannel];
-    const float* fuel = log.channel[kFuelChannel];
-    const float* water = log.channel[kWaterChannel];
     const float* lambda = log.channel[kLambdaChannel];
-    const float* acc = log.channel[kAccChannel];
 
     std::vector<double> chartBreakpoints(breakpoints.size());
     for (size_t k = 0; k < breakpoints.size(); ++k) chartBreakpoints[k] = ChartUnits(axisChannel, breakpoints[k]);
@@ -59,43 +83,15 @@ ColumnStats AnalyseLambda(const LogView& log, int axisChannel, const std::vector
     in.from = log.from;
     in.breakpoints = chartBreakpoints.data();
     in.columns = int(chartBreakpoints.size());
-    in.valueDelay = std::max(0, filter.lambdaDelay);
+    in.valueDelay = filter.LambdaDelay();
     in.times = log.times;
 
-    if (!axis || !tps || !fuel || !water || !lambda || !acc) {
+    const FuelSampleFilter check(log, axisChannel, filter);
+    if (!check.Usable() || !axis || !lambda) {
         in.count = 0;
         return ComputeColumnStats(in);
     }
-
-    // Thresholds in the chart's units once, so the loop compares floats as stored.
-    const float warm = float(ChartUnits(kWaterChannel, filter.warmWaterC));
-    const float accMax = float(ChartUnits(kAccChannel, filter.accMax));
-    const float axisChange = float(ChartUnits(axisChannel, filter.steadyAxisChange));
-    const float tpsChange = float(ChartUnits(kTpsChannel, filter.steadyThrottleChange));
-    const float lambdaLow = float(ChartUnits(kLambdaChannel, filter.lambdaLow));
-    const float lambdaHigh = float(ChartUnits(kLambdaChannel, filter.lambdaHigh));
-    const int before = std::max(0, filter.steadySamples);
-    const int after = in.valueDelay;
-    const int from = std::max(0, log.from);
-    const int count = log.count;
-
-    // Every comparison is written so that a missing value (NaN) fails it.
-    ColumnStats stats = ComputeColumnStats(in, [&](int i) -> int {
-        if (!(water[i] >= warm)) return int(LeftOut::Cold);
-        if (!(fuel[i] > 0)) return int(LeftOut::NotFuelled);
-        if (!(acc[i] <= accMax)) return int(LeftOut::Enriched);
-        // Steady from `before` samples before it until its lambda is read: a throttle blip in
-        // between would be read as this sample's mixture.
-        if (i - before < from || i + after >= count) return int(LeftOut::Transient);
-        const float a = axis[i];
-        const float t = tps[i];
-        for (int j = i - before; j <= i + after; ++j)
-            if (!(std::fabs(axis[j] - a) <= axisChange) || !(std::fabs(tps[j] - t) <= tpsChange))
-                return int(LeftOut::Transient);
-        const float l = lambda[i + after];
-        if (!(l >= lambdaLow && l <= lambdaHigh)) return int(LeftOut::LambdaRange);
-        return 0;
-    });
+    ColumnStats stats = ComputeColumnStats(in, check);
 
     // Lambda as a ratio from here on.
     const double factor = double(kLogChannels[kLambdaChannel].readoutFactor);

@@ -17,6 +17,7 @@
 
 #include <QString>
 
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -55,6 +56,18 @@ struct FuelFilter {
     double accMax = 0;               // acceleration enrichment at most this (0: none at all)
     int lambdaDelay = 2;             // lambda is read this many samples later
 
+    // Which checks are made. The assistant makes them all; the log's cell table lets the tuner
+    // switch each off to see what it leaves out.
+    bool checkWarm = true;
+    bool checkSteady = true;
+    bool checkFuelled = true;
+    bool checkEnrichment = true;
+    bool checkLambdaRange = true;
+    bool delayLambda = true;         // off: lambda is read at the sample itself
+
+    // The samples lambda is read after the sample it describes.
+    int LambdaDelay() const { return delayLambda && lambdaDelay > 0 ? lambdaDelay : 0; }
+
     // The defaults for a map over engine speed (rpm) or manifold pressure (kPa).
     static FuelFilter ForAxis(int axisChannel);
 };
@@ -71,6 +84,52 @@ struct LogView {
     int count = 0;
     int from = 0;                        // analyse samples from here on
     const SampleTimes* times = nullptr;  // nullptr: nominal cycle
+};
+
+// The checks of a FuelFilter over a log's stored columns, made once per sample: why sample i does
+// not count (a LeftOut), 0 when it does. Thresholds are turned into the chart's units once, so
+// the per-sample work is a few float comparisons; every comparison is written so that a missing
+// value (NaN) fails it. The axis channel is the one the steadiness is judged on.
+class FuelSampleFilter {
+public:
+    FuelSampleFilter(const LogView& log, int axisChannel, const FuelFilter& filter);
+    // False when a channel a switched-on check reads is missing from the log.
+    bool Usable() const { return usable_; }
+
+    int operator()(int i) const
+    {
+        if (checkWarm_ && !(water_[i] >= warm_)) return int(LeftOut::Cold);
+        if (checkFuelled_ && !(fuel_[i] > 0)) return int(LeftOut::NotFuelled);
+        if (checkEnrichment_ && !(acc_[i] <= accMax_)) return int(LeftOut::Enriched);
+        if (checkSteady_) {
+            // Steady from `before` samples before it until its lambda is read: a throttle blip in
+            // between would be read as this sample's mixture.
+            if (i - before_ < from_ || i + after_ >= count_) return int(LeftOut::Transient);
+            const float a = axis_[i];
+            const float t = tps_[i];
+            for (int j = i - before_; j <= i + after_; ++j)
+                if (!(std::fabs(axis_[j] - a) <= axisChange_) || !(std::fabs(tps_[j] - t) <= tpsChange_))
+                    return int(LeftOut::Transient);
+        }
+        if (checkLambdaRange_) {
+            if (i + after_ >= count_) return int(LeftOut::LambdaRange);   // no reading left in the log
+            const float l = lambda_[i + after_];
+            if (!(l >= lambdaLow_ && l <= lambdaHigh_)) return int(LeftOut::LambdaRange);
+        }
+        return 0;
+    }
+
+private:
+    const float* axis_ = nullptr;
+    const float* tps_ = nullptr;
+    const float* fuel_ = nullptr;
+    const float* water_ = nullptr;
+    const float* lambda_ = nullptr;
+    const float* acc_ = nullptr;
+    bool checkWarm_, checkSteady_, checkFuelled_, checkEnrichment_, checkLambdaRange_;
+    float warm_, accMax_, axisChange_, tpsChange_, lambdaLow_, lambdaHigh_;
+    int before_, after_, from_, count_;
+    bool usable_ = true;
 };
 
 // The lambda a log shows over a map's axis: per column, the counted samples, their time, and

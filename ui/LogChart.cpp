@@ -103,6 +103,58 @@ private:
     std::vector<QRect> rects_;
 };
 
+// The marked spans, as bands from the top of the first plot to the bottom of the last, under
+// the lines. Spans narrower than a pixel still get one pixel column: a single marked sample in a
+// zoomed-out hour is still seen.
+class SpanShade : public QCPLayerable {
+public:
+    explicit SpanShade(LogChart* chart) : QCPLayerable(chart), chart_(chart) {}
+
+protected:
+    void applyDefaultAntialiasingHint(QCPPainter* painter) const override { painter->setAntialiasing(false); }
+    QRect clipRect() const override { return Area(); }
+    void draw(QCPPainter* painter) override
+    {
+        const std::vector<LogChart::Span>& spans = chart_->marks_;
+        const QRect area = Area();
+        if (spans.empty() || area.isEmpty()) return;
+        const QCPAxis* x = chart_->xAxis;
+        const QCPRange range = x->range();
+        // The first span that reaches into view.
+        auto it = std::lower_bound(spans.begin(), spans.end(), range.lower - 0.5,
+                                   [](const LogChart::Span& s, double key) { return s.second - 0.5 < key; });
+        painter->setPen(Qt::NoPen);
+        painter->setBrush(LogChart::MarkColour());
+        int left = 0, right = -1;   // the band being gathered, in pixels [left, right]
+        auto flush = [&] {
+            if (right >= left) painter->drawRect(QRect(left, area.top(), right - left + 1, area.height()));
+        };
+        for (; it != spans.end() && it->first - 0.5 <= range.upper; ++it) {
+            const double a = x->coordToPixel(it->first - 0.5), b = x->coordToPixel(it->second - 0.5);
+            const int p0 = std::max(area.left(), int(std::floor(std::min(a, b))));
+            const int p1 = std::min(area.right(), std::max(p0, int(std::ceil(std::max(a, b))) - 1));
+            if (p1 < p0) continue;
+            if (p0 <= right + 1) {
+                right = std::max(right, p1);
+            } else {
+                flush();
+                left = p0;
+                right = p1;
+            }
+        }
+        flush();
+    }
+
+private:
+    QRect Area() const
+    {
+        const QRect top = chart_->mainRect_->rect();
+        const QRect bottom = chart_->lanesOn_ && !chart_->lanes_.empty() ? chart_->lanes_.back().rect->rect() : top;
+        return QRect(QPoint(top.left(), top.top()), QPoint(top.right(), std::max(top.bottom(), bottom.bottom())));
+    }
+    LogChart* chart_;
+};
+
 LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
 {
     setLocale(QLocale::system());
@@ -176,6 +228,9 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     cursor_->setPen(QPen(kCursorColour, 1, Qt::DashLine));
     cursor_->setVisible(cursorIndex_ >= 0);
 
+    shade_ = new SpanShade(this);
+    shade_->setLayer(QStringLiteral("grid"));
+
     setSelectionRectMode(QCP::srmZoom);
     setMouseTracking(true);   // the cursor shape follows the lines without a button held
 
@@ -230,6 +285,17 @@ void LogChart::SetLanes(bool on)
 }
 
 // Takes the lanes apart: every series back on the one chart's axes, the extra plots gone.
+QColor LogChart::MarkColour()
+{
+    return QColor(255, 190, 60, 70);   // amber, light enough that every line still reads over it
+}
+
+void LogChart::SetMarks(std::vector<Span> spans)
+{
+    marks_ = std::move(spans);
+    if (isVisible()) replot(rpQueuedReplot);
+}
+
 void LogChart::ClearLanes()
 {
     for (LogGraph* g : series_) {

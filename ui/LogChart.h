@@ -24,6 +24,7 @@
 #include "ui/LogAxes.h"
 
 class LogGraph;
+class SpanShade;
 
 class LogChart : public QCustomPlot {
     Q_OBJECT
@@ -99,6 +100,14 @@ public:
     void SetSampleClock(std::function<double(int index)> seconds);
     void SetTimeLabel(const QString& label);
 
+    // Marked samples: spans [begin, end) of sample indices, ascending and apart, shaded under the
+    // lines across the plot (and every lane) so that samples picked in another view (the
+    // scatter) are seen in time. Drawing costs the spans in view, merged per pixel column.
+    using Span = std::pair<int, int>;
+    void SetMarks(std::vector<Span> spans);
+    const std::vector<Span>& Marks() const { return marks_; }
+    static QColor MarkColour();
+
     std::function<void(int series, int valueIndex)> OnSeriesClick;
     std::function<void()> OnDblClick;
     // The text the pointer is told over a line at a sample: it becomes the chart's tooltip.
@@ -151,6 +160,9 @@ private:
     QString timeLabel_;
     std::function<double(int)> seconds_;
     QCPItemStraightLine* cursor_ = nullptr;
+    friend class SpanShade;
+    std::vector<Span> marks_;
+    SpanShade* shade_ = nullptr;
     QCPLayer* cursorLayer_ = nullptr;
     int cursorIndex_ = -1;
 };

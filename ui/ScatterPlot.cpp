@@ -150,10 +150,94 @@ ScatterPlot::ScatterPlot(QWidget* parent) : QCustomPlot(parent)
     scale_->setMarginGroup(QCP::msTop | QCP::msBottom, group);
     for (QCPAxis* a : {xAxis, yAxis, scale_->axis()}) a->setTicker(QSharedPointer<ui::ScaledTicker>::create(0));
     setMouseTracking(true);
+
+    // A drag selects samples; the rectangle drawn stays as the selection's mark.
+    setSelectionRectMode(QCP::srmSelect);
+    selectionRect()->setPen(QPen(kInk, 1, Qt::DashLine));
+    selectionRect()->setBrush(QColor(255, 255, 255, 40));
+    selectionBox_ = new QCPItemRect(this);
+    selectionBox_->setPen(QPen(QColor(255, 190, 60), 1, Qt::DashLine));
+    selectionBox_->setBrush(QColor(255, 190, 60, 40));
+    selectionBox_->setSelectable(false);
+    selectionBox_->setVisible(false);
+    setFocusPolicy(Qt::StrongFocus);   // for Esc
+}
+
+void ScatterPlot::Select(const QCPRange& x, const QCPRange& y)
+{
+    spans_.clear();
+    const auto& ch = channels_;
+    if (ch[X].column && ch[Y].column) {
+        const int to = std::min({to_, ch[X].column->Count(), ch[Y].column->Count()});
+        const float* xs = ch[X].column->Data();
+        const float* ys = ch[Y].column->Data();
+        // Compared as the floats are stored, so that a sample on the rectangle's edge counts
+        // the same way it is drawn; NaN fails.
+        const double xl = x.lower, xh = x.upper, yl = y.lower, yh = y.upper;
+        for (int i = from_; i < to; ++i) {
+            const double xv = xs[i], yv = ys[i];
+            if (!(xv >= xl && xv <= xh && yv >= yl && yv <= yh)) continue;
+            if (!spans_.empty() && spans_.back().second == i)
+                spans_.back().second = i + 1;
+            else
+                spans_.push_back({i, i + 1});
+        }
+    }
+    selected_ = true;
+    selectionBox_->topLeft->setCoords(x.lower, y.upper);
+    selectionBox_->bottomRight->setCoords(x.upper, y.lower);
+    selectionBox_->setVisible(true);
+    replot(isVisible() ? rpQueuedReplot : rpImmediateRefresh);
+    if (OnSelectionChanged) OnSelectionChanged();
+}
+
+void ScatterPlot::ClearSelection()
+{
+    if (!selected_) return;
+    selected_ = false;
+    spans_.clear();
+    selectionBox_->setVisible(false);
+    replot(isVisible() ? rpQueuedReplot : rpImmediateRefresh);
+    if (OnSelectionChanged) OnSelectionChanged();
+}
+
+void ScatterPlot::processRectSelection(QRect rect, QMouseEvent*)
+{
+    const QRect plot = axisRect()->rect();
+    rect = rect.normalized().intersected(plot);
+    if (rect.width() < 3 || rect.height() < 3) {   // a slip of the hand, not a rectangle
+        replot(rpQueuedReplot);
+        return;
+    }
+    // Whole pixels: a sample drawn on a pixel inside the rectangle is selected.
+    const double x0 = xAxis->pixelToCoord(rect.left()), x1 = xAxis->pixelToCoord(rect.right() + 1);
+    const double y0 = yAxis->pixelToCoord(rect.bottom() + 1), y1 = yAxis->pixelToCoord(rect.top());
+    Select(QCPRange(std::min(x0, x1), std::max(x0, x1)), QCPRange(std::min(y0, y1), std::max(y0, y1)));
+}
+
+void ScatterPlot::processPointSelection(QMouseEvent* event)
+{
+    // A click outside the selection's rectangle lets it go; one inside keeps it.
+    if (!selected_) return;
+    const QPointF p = event->position();
+    const QRectF box = QRectF(selectionBox_->topLeft->pixelPosition(), selectionBox_->bottomRight->pixelPosition()).normalized();
+    if (!box.contains(p)) ClearSelection();
+}
+
+void ScatterPlot::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && selected_) {
+        ClearSelection();
+        event->accept();
+        return;
+    }
+    QCustomPlot::keyPressEvent(event);
 }
 
 void ScatterPlot::SetChannel(Role role, const Channel& channel)
 {
+    if (selected_ && role != Colour && (channels_[role].column != channel.column || channels_[role].shift != channel.shift))
+        ClearSelection();
     channels_[role] = channel;
     QCPAxis* axis = role == X ? xAxis : role == Y ? yAxis : scale_->axis();
     axis->setLabel(channel.caption);

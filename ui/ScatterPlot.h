@@ -50,8 +50,23 @@ public:
     // Rescales to the samples in range and redraws.
     void Refresh();
 
+    // A rectangle dragged over the plot selects the samples in range whose x and y lie inside it
+    // (the rectangle stays drawn); Esc or a click outside it clears the selection. The selected
+    // samples are kept as spans [begin, end) of consecutive sample indices, ascending, taken when
+    // the rectangle was drawn. Choosing another channel clears it (the rectangle would mean
+    // other quantities).
+    using Span = std::pair<int, int>;
+    void Select(const QCPRange& x, const QCPRange& y);   // in the columns' values
+    void ClearSelection();
+    bool HasSelection() const { return selected_; }
+    const std::vector<Span>& Selected() const { return spans_; }
+    std::function<void()> OnSelectionChanged;
+
 protected:
     void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void processRectSelection(QRect rect, QMouseEvent* event) override;
+    void processPointSelection(QMouseEvent* event) override;
 
 private:
     friend class ScatterDensity;
@@ -59,4 +74,7 @@ private:
     int from_ = 0, to_ = 0;
     ScatterDensity* density_ = nullptr;
     QCPColorScale* scale_ = nullptr;
+    QCPItemRect* selectionBox_ = nullptr;
+    bool selected_ = false;
+    std::vector<Span> spans_;
 };

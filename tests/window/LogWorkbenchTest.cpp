@@ -2,6 +2,7 @@
 // readout shows, the time of each sample, a background every line shows on, and the CSV export.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QFile>
@@ -13,10 +14,12 @@
 #include <QTableWidget>
 #include <QRegularExpression>
 #include <QSlider>
+#include <QTest>
 #include <QWheelEvent>
 
 #include <cmath>
 
+#include "base/UserSettings.h"
 #include "ecu/Threadedtimer.h"
 #include "logging/LogViewer.h"
 #include "tests/support/CsvReader.h"
@@ -473,6 +476,110 @@ TEST_F(LogWorkbenchTest, ScatterOfThreeMillionSamplesNamesTheValuesUnderThePoint
     EXPECT_FALSE(scatter->isVisible());
 }
 
+TEST_F(LogWorkbenchTest, ScatterSelectionIsShadedInTheTimeViewAndLetGoWithEscOrAClickOutside)
+{
+    // A made log: engine speed holds each of 10 .. 69 (RPM/100) for 100 samples, manifold
+    // pressure steps through 2 .. 21 (kPa/10) every 5 samples.
+    constexpr int kSamples = 6000;
+    auto rpm = [](int i) { return double(10 + (i / 100) % 60); };
+    auto map = [](int i) { return double(2 + (i / 5) % 20); };
+    {
+        std::vector<double> values(kSamples);
+        for (int k = 0; k < kLogChannelCount; ++k) {
+            for (int i = 0; i < kSamples; ++i) values[size_t(i)] = k == 0 ? rpm(i) : k == 10 ? map(i) : k == 6 ? 10 : 0;
+            chart->AppendBulk(k, values.data(), kSamples);
+        }
+    }
+    // The runs of samples at 3000 .. 3500 rpm and 50 .. 80 kPa, found here on their own.
+    std::vector<std::pair<int, int>> inside;
+    for (int i = 0; i < kSamples; ++i) {
+        if (!(rpm(i) >= 30 && rpm(i) <= 35 && map(i) >= 5 && map(i) <= 8)) continue;
+        if (!inside.empty() && inside.back().second == i)
+            ++inside.back().second;
+        else
+            inside.push_back({i, i + 1});
+    }
+    ASSERT_GE(inside.size(), 5u);
+
+    form->cmbLogView->setCurrentIndex(2);
+    ScatterPlot* scatter = form->chartScatter;
+    ASSERT_TRUE(scatter->isVisible());
+    scatter->replot();
+    auto send = [scatter](QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        QMouseEvent e(type, pos, scatter->mapToGlobal(pos), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(scatter, &e);
+    };
+    auto pixel = [scatter](double x, double y) {
+        return QPoint(qRound(scatter->xAxis->coordToPixel(x)), qRound(scatter->yAxis->coordToPixel(y)));
+    };
+    // The rectangle's corners half-way between the values, so that only whole values fall in it.
+    auto drag = [&](QPoint a, QPoint b) {
+        send(QEvent::MouseButtonPress, a, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseMove, (a + b) / 2, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseMove, b, Qt::NoButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, b, Qt::LeftButton, Qt::NoButton);
+    };
+    auto click = [&](QPoint at) {
+        send(QEvent::MouseButtonPress, at, Qt::LeftButton, Qt::LeftButton);
+        send(QEvent::MouseButtonRelease, at, Qt::LeftButton, Qt::NoButton);
+    };
+    drag(pixel(29.5, 8.5), pixel(35.5, 4.5));
+    ASSERT_TRUE(scatter->HasSelection());
+    EXPECT_EQ(scatter->Selected(), inside);
+    EXPECT_EQ(chart->Marks(), inside);
+
+    // In the time view the selected samples are shaded, in the one chart and in lanes alike: a
+    // pixel column in a selected run differs from the same view without the selection, one
+    // half-way between two runs does not.
+    const auto& run = inside[inside.size() / 2];
+    const auto& next = inside[inside.size() / 2 + 1];
+    struct Shot {
+        QImage image;
+        QRect plot;         // the one chart's, or the first lane's
+        int inRun, inGap;   // pixel columns
+    };
+    auto grabView = [&](int view) {
+        form->cmbLogView->setCurrentIndex(view);
+        chart->replot();
+        Shot shot{chart->grab().toImage(), chart->xAxis->axisRect()->rect(), 0, 0};
+        shot.inRun = qRound(chart->xAxis->coordToPixel((run.first + run.second) / 2.0));
+        shot.inGap = qRound(chart->xAxis->coordToPixel((run.second + next.first) / 2.0));
+        return shot;
+    };
+    auto differing = [](const Shot& a, const Shot& b, int x) {
+        int n = 0;
+        for (int y = a.plot.top(); y <= a.plot.bottom(); ++y) n += a.image.pixel(x, y) != b.image.pixel(x, y);
+        return n;
+    };
+    const Shot oneMarked = grabView(0), lanesMarked = grabView(1);
+    form->cmbLogView->setCurrentIndex(2);
+    QTest::keyClick(scatter, Qt::Key_Escape);
+    EXPECT_FALSE(scatter->HasSelection());
+    EXPECT_TRUE(chart->Marks().empty());
+    const Shot oneClear = grabView(0), lanesClear = grabView(1);
+    for (const auto& [marked, clear] : {std::pair{oneMarked, oneClear}, std::pair{lanesMarked, lanesClear}}) {
+        ASSERT_EQ(marked.plot, clear.plot);
+        EXPECT_GT(differing(marked, clear, marked.inRun), marked.plot.height() / 2) << "a selected run is shaded";
+        EXPECT_EQ(differing(marked, clear, marked.inGap), 0) << "between runs nothing is";
+    }
+
+    // A click inside the rectangle keeps the selection, one outside lets it go.
+    form->cmbLogView->setCurrentIndex(2);
+    scatter->replot();
+    drag(pixel(29.5, 8.5), pixel(35.5, 4.5));
+    ASSERT_EQ(chart->Marks(), inside);
+    click(pixel(32, 6));
+    EXPECT_EQ(chart->Marks(), inside);
+    click(pixel(50, 15));
+    EXPECT_FALSE(scatter->HasSelection());
+    EXPECT_TRUE(chart->Marks().empty());
+    // Another x channel: the rectangle would mean another quantity.
+    drag(pixel(29.5, 8.5), pixel(35.5, 4.5));
+    ASSERT_TRUE(scatter->HasSelection());
+    form->cmbScatter[0]->setCurrentIndex(1);
+    EXPECT_TRUE(chart->Marks().empty());
+}
+
 TEST_F(LogWorkbenchTest, CellTableOfRpmFuelCountsEachColumnAsAnIndependentTallyDoes)
 {
     RecordSamples(0, 400);   // 800 .. 15563 rpm: the last column takes everything beyond 9000
@@ -482,56 +589,145 @@ TEST_F(LogWorkbenchTest, CellTableOfRpmFuelCountsEachColumnAsAnIndependentTallyD
     ASSERT_TRUE(form->gridCells->isVisible());
     EXPECT_EQ(form->cmbCellMap->currentText(), "RPM Fuel");
     EXPECT_EQ(form->cmbCellChannel->currentText(), "Lambda");
-    for (QWidget* w : std::initializer_list<QWidget*>{form->gridCells, form->cmbCellMap, form->cmbCellChannel,
-                                                      form->spinCellWater, form->btnCellExport})
+    std::vector<QWidget*> controls{form->gridCells, form->cmbCellMap, form->cmbCellChannel, form->btnCellExport,
+                                   form->btnCellDefaults, form->lblCellLeftOut, form->panelCellFilters};
+    controls.insert(controls.end(), form->chkCellFilter.begin(), form->chkCellFilter.end());
+    controls.insert(controls.end(), form->spinCellFilter.begin(), form->spinCellFilter.end());
+    for (QWidget* w : controls) {
+        EXPECT_FALSE(w->objectName().isEmpty());
         EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+        EXPECT_TRUE(w->isVisible()) << w->objectName().toStdString();
+    }
+    auto check = [this](const char* name) { return form->findChild<QCheckBox*>(QString("chkCell") + name); };
+    auto threshold = [this](const char* name) { return form->findChild<QDoubleSpinBox*>(QString("spinCell") + name); };
 
     // The tally: each sample to the breakpoint nearest its speed (halves up, ends held), its
-    // lambda as the ratio; with a water filter, the colder samples left out.
-    auto tally = [](int minWater) {
-        std::vector<int> n(36, 0);
-        std::vector<double> sum(36, 0);
-        for (int i = 0; i < 400; ++i) {
-            const Texts live = Live(i);
-            if (live[4].toInt() < minWater) continue;
-            const double rpm = live[0].toDouble();
-            const int column = std::clamp(int(std::floor((rpm - 250) / 250 + 0.5)), 0, 35);
-            ++n[size_t(column)];
-            sum[size_t(column)] += live[6].toDouble() / 100;
-        }
-        return std::pair{n, sum};
+    // lambda as the ratio, read `delay` samples later; a sample left out under the first check
+    // it fails: cold, not fuelled, enriched, moving, lambda out of range.
+    struct Checks {
+        bool warm = true;
+        int water = 70;
+        bool steady = true;
+        int before = 3;
+        double rpmWithin = 125, tpsWithin = 0.5;
+        bool fuelled = true;
+        bool acc = true;
+        int accMax = 0;
+        bool range = true;
+        int lambdaLow = 65, lambdaHigh = 135;   // in hundredths
+        bool delayed = true;
+        int delay = 2;
     };
-    auto check = [&](int minWater) {
-        const auto [n, sum] = tally(minWater);
+    struct Tally {
+        std::vector<int> n = std::vector<int>(36, 0);
+        std::vector<double> sum = std::vector<double>(36, 0);
+        std::array<int, 6> leftOut{};
+    };
+    auto tally = [](const Checks& c) {
+        Tally t;
+        constexpr int count = 400;
+        auto rpm = [](int i) { return Live(i)[0].toDouble(); };
+        auto tps = [](int i) { return Live(i)[1].toDouble(); };
+        const int after = c.delayed ? c.delay : 0;
+        for (int i = 0; i < count; ++i) {
+            const Texts live = Live(i);
+            if (i + after >= count) continue;   // no lambda reading left: in no tally
+            int reason = 0;
+            if (c.warm && live[4].toInt() < c.water) reason = 1;
+            else if (c.fuelled && !(live[2].toDouble() > 0)) reason = 2;
+            else if (c.acc && live[9].toInt() > c.accMax) reason = 3;
+            else if (c.steady) {
+                for (int j = i - c.before; j <= i + after && reason == 0; ++j)
+                    if (j < 0 || std::fabs(rpm(j) - rpm(i)) > c.rpmWithin || std::fabs(tps(j) - tps(i)) > c.tpsWithin)
+                        reason = 4;
+            }
+            const int lambda = Live(i + after)[6].toInt();
+            if (reason == 0 && c.range && (lambda < c.lambdaLow || lambda > c.lambdaHigh)) reason = 5;
+            if (reason) {
+                ++t.leftOut[size_t(reason)];
+                continue;
+            }
+            const int column = std::clamp(int(std::floor((rpm(i) - 250) / 250 + 0.5)), 0, 35);
+            ++t.n[size_t(column)];
+            t.sum[size_t(column)] += lambda / 100.0;
+        }
+        return t;
+    };
+    auto expectTable = [&](const Checks& c, const char* what) {
+        SCOPED_TRACE(what);
+        const Tally t = tally(c);
         ASSERT_EQ(form->gridCells->rowCount(), 36);
         EXPECT_EQ(form->gridCells->horizontalHeaderItem(1)->text(), "RPM (rpm)");
         EXPECT_EQ(form->gridCells->horizontalHeaderItem(4)->text(), "Mean Lambda");
-        for (int c = 0; c < 36; ++c) {
-            EXPECT_EQ(form->gridCells->item(c, 1)->text(), QString::number(250 + 250 * c));
-            EXPECT_EQ(form->gridCells->item(c, 2)->text().toInt(), n[size_t(c)]) << "column " << c + 1;
-            const QString mean = form->gridCells->item(c, 4)->text();
-            if (n[size_t(c)] == 0) {
-                EXPECT_EQ(mean, "") << c;
+        for (int k = 0; k < 36; ++k) {
+            EXPECT_EQ(form->gridCells->item(k, 1)->text(), QString::number(250 + 250 * k));
+            EXPECT_EQ(form->gridCells->item(k, 2)->text().toInt(), t.n[size_t(k)]) << "column " << k + 1;
+            const QString mean = form->gridCells->item(k, 4)->text();
+            if (t.n[size_t(k)] == 0) {
+                EXPECT_EQ(mean, "") << k;
             } else {
-                EXPECT_NEAR(mean.toDouble(), sum[size_t(c)] / n[size_t(c)], 0.005 + 1e-9) << "column " << c + 1;
+                EXPECT_NEAR(mean.toDouble(), t.sum[size_t(k)] / t.n[size_t(k)], 0.005 + 1e-9) << "column " << k + 1;
             }
         }
+        // What each switched-on check left out, named under the table.
+        const QString text = form->lblCellLeftOut->text();
+        const std::pair<bool, QString> named[] = {{c.warm, "cold"},
+                                                  {c.fuelled, "not fuelled"},
+                                                  {c.acc, "acceleration enrichment"},
+                                                  {c.steady, "transient"},
+                                                  {c.range, "lambda out of range"}};
+        for (size_t r = 0; r < std::size(named); ++r) {
+            const QString part = QString("%1 %2").arg(t.leftOut[r + 1]).arg(named[r].second);
+            EXPECT_EQ(text.contains(QRegularExpression("[:,] " + QRegularExpression::escape(part) + "(,|$)")), named[r].first)
+                << text.toStdString() << " / " << part.toStdString();
+        }
+        int counted = 0;
+        for (int n : t.n) counted += n;
+        EXPECT_TRUE(text.startsWith(QString("Counted %1 of 400 samples").arg(counted))) << text.toStdString();
     };
-    check(-1000);
-    EXPECT_GT(form->gridCells->item(35, 2)->text().toInt(), 100) << "beyond the axis: the last column";
-    form->spinCellWater->setValue(85);
-    check(85);
 
-    // Exported as CSV: the same counts, numbers with a full stop.
+    // At first the fuel assistant's checks with its defaults, each shown as the default.
+    Checks c;
+    EXPECT_TRUE(threshold("Warm")->toolTip().contains("default 70"));
+    EXPECT_EQ(threshold("SteadyAxis")->value(), 0.5);   // half a column: 125 rpm here
+    expectTable(c, "defaults");
+    // Thresholds edited: each one moves what counts.
+    threshold("Warm")->setValue(85), c.water = 85;
+    threshold("SteadySamples")->setValue(2), c.before = 2;
+    threshold("Acc")->setValue(3), c.accMax = 3;
+    threshold("LambdaLow")->setValue(0.95), c.lambdaLow = 95;
+    threshold("LambdaHigh")->setValue(1.10), c.lambdaHigh = 110;
+    threshold("Delay")->setValue(3), c.delay = 3;
+    expectTable(c, "edited");
+    const Tally edited = tally(c);
+    for (int r : {1, 3, 4, 5}) EXPECT_GT(edited.leftOut[size_t(r)], 0) << "a test that cannot see check " << r;
+    EXPECT_EQ(base::UserSettings().value("logViewer/cells/Acc").toDouble(), 3);
+    // Every check off: every sample standing in a column counts, lambda read at the sample.
+    for (QCheckBox* box : form->chkCellFilter) box->setChecked(false);
+    c.warm = c.steady = c.fuelled = c.acc = c.range = c.delayed = false;
+    EXPECT_FALSE(threshold("Acc")->isEnabled());
+    expectTable(c, "all off");
+    EXPECT_GT(form->gridCells->item(35, 2)->text().toInt(), 100) << "beyond the axis: the last column";
+    EXPECT_FALSE(base::UserSettings().value("logViewer/cells/SteadyOn").toBool());
+    check("Warm")->setChecked(true), c.warm = true;
+    expectTable(c, "warm only, at 85");
+    const Tally warmOnly = tally(c);
+
+    // Exported as CSV: the checks said first, then the same counts, numbers with a full stop.
     ui::SetFileDialogHook([this](ui::FileDialog&) { return std::optional<QString>(Path("cells")); });
     form->btnCellExport->click();
     QFile file(Path("cells.csv"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const testsupport::CsvRows rows = testsupport::ReadCsv(file.readAll().toStdString());
-    ASSERT_EQ(rows.size(), 37u);
-    EXPECT_EQ(rows[0][2], "Samples");
-    const auto [n, sum] = tally(85);
-    for (int c = 0; c < 36; ++c) EXPECT_EQ(std::stoi(rows[size_t(c + 1)][2]), n[size_t(c)]) << c;
+    ASSERT_EQ(rows.size(), 38u);
+    EXPECT_EQ(rows[0], std::vector<std::string>{"Filters: water at least 85 °C"});
+    EXPECT_EQ(rows[1][2], "Samples");
+    for (int k = 0; k < 36; ++k) EXPECT_EQ(std::stoi(rows[size_t(k + 2)][2]), warmOnly.n[size_t(k)]) << k;
+
+    // Defaults brings every check back as the assistant makes them.
+    form->btnCellDefaults->click();
+    expectTable(Checks{}, "defaults again");
+    EXPECT_EQ(threshold("Warm")->value(), 70);
 }
 
 TEST_F(LogWorkbenchTest, ExportedCsvHoldsEverySampleInTheGaugesUnitsWhateverTheLocale)
