@@ -564,14 +564,7 @@ void LogChart::RescaleAxes()
     base::ValueRange range;
     for (const LogGraph* s : series_)
         if (s->visible()) range.Add(s->values.Range());
-    if (range.Empty())
-        yAxis->setRange(0, 1);
-    else if (range.low == range.high)
-        yAxis->setRange(range.low - 1.0, range.high + 1.0);
-    else {
-        const double margin = (double(range.high) - range.low) * kValueMargin;
-        yAxis->setRange(range.low - margin, range.high + margin);
-    }
+    fit(yAxis, range);
 }
 
 void LogChart::BeforeReplot()
