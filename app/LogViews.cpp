@@ -287,15 +287,15 @@ void TForm1::ShowLogView()
     RefreshCellTable();
 }
 
-logging::CellTableSpec TForm1::CellSpec() const
+logging::CellTableQuery TForm1::CellQuery() const
 {
-    logging::CellTableSpec spec;
+    logging::CellTableQuery query;
     const calibration::MapLayout* map = calibration::MapByNumber(cmbCellMap->currentData().toInt());
-    if (!map) return spec;
-    spec.axisChannel = AxisLogChannel(*map);
-    for (int c = 0; c < map->columns; ++c) spec.breakpoints.push_back(map->breakpoints.first + c * map->breakpoints.step);
-    spec.valueChannel = std::max(cmbCellChannel->currentIndex(), 0);
-    logging::FuelFilter& f = spec.filter;
+    if (!map) return query;
+    query.axisChannel = AxisLogChannel(*map);
+    for (int c = 0; c < map->columns; ++c) query.breakpoints.push_back(map->breakpoints.first + c * map->breakpoints.step);
+    query.valueChannel = std::max(cmbCellChannel->currentIndex(), 0);
+    logging::FuelFilter& f = query.filter;
     f.checkWarm = chkCellFilter[kWarm]->isChecked();
     f.checkSteady = chkCellFilter[kSteady]->isChecked();
     f.checkFuelled = chkCellFilter[kFuelled]->isChecked();
@@ -311,7 +311,7 @@ logging::CellTableSpec TForm1::CellSpec() const
     f.lambdaLow = value(5);
     f.lambdaHigh = value(6);
     f.lambdaDelay = int(std::lround(value(7)));
-    return spec;
+    return query;
 }
 
 void TForm1::CellFilterChange(QObject* Sender)
@@ -349,22 +349,22 @@ void TForm1::btnCellDefaultsClick(QObject*)
 
 // The statistics over the whole log (a zoom of the time view does not narrow them).
 namespace {
-logging::ColumnStats CellStats(const LogChart& chart, const logging::CellTableSpec& spec, const logging::SampleTimes& times)
+logging::ColumnStats CellStats(const LogChart& chart, const logging::CellTableQuery& query, const logging::SampleTimes& times)
 {
     std::array<const float*, logging::kLogChannelCount> columns{};
     for (int k = 0; k < logging::kLogChannelCount; ++k) columns[size_t(k)] = chart.Column(k).Data();
-    return logging::CellTableStats(columns, logging::SampleCount(chart), spec, &times);
+    return logging::CellTableStats(columns, logging::SampleCount(chart), query, &times);
 }
 }  // namespace
 
 void TForm1::RefreshCellTable()
 {
     if (!gridCells || CurrentLogView() != LogView::CellTable) return;
-    const logging::CellTableSpec spec = CellSpec();
-    const logging::ColumnStats stats = CellStats(*Chart10, spec, Log.Times());
-    const QStringList header = logging::CellTableHeader(spec);
-    const std::vector<QStringList> rows = logging::CellTableRows(stats, spec, false);
-    lblCellLeftOut->setText(logging::CellTableLeftOutText(stats, spec));
+    const logging::CellTableQuery query = CellQuery();
+    const logging::ColumnStats stats = CellStats(*Chart10, query, Log.Times());
+    const QStringList header = logging::CellTableHeader(query);
+    const std::vector<QStringList> rows = logging::CellTableRows(stats, query, false);
+    lblCellLeftOut->setText(logging::CellTableLeftOutText(stats, query));
     gridCells->clear();
     gridCells->setColumnCount(int(header.size()));
     gridCells->setHorizontalHeaderLabels(header);
@@ -381,9 +381,9 @@ void TForm1::btnCellExportClick(QObject*)
 {
     if (!CellDialog.Execute(this)) return;
     const QString path = logging::WithCsvExtension(CellDialog.FileName);
-    const logging::CellTableSpec spec = CellSpec();
+    const logging::CellTableQuery query = CellQuery();
     QString error;
-    if (!logging::ExportCellTable(CellStats(*Chart10, spec, Log.Times()), spec, path, &error)) ui::ShowError(this, error);
+    if (!logging::ExportCellTable(CellStats(*Chart10, query, Log.Times()), query, path, &error)) ui::ShowError(this, error);
 }
 
 void TForm1::cmbScatterChange(QObject* Sender)

@@ -205,7 +205,7 @@ public:
     ui::FileDialog CellDialog{true};
     void RefreshCellTable();
     void btnCellExportClick(QObject* Sender);
-    logging::CellTableSpec CellSpec() const;
+    logging::CellTableQuery CellQuery() const;
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;
