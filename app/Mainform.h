@@ -33,6 +33,7 @@
 #include "ui/StringGrid.h"
 #include "ui/UpDown.h"
 
+class QAction;
 class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
@@ -206,6 +207,22 @@ public:
     void RefreshCellTable();
     void btnCellExportClick(QObject* Sender);
     logging::CellTableQuery CellQuery() const;
+    // ---- a second log beside the first, for viewing only (SecondLog.cpp) ----------------------
+    // Its commands: in the button's menu, and as keys on the Logging page.
+    QPushButton* btnSecondLog = nullptr;        // "Second log"
+    QAction* actSecondLogLoad = nullptr;        // "Load a second log…" (Ctrl+Shift+O)
+    QAction* actSecondLogAlign = nullptr;       // "Align at the picked samples" (Ctrl+Shift+A)
+    QAction* actSecondLogStarts = nullptr;      // "Align at the starts" (Ctrl+Shift+Home)
+    std::array<QAction*, 4> actSecondLogMove{}; // a sample earlier/later (Alt+Left/Right), ten (with Shift)
+    QAction* actSecondLogClose = nullptr;       // "Close the second log"
+    QString SecondLogName;                      // its file's name
+    int SecondLogPicked = -1;                   // its sample a click on its line picked; -1 none
+    void BuildSecondLog(QWidget* page);
+    void SecondLogLoad();
+    void SecondLogAlign(bool atPicked);         // else at the starts
+    void SecondLogMove(int samples);            // on the time axis: positive is later
+    void SecondLogClose();
+    void SecondLogChanged();                    // the caption and the commands' states
 
     // ---- components -------------------------------------------------------------------------
     TZComm* ZComm1 = nullptr;

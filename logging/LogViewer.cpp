@@ -1,7 +1,9 @@
 #include "logging/LogViewer.h"
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "base/NumberFormat.h"
 #include "ui/LogChart.h"
 
 namespace logging {
@@ -67,15 +69,46 @@ std::optional<std::array<QString, kLogChannelCount>> Readout(const LogChart& cha
     return row;
 }
 
-QString HoverText(const LogChart& chart, int channel, int index, const SampleTimes& times)
+namespace {
+
+QString ValueAtText(int channel, double y, int64_t ms, int index)
 {
-    if (channel < 0 || channel >= kLogChannelCount || index < 0 || index >= SampleCount(chart)) return {};
-    QString value = ReadoutText(channel, chart.YValue(channel, index));
+    QString value = ReadoutText(channel, y);
     const QString unit = DisplayUnit(channel);
     if (!unit.isEmpty()) value += (unit.startsWith(QChar(0xb0)) && unit.size() == 1 ? QString() : QStringLiteral(" ")) + unit;
     return QStringLiteral("%1 %2 at %3 (sample %4)")
-        .arg(QLatin1String(kLogChannels[channel].heading), value, FormatLogTime(times.Milliseconds(index)))
+        .arg(QLatin1String(kLogChannels[channel].heading), value, FormatLogTime(ms))
         .arg(index);
+}
+
+QString Seconds(int samples)
+{
+    return base::FormatFixed(double(samples) * kNominalCycleMs / 1000.0, 3, 15) + QStringLiteral(" s");
+}
+
+}  // namespace
+
+QString HoverText(const LogChart& chart, int channel, int index, const SampleTimes& times)
+{
+    if (channel < 0 || channel >= kLogChannelCount || index < 0 || index >= SampleCount(chart)) return {};
+    return ValueAtText(channel, chart.YValue(channel, index), times.Milliseconds(index), index);
+}
+
+QString SecondHoverText(const LogChart& chart, int channel, int index)
+{
+    if (channel < 0 || channel >= kLogChannelCount || index < 0 || index >= chart.SecondCount()) return {};
+    return QStringLiteral("Second log: ") + ValueAtText(channel, chart.SecondValue(channel, index), index * kNominalCycleMs, index);
+}
+
+QString SecondLogCaption(const QString& name, int shift, int picked)
+{
+    QString text = QStringLiteral("Second log (lighter, dashed): ") + name;
+    if (shift == 0)
+        text += QStringLiteral(", aligned at the starts");
+    else
+        text += QStringLiteral(", starts %1 %2").arg(Seconds(std::abs(shift)), shift > 0 ? QStringLiteral("later") : QStringLiteral("earlier"));
+    if (picked >= 0) text += QStringLiteral("; picked its sample %1 at %2").arg(picked).arg(FormatLogTime(picked * kNominalCycleMs));
+    return text;
 }
 
 StopSlider SliderAfterStop(int samples)

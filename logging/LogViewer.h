@@ -53,6 +53,12 @@ std::optional<std::array<QString, kLogChannelCount>> Readout(const LogChart& cha
 // the readout row writes it, with its unit, and when the sample was taken:
 // "EGT 466 °C at 0:00:12.345 (sample 113)". Empty for an index the log lacks.
 QString HoverText(const LogChart& chart, int channel, int index, const SampleTimes& times);
+// The same over a line of the second log, which holds no times: "Second log: EGT 466 °C at
+// 0:00:12.312 (sample 114)" at the nominal cycle.
+QString SecondHoverText(const LogChart& chart, int channel, int index);
+// The line naming the second log on the chart: its file, where it stands against the first (a
+// shift in samples of the nominal cycle) and the sample picked in it (-1: none).
+QString SecondLogCaption(const QString& name, int shift, int picked);
 
 // The slider after Stop Logging: its maximum is the last sample's index (0 for an empty log),
 // and it is shown only from three samples on, a shorter log is not worth scrubbing.

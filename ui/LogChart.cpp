@@ -25,6 +25,16 @@ const QColor kBackground(24, 26, 34);
 const QColor kGridColour(255, 255, 255, 48);
 const QColor kInkColour(232, 232, 240);   // axis, ticks, labels, legend text
 const QColor kCursorColour(255, 255, 255);
+const QColor kSecondCursorColour(255, 200, 90);   // the second log's picked sample: apart from the cursor
+
+// A value with two decimals comes back as the double nearest those decimals: the float nearest
+// 65.43 gives 65.43, as it was recorded and as the file writes it.
+double StoredValue(float v)
+{
+    const double hundredths = std::nearbyint(double(v) * 100);
+    const double decimal = hundredths / 100;
+    return float(decimal) == v ? decimal : double(v);
+}
 
 ui::LinearMap MapOf(const QCPAxis* axis)
 {
@@ -41,12 +51,15 @@ public:
     LogGraph(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPGraph(keyAxis, valueAxis) {}
 
     base::SampleColumn values;
+    int shift = 0;         // the key of value 0: a second log stands where it was aligned
+    bool dashed = false;   // the second log's lines
 
     // The segments of the line between the pixel columns from and to, as drawn; true when they
     // are the vertical strokes of pixel columns.
     bool Segments(double from, double to, std::vector<QLineF>* out) const
     {
-        const ui::LinearMap x = MapOf(mKeyAxis.data());
+        ui::LinearMap x = MapOf(mKeyAxis.data());
+        x.origin += shift * x.scale;
         const bool columnwise = x.scale > 0 && 1 / x.scale > ui::kColumnwiseDensity;
         ui::LineSegments(values, x, MapOf(mValueAxis.data()), from, to, columnwise, out);
         return columnwise;
@@ -58,7 +71,7 @@ public:
     QCPRange getKeyRange(bool& foundRange, QCP::SignDomain) const override
     {
         foundRange = values.Count() > 0;
-        return QCPRange(0, std::max(values.Count() - 1, 0));
+        return QCPRange(shift, shift + std::max(values.Count() - 1, 0));
     }
 
     QCPRange getValueRange(bool& foundRange, QCP::SignDomain, const QCPRange&) const override
@@ -79,7 +92,17 @@ protected:
         if (!columnwise) {
             painter->setPen(mPen);
             painter->setBrush(Qt::NoBrush);
-            painter->drawLines(segments_.data(), int(segments_.size()));
+            if (!dashed) {
+                painter->drawLines(segments_.data(), int(segments_.size()));
+                return;
+            }
+            // The segments join end to start: as one polyline the dashes run on across them.
+            points_.clear();
+            for (const QLineF& s : segments_) {
+                if (points_.isEmpty() || points_.last() != s.p1()) points_.append(s.p1());
+                points_.append(s.p2());
+            }
+            painter->drawPolyline(points_);
             return;
         }
         // A vertical stroke of the pen's width is a rectangle; filling whole pixels is many
@@ -87,6 +110,8 @@ protected:
         const double w = std::max(mPen.widthF(), 1.0);
         rects_.clear();
         for (const QLineF& s : segments_) {
+            // Dashed where drawn by columns: four columns drawn, four left out.
+            if (dashed && (int(std::floor(s.x1())) >> 2 & 1)) continue;
             const int left = int(std::lround(s.x1() - w / 2));
             const int top = int(std::lround(s.y1() - w / 2));
             const int bottom = int(std::lround(s.y2() + w / 2));
@@ -101,6 +126,7 @@ private:
     // Kept between replots: the room is reused.
     std::vector<QLineF> segments_;
     std::vector<QRect> rects_;
+    QPolygonF points_;
 };
 
 // The marked spans, as bands from the top of the first plot to the bottom of the last, under
@@ -221,15 +247,27 @@ LogChart::LogChart(QWidget* parent) : QCustomPlot(parent)
     addLayer(QStringLiteral("cursor"), layer(QStringLiteral("main")), QCustomPlot::limAbove);
     cursorLayer_ = layer(QStringLiteral("cursor"));
     cursorLayer_->setMode(QCPLayer::lmBuffered);
-    cursor_ = new QCPItemStraightLine(this);
-    cursor_->setLayer(cursorLayer_);
-    cursor_->setSelectable(false);
-    cursor_->setAntialiased(false);   // a crisp line, not a smudge across two pixel columns
-    cursor_->setPen(QPen(kCursorColour, 1, Qt::DashLine));
+    cursor_ = AddCursorLine(mainRect_, QPen(kCursorColour, 1, Qt::DashLine));
     cursor_->setVisible(cursorIndex_ >= 0);
 
     shade_ = new SpanShade(this);
     shade_->setLayer(QStringLiteral("grid"));
+
+    // A second log's lines go under the first's: the log being read stays on top.
+    addLayer(QStringLiteral("second"), layer(QStringLiteral("main")), QCustomPlot::limBelow);
+    secondCursor_ = AddCursorLine(mainRect_, QPen(kSecondCursorColour, 1, Qt::DotLine));
+    secondCursor_->setVisible(false);
+    secondCaption_ = new QCPItemText(this);
+    secondCaption_->setClipAxisRect(mainRect_);
+    secondCaption_->position->setType(QCPItemPosition::ptAxisRectRatio);
+    secondCaption_->position->setAxisRect(mainRect_);
+    secondCaption_->position->setCoords(1, 0);
+    secondCaption_->setPositionAlignment(Qt::AlignRight | Qt::AlignTop);
+    secondCaption_->setColor(kInkColour);
+    secondCaption_->setBrush(QColor(kBackground.red(), kBackground.green(), kBackground.blue(), 220));
+    secondCaption_->setPadding(QMargins(4, 1, 4, 1));
+    secondCaption_->setSelectable(false);
+    secondCaption_->setVisible(false);
 
     setSelectionRectMode(QCP::srmZoom);
     setMouseTracking(true);   // the cursor shape follows the lines without a button held
@@ -298,12 +336,16 @@ void LogChart::SetMarks(std::vector<Span> spans)
 
 void LogChart::ClearLanes()
 {
-    for (LogGraph* g : series_) {
-        g->setKeyAxis(xAxis);
-        g->setValueAxis(yAxis);
+    for (const std::vector<LogGraph*>* lines : {&series_, &second_}) {
+        for (LogGraph* g : *lines) {
+            g->setKeyAxis(xAxis);
+            g->setValueAxis(yAxis);
+        }
     }
     for (QCPItemStraightLine* c : laneCursors_) removeItem(c);
     laneCursors_.clear();
+    for (QCPItemStraightLine* c : laneSecondCursors_) removeItem(c);
+    laneSecondCursors_.clear();
     for (const Lane& lane : lanes_) {
         if (lane.caption) removeItem(lane.caption);
         if (lane.rect != mainRect_) laneGrid_->remove(lane.rect);
@@ -342,15 +384,8 @@ void LogChart::RebuildLanes()
             rect = new QCPAxisRect(this);
             laneGrid_->addElement(int(i), 0, rect);
             rect->setMarginGroup(QCP::msLeft | QCP::msRight, laneMargins_);
-            auto* cursor = new QCPItemStraightLine(this);
-            cursor->setLayer(cursorLayer_);
-            cursor->setSelectable(false);
-            cursor->setAntialiased(false);
-            cursor->setPen(cursor_->pen());
-            cursor->setClipAxisRect(rect);
-            cursor->point1->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
-            cursor->point2->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
-            laneCursors_.push_back(cursor);
+            laneCursors_.push_back(AddCursorLine(rect, cursor_->pen()));
+            laneSecondCursors_.push_back(AddCursorLine(rect, secondCursor_->pen()));
         }
         // Thin plots: no room above or below for anything but the lines, and no minimum
         // height (a plot's own is 50 pixels: fourteen of them would not fit).
@@ -372,6 +407,10 @@ void LogChart::RebuildLanes()
         value->setTicker(ticker);
         series_[size_t(k)]->setKeyAxis(time);
         series_[size_t(k)]->setValueAxis(value);
+        if (size_t(k) < second_.size()) {   // the second log's line in the same lane
+            second_[size_t(k)]->setKeyAxis(time);
+            second_[size_t(k)]->setValueAxis(value);
+        }
 
         // The lane's name and unit in its corner, in the line's colour.
         auto* caption = new QCPItemText(this);
@@ -414,6 +453,104 @@ void LogChart::RebuildLanes()
     xAxis->setLabel(QString());
 }
 
+QCPItemStraightLine* LogChart::AddCursorLine(QCPAxisRect* rect, const QPen& pen)
+{
+    auto* line = new QCPItemStraightLine(this);
+    line->setLayer(cursorLayer_);
+    line->setSelectable(false);
+    line->setAntialiased(false);   // a crisp line, not a smudge across two pixel columns
+    line->setPen(pen);
+    line->setClipAxisRect(rect);
+    line->point1->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+    line->point2->setAxes(rect->axis(QCPAxis::atBottom), rect->axis(QCPAxis::atLeft));
+    return line;
+}
+
+// ---- a second log ----------------------------------------------------------------------------
+
+QColor LogChart::SecondColour(const QColor& first)
+{
+    // Half-way to white: the same hue, lighter, so that a channel is known in both logs and the
+    // logs apart; lighter only gains contrast against the dark ground.
+    return QColor((first.red() + 255) / 2, (first.green() + 255) / 2, (first.blue() + 255) / 2);
+}
+
+void LogChart::SetSecondLog(std::vector<base::SampleColumn> columns)
+{
+    ClearSecondLog();
+    columns.resize(series_.size());
+    for (size_t k = 0; k < series_.size(); ++k) {
+        auto* graph = new LogGraph(xAxis, yAxis);
+        graph->setLayer(QStringLiteral("second"));
+        graph->setName(series_[k]->name());
+        graph->setPen(QPen(SecondColour(series_[k]->pen().color()), 1.5, Qt::DashLine));
+        graph->setSelectable(QCP::stNone);
+        graph->setVisible(series_[k]->visible());
+        graph->values = std::move(columns[k]);
+        graph->shift = secondShift_;
+        graph->dashed = true;
+        second_.push_back(graph);
+    }
+    if (lanesOn_) RebuildLanes();
+    Changed();
+}
+
+void LogChart::ClearSecondLog()
+{
+    for (LogGraph* g : second_) removeGraph(g);
+    second_.clear();
+    secondShift_ = 0;
+    SetSecondCursor(-1);
+    SetSecondCaption(QString());
+    Changed();
+}
+
+int LogChart::SecondCount() const
+{
+    int count = 0;
+    for (const LogGraph* g : second_) count = std::max(count, g->values.Count());
+    return count;
+}
+
+double LogChart::SecondValue(int series, int index) const
+{
+    if (series < 0 || size_t(series) >= second_.size() || index < 0 || index >= second_[size_t(series)]->values.Count())
+        return std::numeric_limits<double>::quiet_NaN();
+    return StoredValue(second_[size_t(series)]->values.At(index));
+}
+
+void LogChart::SetSecondShift(int shift)
+{
+    secondShift_ = shift;
+    for (LogGraph* g : second_) g->shift = shift;
+    PlaceCursor();
+    Changed();
+}
+
+void LogChart::SetSecondCursor(int index)
+{
+    secondCursorIndex_ = index >= 0 && index < SecondCount() ? index : -1;
+    PlaceCursor();
+    if (isVisible()) replot(rpQueuedReplot);
+}
+
+void LogChart::SetSecondCaption(const QString& text)
+{
+    secondCaption_->setText(text);
+    secondCaption_->setVisible(!text.isEmpty());
+    if (isVisible()) replot(rpQueuedReplot);
+}
+
+QString LogChart::SecondCaption() const
+{
+    return secondCaption_->visible() ? secondCaption_->text() : QString();
+}
+
+int LogChart::SecondSeriesAt(const QPoint& pos, int* valueIndex) const
+{
+    return HitLine(second_, pos, valueIndex);
+}
+
 int LogChart::AddSeries(const QString& title, const QColor& color, int penWidth)
 {
     auto* graph = new LogGraph(xAxis, yAxis);
@@ -444,12 +581,7 @@ int LogChart::Count(int series) const
 double LogChart::YValue(int series, int index) const
 {
     if (!Valid(series) || index < 0 || index >= Count(series)) return std::numeric_limits<double>::quiet_NaN();
-    const float v = series_[series]->values.At(index);
-    // A value with two decimals comes back as the double nearest those decimals: the float
-    // nearest 65.43 gives 65.43, as it was recorded and as the file writes it.
-    const double hundredths = std::nearbyint(double(v) * 100);
-    const double decimal = hundredths / 100;
-    return float(decimal) == v ? decimal : double(v);
+    return StoredValue(series_[series]->values.At(index));
 }
 
 void LogChart::AppendY(int series, double y)
@@ -497,6 +629,7 @@ void LogChart::SetSeriesVisible(int series, bool visible)
 {
     if (!Valid(series) || series_[series]->visible() == visible) return;
     series_[series]->setVisible(visible);
+    if (size_t(series) < second_.size()) second_[size_t(series)]->setVisible(visible);
     if (lanesOn_) RebuildLanes();
     RebuildLegend();
     Changed();
@@ -512,6 +645,17 @@ int LogChart::LongestCount() const
     int count = 0;
     for (const LogGraph* s : series_) count = std::max(count, s->values.Count());
     return count;
+}
+
+QCPRange LogChart::Extent() const
+{
+    QCPRange extent(0, LongestCount() - 1);
+    if (const int second = SecondCount(); second > 0) {
+        if (extent.upper < 0) extent = QCPRange(secondShift_, secondShift_);   // no first log
+        extent.lower = std::min(extent.lower, double(secondShift_));
+        extent.upper = std::max(extent.upper, double(secondShift_ + second - 1));
+    }
+    return extent;
 }
 
 // Appending while the chart is not shown must stay a matter of microseconds: no rescale and no
@@ -538,13 +682,13 @@ void LogChart::UndoZoom()
 void LogChart::RescaleAxes()
 {
     if (!zoomedX_) {
-        const int count = LongestCount();
-        if (count == 0)
+        const QCPRange extent = Extent();
+        if (extent.upper < extent.lower)
             xAxis->setRange(0, 1);
-        else if (count == 1)
-            xAxis->setRange(-1, 1);
+        else if (extent.upper == extent.lower)
+            xAxis->setRange(extent.lower - 1, extent.lower + 1);
         else
-            xAxis->setRange(0, count - 1);
+            xAxis->setRange(extent);
     }
     auto fit = [](QCPAxis* axis, const base::ValueRange& range) {
         if (range.Empty())
@@ -556,14 +700,20 @@ void LogChart::RescaleAxes()
             axis->setRange(range.low - margin, range.high + margin);
         }
     };
-    if (!lanes_.empty()) {   // each lane to its own series
-        for (const Lane& lane : lanes_) fit(lane.rect->axis(QCPAxis::atLeft), series_[size_t(lane.series)]->values.Range());
+    // A lane fits its series in both logs; the one chart every shown line.
+    auto rangeOf = [this](size_t k) {
+        base::ValueRange range = series_[k]->values.Range();
+        if (k < second_.size()) range.Add(second_[k]->values.Range());
+        return range;
+    };
+    if (!lanes_.empty()) {
+        for (const Lane& lane : lanes_) fit(lane.rect->axis(QCPAxis::atLeft), rangeOf(size_t(lane.series)));
         return;
     }
     if (zoomedY_) return;
     base::ValueRange range;
-    for (const LogGraph* s : series_)
-        if (s->visible()) range.Add(s->values.Range());
+    for (size_t k = 0; k < series_.size(); ++k)
+        if (series_[k]->visible()) range.Add(rangeOf(k));
     fit(yAxis, range);
 }
 
@@ -663,28 +813,34 @@ void LogChart::SetCursorIndex(int index)
 
 void LogChart::PlaceCursor()
 {
-    cursor_->setVisible(cursorIndex_ >= 0);
-    for (QCPItemStraightLine* c : laneCursors_) c->setVisible(cursorIndex_ >= 0);
-    if (cursorIndex_ < 0) return;
-    cursor_->point1->setCoords(cursorIndex_, 0);
-    cursor_->point2->setCoords(cursorIndex_, 1);
-    for (QCPItemStraightLine* c : laneCursors_) {
-        c->point1->setCoords(cursorIndex_, 0);
-        c->point2->setCoords(cursorIndex_, 1);
-    }
+    auto place = [](QCPItemStraightLine* line, int key, bool shown) {
+        line->setVisible(shown);
+        line->point1->setCoords(key, 0);
+        line->point2->setCoords(key, 1);
+    };
+    place(cursor_, cursorIndex_, cursorIndex_ >= 0);
+    for (QCPItemStraightLine* c : laneCursors_) place(c, cursorIndex_, cursorIndex_ >= 0);
+    const bool second = secondCursorIndex_ >= 0 && HasSecondLog();
+    place(secondCursor_, secondShift_ + secondCursorIndex_, second);
+    for (QCPItemStraightLine* c : laneSecondCursors_) place(c, secondShift_ + secondCursorIndex_, second);
 }
 
 // ---- pointer ---------------------------------------------------------------------------------
 
 int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
 {
+    return HitLine(series_, pos, valueIndex);
+}
+
+int LogChart::HitLine(const std::vector<LogGraph*>& lines, const QPoint& pos, int* valueIndex) const
+{
     if (!InPlot(pos)) return -1;
     int found = -1;
     double nearest = kHitTolerance;
     std::vector<QLineF> segments;
     // From the last series down: on a tie the line drawn on top wins.
-    for (int i = SeriesCount() - 1; i >= 0; --i) {
-        const LogGraph* graph = series_[i];
+    for (int i = int(lines.size()) - 1; i >= 0; --i) {
+        const LogGraph* graph = lines[size_t(i)];
         if (!graph->visible() || !graph->keyAxis()->axisRect()->rect().contains(pos)) continue;
         segments.clear();
         graph->Segments(pos.x() - kHitTolerance - 1, pos.x() + kHitTolerance + 1, &segments);
@@ -695,8 +851,9 @@ int LogChart::SeriesAt(const QPoint& pos, int* valueIndex) const
         }
     }
     if (found >= 0 && valueIndex) {
-        const double key = std::nearbyint(series_[size_t(found)]->keyAxis()->pixelToCoord(pos.x()));
-        *valueIndex = int(std::clamp(key, 0.0, double(Count(found) - 1)));
+        const LogGraph* graph = lines[size_t(found)];
+        const double key = std::nearbyint(graph->keyAxis()->pixelToCoord(pos.x())) - graph->shift;
+        *valueIndex = int(std::clamp(key, 0.0, double(graph->values.Count() - 1)));
     }
     return found;
 }
@@ -726,9 +883,11 @@ void LogChart::mouseMoveEvent(QMouseEvent* event)
     QCustomPlot::mouseMoveEvent(event);
     if (event->buttons() == Qt::NoButton) {
         int index = 0;
-        const int series = SeriesAt(pos, &index);
+        int series = SeriesAt(pos, &index);
+        QString tip = series >= 0 && HoverText ? HoverText(series, index) : QString();
+        if (series < 0 && (series = SecondSeriesAt(pos, &index)) >= 0 && SecondHoverText)
+            tip = SecondHoverText(series, index);
         setCursor(series >= 0 ? Qt::CrossCursor : Qt::ArrowCursor);
-        const QString tip = series >= 0 && HoverText ? HoverText(series, index) : QString();
         if (tip != toolTip()) setToolTip(tip);
     }
 }
@@ -742,10 +901,12 @@ void LogChart::mouseReleaseEvent(QMouseEvent* event)
     QCustomPlot::mouseReleaseEvent(event);
     const QPoint pos = event->position().toPoint();
     if (event->button() != Qt::LeftButton || (pos - pressPos_).manhattanLength() > kClickSlack) return;
-    if (!OnSeriesClick) return;
     int index = 0;
-    const int series = SeriesAt(pos, &index);
-    if (series >= 0) OnSeriesClick(series, index);
+    if (const int series = SeriesAt(pos, &index); series >= 0) {
+        if (OnSeriesClick) OnSeriesClick(series, index);
+    } else if (const int second = SecondSeriesAt(pos, &index); second >= 0) {
+        if (OnSecondClick) OnSecondClick(second, index);
+    }
 }
 
 void LogChart::mouseDoubleClickEvent(QMouseEvent* event)
@@ -773,9 +934,9 @@ void LogChart::wheelEvent(QWheelEvent* event)
 
 void LogChart::ZoomSamples(double centreKey, double factor)
 {
-    if (LongestCount() < 2 || !(factor > 0)) return;
+    const double full = Extent().size();
+    if (!(full >= 1) || !(factor > 0)) return;
     const QCPRange range = xAxis->range();
-    const double full = LongestCount() - 1;
     const double span = std::clamp(range.size() * factor, std::min(kMinSpan, full), full);
     const double share = range.size() > 0 ? (centreKey - range.lower) / range.size() : 0.5;
     const double lower = centreKey - std::clamp(share, 0.0, 1.0) * span;
@@ -784,7 +945,7 @@ void LogChart::ZoomSamples(double centreKey, double factor)
 
 void LogChart::PanSamples(double samples)
 {
-    if (LongestCount() < 2) return;
+    if (!(Extent().size() >= 1)) return;
     const QCPRange range = xAxis->range();
     SetSampleRange(range.lower + samples, range.upper + samples);
 }
@@ -793,9 +954,10 @@ void LogChart::PanSamples(double samples)
 // whole log again is no zoom: the axis then follows the log as it grows.
 void LogChart::SetSampleRange(double lower, double upper)
 {
-    const double full = LongestCount() - 1;
+    const QCPRange extent = Extent();
+    const double full = extent.size();
     const double span = std::min(upper - lower, full);
-    lower = std::clamp(lower, 0.0, full - span);
+    lower = std::clamp(lower, extent.lower, extent.upper - span);
     zoomedX_ = span < full;
     if (zoomedX_)
         xAxis->setRange(lower, lower + span);

@@ -108,10 +108,35 @@ public:
     const std::vector<Span>& Marks() const { return marks_; }
     static QColor MarkColour();
 
+    // A second log beside the first, for viewing only: a line for each series of the first, drawn
+    // in the same plot (in lanes, the same lane) in a lighter tint of the series' colour and
+    // dashed, its sample 0 standing at the first log's index `shift`. Everything above (counts,
+    // values, columns, cursor, marks) is the first log's; the second joins only the drawing, the
+    // axes' ranges and the pointer. Its lines follow the first's visibility.
+    void SetSecondLog(std::vector<base::SampleColumn> columns);
+    void ClearSecondLog();
+    bool HasSecondLog() const { return !second_.empty(); }
+    int SecondCount() const;
+    double SecondValue(int series, int index) const;   // NaN where it has none
+    void SetSecondShift(int shift);
+    int SecondShift() const { return secondShift_; }
+    // A dashed line, in the second log's colour, at one of its samples; -1 takes it away.
+    void SetSecondCursor(int index);
+    int SecondCursor() const { return secondCursorIndex_; }
+    // The second log's line that passes within a few pixels of pos, as SeriesAt; valueIndex
+    // receives the second log's index.
+    int SecondSeriesAt(const QPoint& pos, int* valueIndex = nullptr) const;
+    // A line at the top right of the (first) plot naming the second log; empty: none.
+    void SetSecondCaption(const QString& text);
+    QString SecondCaption() const;
+    static QColor SecondColour(const QColor& first);
+
     std::function<void(int series, int valueIndex)> OnSeriesClick;
+    std::function<void(int series, int valueIndex)> OnSecondClick;
     std::function<void()> OnDblClick;
     // The text the pointer is told over a line at a sample: it becomes the chart's tooltip.
     std::function<QString(int series, int valueIndex)> HoverText;
+    std::function<QString(int series, int valueIndex)> SecondHoverText;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -126,6 +151,9 @@ protected:
 private:
     bool Valid(int series) const { return series >= 0 && series < static_cast<int>(series_.size()); }
     int LongestCount() const;
+    QCPRange Extent() const;   // the sample axis' whole reach: the first log, and the second where it stands
+    int HitLine(const std::vector<LogGraph*>& lines, const QPoint& pos, int* valueIndex) const;
+    QCPItemStraightLine* AddCursorLine(QCPAxisRect* rect, const QPen& pen);
     void Changed();
     void RescaleAxes();
     void SetSampleRange(double lower, double upper);
@@ -154,6 +182,7 @@ private:
     QCPAxisRect* timeRuler_ = nullptr;       // in lanes: the time axis under the last lane
     std::vector<Lane> lanes_;
     std::vector<QCPItemStraightLine*> laneCursors_;   // lanes 1 ..: the cursor in each
+    std::vector<QCPItemStraightLine*> laneSecondCursors_;   // lanes 1 ..: the second log's cursor
     std::vector<QString> seriesCaption_;
     std::vector<int> seriesShift_;
     bool lanesOn_ = false;
@@ -165,4 +194,9 @@ private:
     SpanShade* shade_ = nullptr;
     QCPLayer* cursorLayer_ = nullptr;
     int cursorIndex_ = -1;
+    std::vector<LogGraph*> second_;   // the second log, by series; empty without one
+    int secondShift_ = 0;
+    int secondCursorIndex_ = -1;
+    QCPItemStraightLine* secondCursor_ = nullptr;
+    QCPItemText* secondCaption_ = nullptr;
 };

@@ -22,7 +22,9 @@
 #include "base/UserSettings.h"
 #include "ecu/Threadedtimer.h"
 #include "logging/LogViewer.h"
+#include "logging/LogLoad.h"
 #include "tests/support/CsvReader.h"
+#include "tests/support/RawFiles.h"
 #include "tests/window/WindowFixture.h"
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
@@ -859,6 +861,126 @@ TEST_F(LogWorkbenchTest, LinesStandOutFromTheGroundAndStayApartForRedGreenColour
             EXPECT_GE(DeltaE2000(DeuteranopeLab(a->pen().color()), DeuteranopeLab(b->pen().color())), 10)
                 << a->name().toStdString() << " against " << b->name().toStdString();
         }
+}
+
+
+// A second log of 200 samples, as a file holds it: steady, but for EGT's 900 °C at its sample 50.
+QByteArray SecondDrive()
+{
+    QByteArray text;
+    for (int i = 0; i < 200; ++i) {
+        const double sample[14] = {30, 5, 3.0, 20, 85, 30, 10, 0, 13.8, 0, 60, i == 50 ? 90.0 : 50.0, 2.5, 0};
+        for (double v : sample) text += QByteArray::number(v, 'f', 2) + '\t';
+        text += "\r\n";
+    }
+    return text;
+}
+
+TEST_F(LogWorkbenchTest, ASecondLogStandsWhereItIsAlignedAndOnlyTheFirstIsReadOutOrSaved)
+{
+    RecordSamples(0, 300);
+    form->Button2Click(nullptr);
+    ASSERT_TRUE(WriteRaw(Path("other.qxl"), SecondDrive()));
+    ASSERT_TRUE(WriteRaw(Path("junk.qxl"), "not a log\n"));
+    QString shownFile;
+    ui::SetFileDialogHook([&](ui::FileDialog&) { return std::optional<QString>(Path(shownFile)); });
+    QStringList messages;
+    ui::SetMessageHook([&](ui::MessageKind, const QString& text) { messages << text; });
+    form->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    chart->setFocus();
+    auto keys = [&](Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QTest::keyClick(chart, key, modifiers);
+        chart->replot();
+    };
+    EXPECT_FALSE(form->actSecondLogAlign->isEnabled()) << "nothing to align yet";
+
+    // A file that is no log is refused, and nothing is shown beside the log.
+    shownFile = "junk.qxl";
+    keys(Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages[0].contains("junk.qxl")) << messages[0].toStdString();
+    EXPECT_FALSE(chart->HasSecondLog());
+
+    shownFile = "other.qxl";
+    keys(Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(chart->HasSecondLog());
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(chart->SecondCount(), 200);
+    EXPECT_EQ(chart->SecondCaption(), "Second log (lighter, dashed): other.qxl, aligned at the starts");
+    EXPECT_EQ(chart->Count(11), 300) << "the first log is untouched";
+
+    // Drawn where it stands, in its own lighter colour, and the pointer reads its values.
+    auto spikeAt = [&](double key) { return QPoint(qRound(chart->xAxis->coordToPixel(key)), qRound(chart->yAxis->coordToPixel(90))); };
+    int index = -1;
+    EXPECT_EQ(chart->SecondSeriesAt(spikeAt(50), &index), 11);
+    EXPECT_EQ(index, 50);
+    const QImage image = chart->grab().toImage();
+    const QColor tint = LogChart::SecondColour(chart->graph(11)->pen().color());
+    bool drawn = false;
+    for (int dx = -2; dx <= 2 && !drawn; ++dx)
+        for (int dy = -3; dy <= 3 && !drawn; ++dy) drawn = image.pixelColor(spikeAt(50) + QPoint(dx, dy)) == tint;
+    EXPECT_TRUE(drawn) << "the second log's EGT spike in its lighter colour";
+    QMouseEvent hover(QEvent::MouseMove, spikeAt(50), chart->mapToGlobal(spikeAt(50)), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(chart, &hover);
+    EXPECT_EQ(chart->toolTip(), QString("Second log: EGT 900 \u00b0C at 0:00:05.400 (sample 50)"));
+
+    // Moved by keys: three samples later, the spike stands at the first log's sample 53.
+    for (int i = 0; i < 3; ++i) keys(Qt::Key_Right, Qt::AltModifier);
+    EXPECT_EQ(chart->SecondSeriesAt(spikeAt(53), &index), 11);
+    EXPECT_EQ(index, 50);
+    EXPECT_EQ(chart->SecondCaption(), "Second log (lighter, dashed): other.qxl, starts 0.324 s later");
+
+    // Aligned at a sample picked in each: the first log's by the slider, the second's by a click
+    // on its line. The click reads nothing out: the readout stays the first log's.
+    form->TrackBar1->setValue(120);
+    const QString readout = form->gridLog->Cells(11, 1);
+    EXPECT_EQ(readout, Live(120)[11]);
+    QTest::mouseClick(chart, Qt::LeftButton, {}, spikeAt(53));
+    EXPECT_EQ(form->SecondLogPicked, 50);
+    EXPECT_EQ(chart->CursorIndex(), 120);
+    EXPECT_EQ(form->gridLog->Cells(11, 1), readout);
+    keys(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(chart->SecondShift(), 70);
+    EXPECT_EQ(chart->SecondSeriesAt(spikeAt(120), &index), 11);
+    EXPECT_EQ(index, 50);
+    EXPECT_EQ(chart->SecondCaption(),
+              "Second log (lighter, dashed): other.qxl, starts 7.560 s later; picked its sample 50 at 0:00:05.400");
+    EXPECT_EQ(chart->xAxis->range(), QCPRange(0, 299)) << "both logs in view: 70 + 199 lies within the first";
+    for (int i = 0; i < 4; ++i) keys(Qt::Key_Right, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(chart->SecondShift(), 110);
+    EXPECT_EQ(chart->xAxis->range(), QCPRange(0, 110 + 199)) << "the axis reaches the second log's end";
+
+
+    // In lanes the second log shares its channel's lane, whose axis reaches its values.
+    form->cmbLogView->setCurrentIndex(1);
+    chart->replot();
+    for (const LogChart::Lane& lane : chart->LaneList()) {
+        if (lane.series != 11) continue;
+        EXPECT_GE(lane.rect->axis(QCPAxis::atLeft)->range().upper, 90);
+        const QPoint inLane(qRound(lane.rect->axis(QCPAxis::atBottom)->coordToPixel(160)),
+                            qRound(lane.rect->axis(QCPAxis::atLeft)->coordToPixel(90)));
+        EXPECT_EQ(chart->SecondSeriesAt(inLane, &index), 11);
+        EXPECT_EQ(index, 50);
+    }
+    form->cmbLogView->setCurrentIndex(0);
+
+    // Save writes the first log alone.
+    shownFile = "saved.qxl";
+    form->Button3->click();
+    const logging::LogLoadResult saved = logging::ParseLogFile(Path("saved.qxl"), kLogChannelCount);
+    ASSERT_EQ(saved.samples.SampleCount(), 300);
+    EXPECT_EQ(saved.samples.series[11].At(299), chart->Column(11).At(299));
+
+    // Closed, the chart is the first log's alone again.
+    form->actSecondLogClose->trigger();
+    chart->replot();
+    EXPECT_FALSE(chart->HasSecondLog());
+    EXPECT_EQ(chart->SecondCaption(), "");
+    EXPECT_EQ(chart->xAxis->range(), QCPRange(0, 299));
+    EXPECT_FALSE(form->actSecondLogMove[1]->isEnabled());
+    ui::SetMessageHook({});
+    ui::SetFileDialogHook({});
 }
 
 }  // namespace
