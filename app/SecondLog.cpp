@@ -145,5 +145,11 @@ void TForm1::SecondLogChanged()
     const bool shown = Chart10->HasSecondLog();
     for (QAction* a : {actSecondLogAlign, actSecondLogStarts, actSecondLogClose}) a->setEnabled(shown);
     for (QAction* a : actSecondLogMove) a->setEnabled(shown);
-    Chart10->SetSecondCaption(shown ? logging::SecondLogCaption(SecondLogName, Chart10->SecondShift(), SecondLogPicked) : QString());
+    // Where the second log starts, on the first log's clock; past the first log's end that runs
+    // on at the nominal cycle.
+    const int shift = Chart10->SecondShift();
+    const int last = logging::SampleCount(*Chart10) - 1;
+    const int64_t startMs = shift <= last ? Log.Times().Milliseconds(shift)
+                                          : Log.Times().Milliseconds(std::max(last, 0)) + int64_t(shift - std::max(last, 0)) * logging::kNominalCycleMs;
+    Chart10->SetSecondCaption(shown ? logging::SecondLogCaption(SecondLogName, shift, startMs, SecondLogPicked) : QString());
 }

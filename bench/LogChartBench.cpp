@@ -161,7 +161,20 @@ void Measure(int samples, const QString& png)
     chart.UndoZoom();
     chart.SetLanes(true);
     const double replotLanes = replots();
+
+    // A second log as long beside it, a third of the way in: both logs in the one chart and in lanes.
+    std::vector<base::SampleColumn> second(kLogChannelCount);
+    for (int k = 0; k < kLogChannelCount; ++k)
+        for (int i = 0; i < samples; ++i) second[size_t(k)].Append(float(std::round(Sample(k, i + 7) * 100) / 100));
     chart.SetLanes(false);
+    chart.SetSecondLog(std::move(second));
+    chart.SetSecondShift(samples / 3);
+    chart.UndoZoom();
+    const double replotSecond = replots();
+    chart.SetLanes(true);
+    const double replotSecondLanes = replots();
+    chart.SetLanes(false);
+    chart.ClearSecondLog();
 
     // The scatter of engine speed against manifold pressure coloured by lambda, drawn per pixel.
     ScatterPlot scatter;
@@ -183,6 +196,7 @@ void Measure(int samples, const QString& png)
     std::printf("    of which the lines' geometry        %8.2f\n", Median(geometry));
     std::printf("  full replot, 14 shown, zoomed to %d  %8.2f   (lines exact and smoothed)\n", plot.width(), replotZoomed);
     std::printf("  full replot, 14 lanes                 %8.2f\n", replotLanes);
+    std::printf("  the same with a second log beside it  %8.2f   (one chart)  %.2f   (lanes)\n", replotSecond, replotSecondLanes);
     std::printf("  scatter redraw, per pixel (bound 50)  %8.2f%s\n", Median(scatters),
                 Median(scatters) > kScatterBoundMs ? "   OVER THE BOUND" : "");
     if (Median(scatters) > kScatterBoundMs) overBound = true;

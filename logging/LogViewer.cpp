@@ -100,13 +100,15 @@ QString SecondHoverText(const LogChart& chart, int channel, int index)
     return QStringLiteral("Second log: ") + ValueAtText(channel, chart.SecondValue(channel, index), index * kNominalCycleMs, index);
 }
 
-QString SecondLogCaption(const QString& name, int shift, int picked)
+QString SecondLogCaption(const QString& name, int shift, int64_t startMs, int picked)
 {
     QString text = QStringLiteral("Second log (lighter, dashed): ") + name;
     if (shift == 0)
         text += QStringLiteral(", aligned at the starts");
+    else if (shift > 0)
+        text += QStringLiteral(", its start at %1 of the first").arg(FormatLogTime(startMs));
     else
-        text += QStringLiteral(", starts %1 %2").arg(Seconds(std::abs(shift)), shift > 0 ? QStringLiteral("later") : QStringLiteral("earlier"));
+        text += QStringLiteral(", its start %1 before the first's").arg(Seconds(-shift));
     if (picked >= 0) text += QStringLiteral("; picked its sample %1 at %2").arg(picked).arg(FormatLogTime(picked * kNominalCycleMs));
     return text;
 }

@@ -56,9 +56,11 @@ QString HoverText(const LogChart& chart, int channel, int index, const SampleTim
 // The same over a line of the second log, which holds no times: "Second log: EGT 466 °C at
 // 0:00:12.312 (sample 114)" at the nominal cycle.
 QString SecondHoverText(const LogChart& chart, int channel, int index);
-// The line naming the second log on the chart: its file, where it stands against the first (a
-// shift in samples of the nominal cycle) and the sample picked in it (-1: none).
-QString SecondLogCaption(const QString& name, int shift, int picked);
+// The line naming the second log on the chart: its file, where it stands against the first (its
+// sample 0 at the first log's index `shift`, which was taken `startMs` after the first log's
+// start; before the first log's start the nominal cycle counts) and the sample picked in it (-1:
+// none).
+QString SecondLogCaption(const QString& name, int shift, int64_t startMs, int picked);
 
 // The slider after Stop Logging: its maximum is the last sample's index (0 for an empty log),
 // and it is shown only from three samples on, a shorter log is not worth scrubbing.

@@ -929,7 +929,8 @@ TEST_F(LogWorkbenchTest, ASecondLogStandsWhereItIsAlignedAndOnlyTheFirstIsReadOu
     for (int i = 0; i < 3; ++i) keys(Qt::Key_Right, Qt::AltModifier);
     EXPECT_EQ(chart->SecondSeriesAt(spikeAt(53), &index), 11);
     EXPECT_EQ(index, 50);
-    EXPECT_EQ(chart->SecondCaption(), "Second log (lighter, dashed): other.qxl, starts 0.324 s later");
+    EXPECT_EQ(chart->SecondCaption(), "Second log (lighter, dashed): other.qxl, its start at "
+                                      + logging::FormatLogTime(form->Log.Times().Milliseconds(3)) + " of the first");
 
     // Aligned at a sample picked in each: the first log's by the slider, the second's by a click
     // on its line. The click reads nothing out: the readout stays the first log's.
@@ -944,8 +945,9 @@ TEST_F(LogWorkbenchTest, ASecondLogStandsWhereItIsAlignedAndOnlyTheFirstIsReadOu
     EXPECT_EQ(chart->SecondShift(), 70);
     EXPECT_EQ(chart->SecondSeriesAt(spikeAt(120), &index), 11);
     EXPECT_EQ(index, 50);
-    EXPECT_EQ(chart->SecondCaption(),
-              "Second log (lighter, dashed): other.qxl, starts 7.560 s later; picked its sample 50 at 0:00:05.400");
+    EXPECT_EQ(chart->SecondCaption(), "Second log (lighter, dashed): other.qxl, its start at "
+                                      + logging::FormatLogTime(form->Log.Times().Milliseconds(70))
+                                      + " of the first; picked its sample 50 at 0:00:05.400");
     EXPECT_EQ(chart->xAxis->range(), QCPRange(0, 299)) << "both logs in view: 70 + 199 lies within the first";
     for (int i = 0; i < 4; ++i) keys(Qt::Key_Right, Qt::AltModifier | Qt::ShiftModifier);
     EXPECT_EQ(chart->SecondShift(), 110);
@@ -971,6 +973,14 @@ TEST_F(LogWorkbenchTest, ASecondLogStandsWhereItIsAlignedAndOnlyTheFirstIsReadOu
     const logging::LogLoadResult saved = logging::ParseLogFile(Path("saved.qxl"), kLogChannelCount);
     ASSERT_EQ(saved.samples.SampleCount(), 300);
     EXPECT_EQ(saved.samples.series[11].At(299), chart->Column(11).At(299));
+
+    // Back to the starts, then ten samples before the first log's: the axis reaches back to it.
+    keys(Qt::Key_Home, Qt::ControlModifier | Qt::ShiftModifier);
+    keys(Qt::Key_Left, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(chart->SecondShift(), -10);
+    EXPECT_EQ(chart->xAxis->range(), QCPRange(-10, 299));
+    EXPECT_EQ(chart->SecondCaption(),
+              "Second log (lighter, dashed): other.qxl, its start 1.080 s before the first's; picked its sample 50 at 0:00:05.400");
 
     // Closed, the chart is the first log's alone again.
     form->actSecondLogClose->trigger();
