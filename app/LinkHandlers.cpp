@@ -238,7 +238,7 @@ void TForm1::GiveUpUpload(bool cancelled)
         BoxLater(this, UploadCheck.UnverifiedMessage(readBackLeft_));
     } else {
         StatusBar1->SetPanelText(2, QString::fromStdString(transfer::UploadFailedText(at)));
-        BoxLater(this, transfer::UploadFailedMessage(at, cancelled, UploadCheck.Doubts()));
+        BoxLater(this, transfer::UploadFailedMessage(at, cancelled, UploadCheck.Doubts(), UploadCheck.Differing()));
     }
     EndUpload();
 }
@@ -332,7 +332,7 @@ void TForm1::LineEvent(const exchange::Event& e)
                 WaitForSilentEcu(address);   // as patient as a read: it goes on when the ECU answers
             } else {
                 panel2(transfer::UploadFailedText(address));
-                box(transfer::UploadFailedMessage(address, e.cancelled, UploadCheck.Doubts()));
+                box(transfer::UploadFailedMessage(address, e.cancelled, UploadCheck.Doubts(), UploadCheck.Differing()));
                 endUpload();
             }
         } else if (e.kind == exchange::JobKind::Verify) {

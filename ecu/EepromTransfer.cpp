@@ -86,8 +86,13 @@ std::string Addresses(const std::vector<uint16_t>& sorted)
 
 }  // namespace
 
-std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vector<uint16_t>& mayHold)
+std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vector<uint16_t>& mayHold,
+                                const std::map<uint16_t, uint8_t>& other)
 {
+    // Of the addresses sent, those whose echo named another byte than the file's.
+    std::vector<uint16_t> otherSent;
+    for (const auto& [address, held] : other)
+        if (address < done) otherSent.push_back(address);
     const std::string why = cancelled ? "The upload of the calibration was broken off"
                                       : "The upload of the calibration stopped: the ECU did not answer";
     std::string holds;
@@ -99,7 +104,10 @@ std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vec
                 "before the load.";
     else
         holds = "The ECU now holds the first " + std::to_string(done) + " bytes of the file (addresses 0 to " +
-                std::to_string(done - 1) + "), and its old values after them. The pages show the whole file.";
+                std::to_string(done - 1) + ")" +
+                (otherSent.empty() ? std::string()
+                                   : ", except at " + Addresses(otherSent) + ", where it reported storing another byte") +
+                ", and its old values after them. The pages show the whole file.";
     if (done > 0 && !mayHold.empty())
         holds += " It may also hold the file's bytes at " +
                  std::string(mayHold.size() == 1 ? "address " : "addresses ") + AddressList(mayHold) +

@@ -46,7 +46,10 @@ std::string UploadDoneText(std::size_t differing);
 // The box after an upload gave up: what the ECU now holds (the first `done` bytes of the file,
 // its old values after them) and what to do. `mayHold`: addresses whose write went out but was
 // never confirmed (or whose echo could not be placed): the ECU may hold the file's byte there.
-std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vector<uint16_t>& mayHold = {});
+// `other`: addresses whose echo reported another byte than the file's, which the ECU does not
+// hold the file's byte at.
+std::string UploadFailedMessage(std::size_t done, bool cancelled, const std::vector<uint16_t>& mayHold = {},
+                                const std::map<uint16_t, uint8_t>& other = {});
 
 // Panel 2 while an upload's bytes are read back, and when they could not be.
 inline constexpr const char* TextVerifying = "Status- verifying upload - ";

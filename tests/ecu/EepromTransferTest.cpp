@@ -59,6 +59,10 @@ TEST(EepromWalks, FailedUploadSaysWhatTheEcuHolds)
     EXPECT_NE(part.find("Load the file again"), std::string::npos) << part;
 
     EXPECT_NE(UploadFailedMessage(5, true).find("broken off at address 5"), std::string::npos);
+    // An echo within the part sent that named another byte is not said to hold the file's.
+    const std::string other = UploadFailedMessage(181, false, {}, {{30, 9}, {200, 1}});
+    EXPECT_NE(other.find("(addresses 0 to 180), except at address 30, where it reported storing another byte, and its old"),
+              std::string::npos) << other;
 
     // Stopped on purpose at 120: every address falls in exactly one sentence, an echo that named
     // another byte and an address in doubt beyond the stop included.
