@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
@@ -222,6 +223,8 @@ void TForm1::BuildFuelFromLambda()
             column->addWidget(ButtonFuelFromLambda, 0, Qt::AlignLeft);
             column->addStretch(1);
             grid->addLayout(column, r, c, rs, cs);
+            // On Tab too the button follows the setting it stands under.
+            if (auto* setting = group->findChild<QLineEdit*>()) QWidget::setTabOrder(setting, ButtonFuelFromLambda);
         }
     }
     connect(ButtonFuelFromLambda, &QPushButton::clicked, this, [this] { ButtonFuelFromLambdaClick(ButtonFuelFromLambda); });
@@ -243,6 +246,7 @@ void TForm1::BuildFuelFromLambda()
     FuelFromLambdaPanel->setWindowTitle(QStringLiteral("Fuel from lambda"));
     FuelFromLambdaPanel->setAccessibleName(FuelFromLambdaPanel->windowTitle());
     FuelFromLambdaPanel->resize(980, 640);
+    FuelFromLambdaPanel->installEventFilter(this);   // Esc closes it (eventFilter)
     auto* outer = new QVBoxLayout(FuelFromLambdaPanel);
 
     auto* top = new QHBoxLayout;

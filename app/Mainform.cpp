@@ -212,6 +212,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         stopAsked_ = true;
         return true;
     }
+    // Esc closes the Fuel from lambda panel as it closes a dialog: the key reaches the panel
+    // only when no control in it (an editor, a box) has used it.
+    if (watched == FuelFromLambdaPanel && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        FuelFromLambdaPanel->close();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
         auto* widget = qobject_cast<QWidget*>(watched);
         // Only keys meant for this window; a modal dialog on top keeps its keys.
