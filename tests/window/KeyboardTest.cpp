@@ -1,6 +1,7 @@
 // The window worked with the keyboard alone and read by a screen reader: on every page Tab
-// reaches every control and lets go of each, every control has a name to be read by, a map
-// cell is named by its column's breakpoint, and Esc closes the Fuel from lambda panel.
+// reaches every control and lets go of each, every control has a name to be read by and lies
+// over no other, a map cell is named by its column's breakpoint, and Esc closes the Fuel from
+// lambda panel.
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -58,6 +59,16 @@ TEST_F(KeyboardTest, TabReachesAndLeavesEveryControlOfEveryPageAndEachHasANameTo
             EXPECT_FALSE(w->objectName().isEmpty()) << "page " << page;
             EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
         }
+        // None lies over another, where the mouse could not reach the one beneath (sharing a
+        // border line, as the Logging page's Save and Load do, is no harm).
+        QWidget* sheet = form->TabSheet[size_t(page)];
+        auto placed = [sheet](const QWidget* w) { return QRect(w->mapTo(sheet, QPoint(0, 0)), w->size()); };
+        for (size_t i = 0; i < controls.size(); ++i)
+            for (size_t j = i + 1; j < controls.size(); ++j) {
+                const QRect both = placed(controls[i]) & placed(controls[j]);
+                EXPECT_FALSE(both.width() > 1 && both.height() > 1)
+                    << controls[i]->objectName().toStdString() << " and " << controls[j]->objectName().toStdString();
+            }
 
         // Tab through the page (a grid takes one Tab a cell) until every control had the focus;
         // a control that keeps Tab for itself never lets the ones after it be reached.
