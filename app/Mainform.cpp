@@ -2,6 +2,8 @@
 // and the command frame's way out and the replies' way in.
 #include "app/Mainform.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
@@ -43,10 +45,22 @@ const char* const PageCaptions[7] = {"Temp", "Fuel", "Ignition", "Gauges", "Logg
 const std::vector<int> PanelWidths = {60, 80, 160, 60, 60, 50, 75, 40, 40, 50, 40, 40, 40, 30};
 const QString SevenSpaces = QStringLiteral("       ");
 
+// Qt's accessibility knows a window only as a main window or a dialog; this window and the
+// Fuel from lambda panel, plain widgets, would reach a screen reader as anonymous panes. They
+// are windows, named by their titles.
+QAccessibleInterface* PlainWindowAccessible(const QString& className, QObject* object)
+{
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget || !widget->isWindow()) return nullptr;
+    if (className != QLatin1String("TForm1") && className != QLatin1String("QWidget")) return nullptr;
+    return new QAccessibleWidget(widget, QAccessible::Window);
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent)
 {
+    QAccessible::installFactory(PlainWindowAccessible);   // a second window adds it no second time
     // The stored layout: every control with its caption, range, initial text and event binding.
     BuildComponents();
     BuildShell();
