@@ -1,7 +1,7 @@
 // The window worked with the keyboard alone and read by a screen reader: on every page Tab
 // reaches every control and lets go of each, every control has a name to be read by and lies
-// over no other, a map cell is named by its column's breakpoint, and Esc closes the Fuel from
-// lambda panel.
+// over no other, a map cell is named by its column's breakpoint, the windows are windows to it,
+// and Esc closes the Fuel from lambda panel.
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -113,6 +113,9 @@ TEST_F(KeyboardTest, EscClosesTheFuelFromLambdaPanelOnceNoControlInItWantsTheKey
     QTest::keyClick(form.get(), Qt::Key_F2);
     form->ButtonFuelFromLambda->click();
     ASSERT_TRUE(form->FuelFromLambdaPanel->isVisible());
+    // Both are windows to a screen reader, announced by their titles.
+    for (QWidget* window : {static_cast<QWidget*>(form.get()), form->FuelFromLambdaPanel})
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
 
     // In a threshold's box the key goes to the panel: the box has no use for it.
     auto* box = form->FuelFromLambdaPanel->findChild<QAbstractSpinBox*>();
