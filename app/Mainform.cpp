@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -243,6 +244,17 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && Compared.Active()
                 && !(grid && grid->EditorMode())) {
                 ButtonEndCompareClick(ButtonEndCompare);
+                return true;
+            }
+            // Shift+F10 opens a control's context menu as the Menu key does: many keyboards have
+            // no Menu key, and some commands ("Take from file") are in that menu alone.
+            if (key == Qt::Key_F10 && static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier) {
+                if (event->type() == QEvent::KeyPress) {
+                    const QPoint at = widget->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+                    QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, widget->mapToGlobal(at));
+                    QApplication::sendEvent(widget, &menu);
+                }
+                event->accept();
                 return true;
             }
             if (key >= Qt::Key_F1 && key <= Qt::Key_F7) {

@@ -1,7 +1,8 @@
 // The window worked with the keyboard alone and read by a screen reader: on every page Tab
 // reaches every control and lets go of each, every control has a name to be read by and lies
-// over no other, a map cell is named by its column's breakpoint, the windows are windows to it,
-// and Esc closes the Fuel from lambda panel.
+// over no other, Shift+F10 opens a grid's commands, a map cell is named by its column's
+// breakpoint, the windows are windows to a screen reader, and Esc closes the Fuel from lambda
+// panel.
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
@@ -95,8 +97,19 @@ TEST_F(KeyboardTest, TabReachesAndLeavesEveryControlOfEveryPageAndEachHasANameTo
         }
     }
 
-    // A screen reader names a map cell's column by its breakpoint, as row 0 shows it.
+    // Shift+F10 opens a grid's commands where a keyboard has no Menu key.
     StringGrid* grid = form->MapGrid[4];
+    QTest::keyClick(form.get(), Qt::Key_F2);
+    grid->setFocus();
+    QTest::keyClick(grid, Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    ASSERT_NE(menu, nullptr);
+    QStringList commands;
+    for (const QAction* action : menu->actions()) commands << action->text().section(QLatin1Char('\t'), 0, 0);
+    EXPECT_TRUE(commands.contains(QStringLiteral("Undo"))) << commands.join(", ").toStdString();
+    menu->close();
+
+    // A screen reader names a map cell's column by its breakpoint, as row 0 shows it.
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(grid);
     ASSERT_TRUE(table && table->tableInterface());
     QAccessibleInterface* cell = table->tableInterface()->cellAt(1, 2);
