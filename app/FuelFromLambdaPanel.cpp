@@ -323,6 +323,7 @@ void TForm1::BuildFuelFromLambda()
     GridFuelColumns = new QTableWidget(0, ColCount, FuelFromLambdaPanel);
     GridFuelColumns->setObjectName(QStringLiteral("GridFuelColumns"));
     GridFuelColumns->setAccessibleName(QStringLiteral("Columns"));
+    GridFuelColumns->setTabKeyNavigation(false);   // the arrows go from cell to cell; Tab goes on
     QStringList headings;
     for (const char* h : Headings) headings << QString::fromUtf8(h);
     GridFuelColumns->setHorizontalHeaderLabels(headings);

@@ -1,8 +1,8 @@
 // The window worked with the keyboard alone and read by a screen reader: on every page Tab
 // reaches every control and lets go of each, every control has a name to be read by and lies
 // over no other, Shift+F10 opens a grid's commands, a map cell is named by its column's
-// breakpoint, the windows are windows to a screen reader, and Esc closes the Fuel from lambda
-// panel.
+// breakpoint, the windows are windows to a screen reader, and the Fuel from lambda panel is
+// worked by Tab too and closed by Esc.
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -45,6 +45,23 @@ std::vector<QWidget*> TabControls(QWidget* page)
     return controls;
 }
 
+// The controls in the order Tab first gives them the focus, pressed in `window` until each had
+// it or 400 presses went by: a control that keeps Tab for itself, or takes one press per cell of
+// a long table, leaves the ones after it out.
+std::vector<QWidget*> TabOrder(QWidget* window, const std::vector<QWidget*>& controls)
+{
+    std::vector<QWidget*> order;
+    for (int press = 0; press < 400 && order.size() < controls.size(); ++press) {
+        QWidget* focused = window->focusWidget();
+        if (!focused) break;
+        for (QWidget* w : controls)
+            if ((w == focused || w->isAncestorOf(focused)) && std::find(order.begin(), order.end(), w) == order.end())
+                order.push_back(w);
+        QTest::keyClick(focused, Qt::Key_Tab);
+    }
+    return order;
+}
+
 TEST_F(KeyboardTest, TabReachesAndLeavesEveryControlOfEveryPageAndEachHasANameToBeReadBy)
 {
     ASSERT_TRUE(WaitForReadComplete());
@@ -72,17 +89,8 @@ TEST_F(KeyboardTest, TabReachesAndLeavesEveryControlOfEveryPageAndEachHasANameTo
                     << controls[i]->objectName().toStdString() << " and " << controls[j]->objectName().toStdString();
             }
 
-        // Tab through the page (a grid takes one Tab a cell) until every control had the focus;
-        // a control that keeps Tab for itself never lets the ones after it be reached.
-        std::vector<QWidget*> order;
-        for (int press = 0; press < 400 && order.size() < controls.size(); ++press) {
-            QWidget* focused = QApplication::focusWidget();
-            ASSERT_NE(focused, nullptr) << "page " << page;
-            for (QWidget* w : controls)
-                if ((w == focused || w->isAncestorOf(focused)) && std::find(order.begin(), order.end(), w) == order.end())
-                    order.push_back(w);
-            QTest::keyClick(focused, Qt::Key_Tab);
-        }
+        // Tab through the page (a grid takes one Tab a cell) until every control had the focus.
+        const std::vector<QWidget*> order = TabOrder(form.get(), controls);
         for (QWidget* w : controls)
             EXPECT_TRUE(std::find(order.begin(), order.end(), w) != order.end())
                 << "page " << page << ": Tab never reaches " << w->objectName().toStdString();
@@ -120,7 +128,7 @@ TEST_F(KeyboardTest, TabReachesAndLeavesEveryControlOfEveryPageAndEachHasANameTo
     EXPECT_EQ(grid->Cells(2, 0), QStringLiteral("750"));
 }
 
-TEST_F(KeyboardTest, EscClosesTheFuelFromLambdaPanelOnceNoControlInItWantsTheKey)
+TEST_F(KeyboardTest, FuelFromLambdaPanelIsWorkedByTabAndClosedByEscOnceNoControlWantsIt)
 {
     ASSERT_TRUE(WaitForReadComplete());
     QTest::keyClick(form.get(), Qt::Key_F2);
@@ -129,6 +137,19 @@ TEST_F(KeyboardTest, EscClosesTheFuelFromLambdaPanelOnceNoControlInItWantsTheKey
     // Both are windows to a screen reader, announced by their titles.
     for (QWidget* window : {static_cast<QWidget*>(form.get()), form->FuelFromLambdaPanel})
         EXPECT_EQ(QAccessible::queryAccessibleInterface(window)->role(), QAccessible::Window);
+
+    // Tab reaches all of the panel; its table of columns is left with one Tab, not one a cell.
+    const std::vector<QWidget*> controls = TabControls(form->FuelFromLambdaPanel);
+    ASSERT_GT(controls.size(), 10u);
+    form->ComboFuelMap->setFocus();
+    const std::vector<QWidget*> order = TabOrder(form->FuelFromLambdaPanel, controls);
+    for (QWidget* w : controls) {
+        EXPECT_TRUE(std::find(order.begin(), order.end(), w) != order.end()) << w->objectName().toStdString();
+        EXPECT_FALSE(w->accessibleName().isEmpty()) << w->objectName().toStdString();
+    }
+    form->GridFuelColumns->setFocus();
+    QTest::keyClick(form->GridFuelColumns, Qt::Key_Tab);
+    EXPECT_NE(form->FuelFromLambdaPanel->focusWidget(), form->GridFuelColumns);
 
     // In a threshold's box the key goes to the panel: the box has no use for it.
     auto* box = form->FuelFromLambdaPanel->findChild<QAbstractSpinBox*>();
