@@ -10,6 +10,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QTableWidget>
@@ -222,6 +223,8 @@ void TForm1::BuildFuelFromLambda()
             column->addWidget(ButtonFuelFromLambda, 0, Qt::AlignLeft);
             column->addStretch(1);
             grid->addLayout(column, r, c, rs, cs);
+            // On Tab too the button follows the setting it stands under.
+            if (auto* setting = group->findChild<QLineEdit*>()) QWidget::setTabOrder(setting, ButtonFuelFromLambda);
         }
     }
     connect(ButtonFuelFromLambda, &QPushButton::clicked, this, [this] { ButtonFuelFromLambdaClick(ButtonFuelFromLambda); });
@@ -243,6 +246,7 @@ void TForm1::BuildFuelFromLambda()
     FuelFromLambdaPanel->setWindowTitle(QStringLiteral("Fuel from lambda"));
     FuelFromLambdaPanel->setAccessibleName(FuelFromLambdaPanel->windowTitle());
     FuelFromLambdaPanel->resize(980, 640);
+    FuelFromLambdaPanel->installEventFilter(this);   // Esc closes it (eventFilter)
     auto* outer = new QVBoxLayout(FuelFromLambdaPanel);
 
     auto* top = new QHBoxLayout;
@@ -319,6 +323,7 @@ void TForm1::BuildFuelFromLambda()
     GridFuelColumns = new QTableWidget(0, ColCount, FuelFromLambdaPanel);
     GridFuelColumns->setObjectName(QStringLiteral("GridFuelColumns"));
     GridFuelColumns->setAccessibleName(QStringLiteral("Columns"));
+    GridFuelColumns->setTabKeyNavigation(false);   // the arrows go from cell to cell; Tab goes on
     QStringList headings;
     for (const char* h : Headings) headings << QString::fromUtf8(h);
     GridFuelColumns->setHorizontalHeaderLabels(headings);

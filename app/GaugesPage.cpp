@@ -148,6 +148,8 @@ void TForm1::BuildGaugesPage()
     constexpr int col1 = 8, col2 = 270, col3 = 532, colWidth = 254, topRowHeight = 216;
 
     QGroupBox* mainGroup = Group("GroupBox1", QStringLiteral("!"), page, {col1, 8, colWidth, topRowHeight});
+    // "!" marks the group on screen; a screen reader saying "exclamation mark" tells nothing.
+    mainGroup->setAccessibleName(QStringLiteral("Main values"));
     PlaceRow(txtRPM, QStringLiteral("RPM:"), mainGroup, 0, 96, 138);
     PlaceRow(txtTPS, QStringLiteral("TPS:"), mainGroup, 1, 96, 138);
     PlaceRow(txtFuel, QStringLiteral("Fuel:"), mainGroup, 2, 96, 138);

@@ -78,7 +78,7 @@ void TForm1::BuildLoggingPage()
 
     Chart10 = new LogChart(page);
     Chart10->setObjectName(QStringLiteral("Chart10"));
-    Chart10->setAccessibleName(QStringLiteral("RPM Fuel"));
+    Chart10->setAccessibleName(QStringLiteral("Log chart"));
     Chart10->setGeometry(16, 56, 750, 377);
     logging::AddLogSeries(*Chart10);   // construction step 5: titles, colours, shown or hidden
     Chart10->OnSeriesClick = [this](int, int valueIndex) { LineSeries10Click(Chart10, valueIndex); };

@@ -2,10 +2,13 @@
 // and the command frame's way out and the replies' way in.
 #include "app/Mainform.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -43,10 +46,22 @@ const char* const PageCaptions[7] = {"Temp", "Fuel", "Ignition", "Gauges", "Logg
 const std::vector<int> PanelWidths = {60, 80, 160, 60, 60, 50, 75, 40, 40, 50, 40, 40, 40, 30};
 const QString SevenSpaces = QStringLiteral("       ");
 
+// Qt's accessibility knows a window only as a main window or a dialog; this window and the
+// Fuel from lambda panel, plain widgets, would reach a screen reader as anonymous panes. They
+// are windows, named by their titles.
+QAccessibleInterface* PlainWindowAccessible(const QString& className, QObject* object)
+{
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget || !widget->isWindow()) return nullptr;
+    if (className != QLatin1String("TForm1") && className != QLatin1String("QWidget")) return nullptr;
+    return new QAccessibleWidget(widget, QAccessible::Window);
+}
+
 }  // namespace
 
 TForm1::TForm1(QWidget* parent) : QWidget(parent)
 {
+    QAccessible::installFactory(PlainWindowAccessible);   // a second window adds it no second time
     // The stored layout: every control with its caption, range, initial text and event binding.
     BuildComponents();
     BuildShell();
@@ -213,6 +228,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
         stopAsked_ = true;
         return true;
     }
+    // Esc closes the Fuel from lambda panel as it closes a dialog: the key reaches the panel
+    // only when no control in it (an editor, a box) has used it.
+    if (watched == FuelFromLambdaPanel && event->type() == QEvent::KeyPress
+        && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        FuelFromLambdaPanel->close();
+        return true;
+    }
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
         auto* widget = qobject_cast<QWidget*>(watched);
         // Only keys meant for this window; a modal dialog on top keeps its keys.
@@ -223,6 +245,17 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event)
             if (key == Qt::Key_Escape && event->type() == QEvent::KeyPress && Compared.Active()
                 && !(grid && grid->EditorMode())) {
                 ButtonEndCompareClick(ButtonEndCompare);
+                return true;
+            }
+            // Shift+F10 opens a control's context menu as the Menu key does: many keyboards have
+            // no Menu key, and some commands ("Take from file") are in that menu alone.
+            if (key == Qt::Key_F10 && static_cast<QKeyEvent*>(event)->modifiers() == Qt::ShiftModifier) {
+                if (event->type() == QEvent::KeyPress) {
+                    const QPoint at = widget->inputMethodQuery(Qt::ImCursorRectangle).toRect().center();
+                    QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, widget->mapToGlobal(at));
+                    QApplication::sendEvent(widget, &menu);
+                }
+                event->accept();
                 return true;
             }
             if (key >= Qt::Key_F1 && key <= Qt::Key_F7) {

@@ -86,7 +86,11 @@ void TForm1::BuildRestorePoints()
     RestoreBurstTimer->setInterval(BurstGapMs);
 
     ButtonRestorePoints = NamedButton(QStringLiteral("Restore points"), "ButtonRestorePoints", TabSheet[5]);
-    ButtonRestorePoints->setGeometry(646, 226, 136, 28);
+    // Under the check boxes, in line with "Compare with file…"; the port group below gives up
+    // the height the button takes.
+    ButtonRestorePoints->setGeometry(646, 346, 136, 28);
+    if (auto* port = TabSheet[5]->findChild<QWidget*>(QStringLiteral("grpPort")))
+        port->setGeometry(port->geometry().adjusted(0, 36, 0, 0));
     connect(ButtonRestorePoints, &QPushButton::clicked, this, [this] { ButtonRestorePointsClick(ButtonRestorePoints); });
 
     // Beside the export, at the right end of its row; the sample's time keeps the space between.

@@ -91,7 +91,7 @@ void TForm1::BuildSetupPage()
     QGroupBox* acc = Make<QGroupBox>(page, QStringLiteral("Acceleration"), "GroupBoxAcceleration", {410, 6, 150, 110});
     BuildSettingRow(446, acc, {10, 22}, SettingLabels::Left, 62);
     BuildSettingRow(448, acc, {10, 50}, SettingLabels::Left, 62);
-    BuildSettingRow(449, acc, {10, 78}, SettingLabels::Left, 62);
+    QLineEdit* accLast = BuildSettingRow(449, acc, {10, 78}, SettingLabels::Left, 62);
 
     // The raw throttle reading the end points are taught from; the Gauges page made the box.
     QGroupBox* pot = Make<QGroupBox>(page, QStringLiteral("POT"), "GroupBoxPot", {568, 6, 90, 56});
@@ -99,6 +99,8 @@ void TForm1::BuildSetupPage()
     txtPOT->setGeometry(12, 24, 64, 21);
     txtPOT->setAccessibleName(QStringLiteral("POT"));
     txtPOT->show();
+    // Made before this page, the box would come first on Tab; it belongs after "Acceleration".
+    QWidget::setTabOrder(accLast, txtPOT);
 
     BuildSettingRow(439, page, {576, 80}, SettingLabels::Left, 52);   // priming, on the page itself
 
@@ -115,6 +117,8 @@ void TForm1::BuildSetupPage()
     Memo1 = new QPlainTextEdit(QStringLiteral("Memo1"), description);
     Memo1->setObjectName(QStringLiteral("Memo1"));
     Memo1->setAccessibleName(QStringLiteral("Description"));
+    // Tab goes on to the next control: a memo that took it would hold the keyboard for good.
+    Memo1->setTabChangesFocus(true);
     auto* memoLayout = new QVBoxLayout(description);
     memoLayout->setContentsMargins(8, 4, 8, 8);
     memoLayout->addWidget(Memo1);

@@ -91,6 +91,8 @@ int TCGauge::GetPercentDone() const
 
 void TCGauge::RepaintNow()
 {
+    // What the picture says, for a screen reader: the gauge is drawn, never written anywhere.
+    setAccessibleDescription(QString::number(GetPercentDone()) + QLatin1Char('%'));
     // Painted before the setter returns when on screen; a hidden gauge only notes it.
     if (isVisible())
         repaint();

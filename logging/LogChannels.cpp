@@ -80,7 +80,10 @@ QString NameWithUnit(int channel)
     if (channel < 0 || channel >= kLogChannelCount) return {};
     const QString name = QLatin1String(kLogChannels[channel].heading);
     const QString unit = DisplayUnit(channel);
-    return unit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, unit);
+    if (unit.isEmpty()) return name;
+    // A heading that already carries its unit ("Fuel (ms)") is not given it twice.
+    const QString suffix = QStringLiteral(" (%1)").arg(unit);
+    return name.endsWith(suffix) ? name : name + suffix;
 }
 
 int ReadoutShift(int channel)

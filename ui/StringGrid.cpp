@@ -201,6 +201,13 @@ void StringGrid::SetCells(int col, int row, const QString& text)
     if (col < 0 || col >= columnCount() || row < 0 || row >= rowCount()) return;
     QTableWidgetItem* it = ensureItem(col, row);
     if (it->text() != text) it->setText(text);
+    // Row 0 is the grid's own header. The view's hidden header says the same, so that a screen
+    // reader names a cell's column by its breakpoint or heading instead of by its number.
+    if (row == 0) {
+        QTableWidgetItem* head = horizontalHeaderItem(col);
+        if (!head) setHorizontalHeaderItem(col, head = new QTableWidgetItem);
+        if (head->text() != text) head->setText(text);
+    }
 }
 
 int StringGrid::Col() const

@@ -1,6 +1,7 @@
 // The log as the chart holds it: series set-up, recording into it, reading it back out, how
 // dense lines are drawn, and the slider's rules.
 #include "logging/LogViewer.h"
+#include "logging/LogChannels.h"
 #include "ui/LogChart.h"
 #include "base/NumberFormat.h"
 
@@ -43,6 +44,21 @@ TEST_F(LogViewerTest, SeriesFollowTheChannelTable)
     for (int i = 0; i < chart.legend->itemCount(); ++i)
         if (auto* item = qobject_cast<QCPPlottableLegendItem*>(chart.legend->item(i))) names << item->plottable()->name();
     EXPECT_EQ(names.join(','), "RPM/100,TPS,Fuel (ms),Advance,Lambda,Map,EGT,Oil Pressure,PWM");
+}
+
+// The name a chooser, a lane or the scatter's axis shows: the unit once, also where the
+// heading already carries it.
+TEST(LogChannelNames, EachNameCarriesItsUnitOnce)
+{
+    EXPECT_EQ(logging::NameWithUnit(0).toStdString(), "RPM (rpm)");
+    EXPECT_EQ(logging::NameWithUnit(1).toStdString(), "TPS");
+    EXPECT_EQ(logging::NameWithUnit(2).toStdString(), "Fuel (ms)");
+    for (int k = 0; k < kLogChannelCount; ++k) {
+        const QString unit = logging::DisplayUnit(k);
+        if (!unit.isEmpty()) {
+            EXPECT_EQ(logging::NameWithUnit(k).count("(" + unit + ")"), 1) << logging::NameWithUnit(k).toStdString();
+        }
+    }
 }
 
 TEST_F(LogViewerTest, RecordingAppendsToEverySeriesOrNone)

@@ -202,6 +202,7 @@ TEST_F(GaugesTest, LiveRepliesEndToEnd)
     EXPECT_EQ(Box("txtFuelCorrection")->text(), QStringLiteral("-10"));
     EXPECT_EQ(Box("txtEGT")->text(), QStringLiteral("850"));
     EXPECT_EQ(form->DutyGauge->Progress(), 90);
+    EXPECT_EQ(form->DutyGauge->accessibleDescription(), QStringLiteral("90%"));   // read out as drawn
     EXPECT_EQ(form->DutyGauge->ForeColor(), QColor(0, 255, 0));   // 90 is not above 90
 
     // Status flags: the sync error replaces "Synced"; the rest blank.
