@@ -80,7 +80,9 @@ QString NameWithUnit(int channel)
     if (channel < 0 || channel >= kLogChannelCount) return {};
     const QString name = QLatin1String(kLogChannels[channel].heading);
     const QString unit = DisplayUnit(channel);
-    return unit.isEmpty() ? name : QStringLiteral("%1 (%2)").arg(name, unit);
+    const QString suffix = QStringLiteral(" (%1)").arg(unit);
+    // A heading may carry its unit already ("Fuel (ms)"): once is enough.
+    return unit.isEmpty() || name.endsWith(suffix) ? name : name + suffix;
 }
 
 int ReadoutShift(int channel)

@@ -342,6 +342,7 @@ TEST_F(LogWorkbenchTest, FourteenLanesAtTheDefaultWindowSizeEachWithItsOwnUnitSh
     EXPECT_EQ(lanes[0].caption->text(), "RPM (rpm)");
     EXPECT_EQ(lanes[11].caption->text(), QString("EGT (\u00b0C)"));
     EXPECT_EQ(lanes[10].caption->text(), "Map (kPa)");
+    EXPECT_EQ(lanes[2].caption->text(), "Fuel (ms)") << "the unit once";
     EXPECT_TRUE(chart->legend->itemCount() == 0) << "each lane names its own line";
 
     // Each lane's axis is in its unit: rpm in thousands, not the chart's hundredths; lambda
