@@ -129,7 +129,11 @@ std::vector<double> LabelledTicks(const QCPRange& range, int pixels, int labelHe
     if (low > high) return {};
     auto multiples = [&](double step) {
         std::vector<double> ticks;
-        for (double n = std::ceil(low / step); n * step <= high; ++n) ticks.push_back(n == 0 ? 0.0 : n * step);
+        for (double n = std::ceil(low / step); n * step <= high; ++n) {
+            // A step lost in the rounding of huge values ends the ticks rather than repeat one.
+            if (!ticks.empty() && n * step <= ticks.back()) break;
+            ticks.push_back(n == 0 ? 0.0 : n * step);
+        }
         return ticks;
     };
     // The round steps (1, 2, 2.5 or 5 times a power of ten) from the one that keeps labels just
@@ -145,15 +149,16 @@ std::vector<double> LabelledTicks(const QCPRange& range, int pixels, int labelHe
         if (std::vector<double> ticks = multiples(*step); ticks.size() >= 2) return ticks;
     if (low == high) return {low};
     // The roundest value in [low, high]: a multiple of the largest step of 1, 2 or 5 times a
-    // power of ten that has one there (zero, where the room holds it). A step as small as the
-    // room always has.
+    // power of ten that has one there (zero, where the room holds it). A step no wider than the
+    // room always has one, but for the rounding of huge values.
     double decade = std::pow(10.0, std::ceil(std::log10(std::max({std::fabs(low), std::fabs(high), high - low}))));
-    for (;; decade /= 10)
+    for (; decade >= (high - low) / 10; decade /= 10)
         for (double m : {5.0, 2.0, 1.0}) {
             const double step = m * decade;
             const double t = std::ceil(low / step) * step;
             if (t <= high) return {t == 0 ? 0.0 : t};
         }
+    return {low};
 }
 
 void ScaledTicker::generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 
 namespace {
@@ -149,6 +151,10 @@ TEST(LogValueAxis, LabelsStayInsideThePlotApartAndAThinPlotKeepsItsRoundestValue
     // Too thin for a whole label: none rather than one cut.
     EXPECT_EQ(ui::LabelledTicks(QCPRange(0, 100), 12, 11), V{});
     EXPECT_EQ(ui::LabelledTicks(QCPRange(50, 50), 100, 11), V{});
+    // Values so large that a step drowns in their rounding: an answer, not a spin.
+    const V huge = ui::LabelledTicks(QCPRange(1e17, 1e17 + 64), 600, 12);
+    EXPECT_FALSE(huge.empty());
+    EXPECT_TRUE(std::adjacent_find(huge.begin(), huge.end(), std::greater_equal<>()) == huge.end()) << "ascending";
     // Wherever the range lies, every label inside, apart, round, never on each other.
     for (double lower : {-1234.5, -0.07, 0.0, 3.3, 99.0, 12000.0})
         for (double span : {0.01, 0.5, 7.0, 130.0, 9000.0})
