@@ -197,6 +197,43 @@ void TForm1::PlaceChannelBoxes()
     }
 }
 
+// The page was laid out for the window's default size. A larger window gives the view (the one
+// chart or the lanes, the scatter, the cell table) all it grows by; what stands under the view
+// moves down with its bottom, and what ends at the right edge keeps its distance from it. The
+// choosers above the view keep their places, and the check boxes theirs under the grid they
+// belong to. Smaller than the default, nothing shrinks. Each control is placed from where the
+// page was built, so that back at the default size every one stands exactly there again.
+void TForm1::PlaceLoggingPage()
+{
+    if (!Chart10) return;
+    if (loggingHomes_.empty())
+        for (QWidget* w : TabSheet[4]->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            loggingHomes_.emplace_back(w, w->geometry());
+    const QSize growth = (size() - DefaultSize).expandedTo(QSize(0, 0));
+    auto among = [](const QWidget* w, std::initializer_list<const QWidget*> set) {
+        return std::find(set.begin(), set.end(), w) != set.end();
+    };
+    int viewBottom = 0;
+    for (const auto& [w, home] : loggingHomes_)
+        if (w == Chart10) viewBottom = home.bottom();
+    for (const auto& [w, home] : loggingHomes_) {
+        if (!w) continue;
+        QRect place = home;
+        if (among(w, {Chart10, chartScatter, gridCells})) {
+            place.adjust(0, 0, growth.width(), growth.height());
+        } else {
+            if (home.top() >= viewBottom) place.translate(0, growth.height());
+            if (among(w, {TrackBar1, panelCellFilters, lblCellLeftOut}))   // across the page
+                place.adjust(0, 0, growth.width(), 0);
+            else if (among(w, {cmbLogView, ButtonLogCalibration, btnCellExport}))   // at the right end
+                place.translate(growth.width(), 0);
+        }
+        if (w->geometry() != place) w->setGeometry(place);
+    }
+    // A longer slider holds more ticks.
+    TrackBar1->setTickInterval(logging::SliderTickInterval(TrackBar1->maximum(), TrackBar1->width()));
+}
+
 void TForm1::Button1Click(QObject*)
 {
     if (!ConfirmDiscardLog()) return;

@@ -156,7 +156,7 @@ void TForm1::BuildShell()
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Quenrix IO"));
     setAccessibleName(QStringLiteral("Quenrix IO"));
-    resize(798, 603);
+    resize(DefaultSize);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 
@@ -217,6 +217,12 @@ void TForm1::BuildShell()
 
     // Page keys are seen before the focused control sees them.
     qApp->installEventFilter(this);
+}
+
+void TForm1::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    PlaceLoggingPage();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event)

@@ -4,6 +4,9 @@
 #pragma once
 
 #include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
 #include <QWidget>
 
 #include <array>
@@ -75,6 +78,7 @@ public:
     ~TForm1() override;
 
     // ---- pages and shell ------------------------------------------------------------------
+    static constexpr QSize DefaultSize{798, 603};   // the window at start: every page is laid out for it
     PageControl* PageControl1 = nullptr;
     std::array<QWidget*, 7> TabSheet{};         // TabSheet1..TabSheet7 (index = tab index)
     StatusBar* StatusBar1 = nullptr;
@@ -437,6 +441,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -480,6 +485,10 @@ private:
     void BuildGaugesPage();
     void BuildLoggingPage();
     void PlaceChannelBoxes();
+    // The Logging page at the window's size: the view takes what the window grows by beyond
+    // DefaultSize, the rows under it move down, the right-hand controls keep to the right edge.
+    void PlaceLoggingPage();
+    std::vector<std::pair<QPointer<QWidget>, QRect>> loggingHomes_;   // each control as built
     void BuildSetupPage();
     void BuildPortControls(QWidget* page);
     QString PortPanelText;                      // the text this window last put in PortPanel

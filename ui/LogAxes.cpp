@@ -117,35 +117,66 @@ void TimeTicker::generate(const QCPRange& range, const QLocale& locale, QChar, i
     }
 }
 
+std::vector<double> LabelledTicks(const QCPRange& range, int pixels, int labelHeight)
+{
+    const double size = range.size();
+    if (!(size > 0) || pixels <= 0) return {};
+    const double perPixel = size / pixels;
+    // Where a tick's label stays inside the plot: half a label from each end, and a pixel and
+    // a half more (QCustomPlot puts the top end a pixel above the plot's first row).
+    const double inset = (labelHeight / 2.0 + 1.5) * perPixel;
+    const double low = range.lower + inset, high = range.upper - inset;
+    if (low > high) return {};
+    auto multiples = [&](double step) {
+        std::vector<double> ticks;
+        for (double n = std::ceil(low / step); n * step <= high; ++n) {
+            // A step lost in the rounding of huge values ends the ticks rather than repeat one.
+            if (!ticks.empty() && n * step <= ticks.back()) break;
+            ticks.push_back(n == 0 ? 0.0 : n * step);
+        }
+        return ticks;
+    };
+    // The round steps (1, 2, 2.5 or 5 times a power of ten) from the one that keeps labels just
+    // clear of each other to the one that keeps them a comfortable way apart. The widest that
+    // puts two labels in the room is the scale.
+    const double tight = (labelHeight + 2.0) * perPixel;
+    const double comfortable = std::max(3.0 * labelHeight, 40.0) * perPixel;
+    std::vector<double> steps;
+    for (double decade = std::pow(10.0, std::floor(std::log10(tight))); steps.empty() || steps.back() < comfortable; decade *= 10)
+        for (double m : {1.0, 2.0, 2.5, 5.0})
+            if (m * decade >= tight && (steps.empty() || steps.back() < comfortable)) steps.push_back(m * decade);
+    for (auto step = steps.rbegin(); step != steps.rend(); ++step)
+        if (std::vector<double> ticks = multiples(*step); ticks.size() >= 2) return ticks;
+    if (low == high) return {low};
+    // The roundest value in [low, high]: a multiple of the largest step of 1, 2 or 5 times a
+    // power of ten that has one there (zero, where the room holds it). A step no wider than the
+    // room always has one, but for the rounding of huge values.
+    double decade = std::pow(10.0, std::ceil(std::log10(std::max({std::fabs(low), std::fabs(high), high - low}))));
+    for (; decade >= (high - low) / 10; decade /= 10)
+        for (double m : {5.0, 2.0, 1.0}) {
+            const double step = m * decade;
+            const double t = std::ceil(low / step) * step;
+            if (t <= high) return {t == 0 ? 0.0 : t};
+        }
+    return {low};
+}
+
 void ScaledTicker::generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
                             QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels)
 {
-    QCPAxisTicker::generate(range, locale, formatChar, precision, ticks, subTicks, tickLabels);
-    // Only the ticks the axis draws count: the base adds one beyond each end.
-    const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
-    while (!ticks.isEmpty() && ticks.first() < range.lower - 1e-9 * step) {
-        ticks.removeFirst();
-        if (tickLabels && !tickLabels->isEmpty()) tickLabels->removeFirst();
-    }
-    while (!ticks.isEmpty() && ticks.last() > range.upper + 1e-9 * step) {
-        ticks.removeLast();
-        if (tickLabels && !tickLabels->isEmpty()) tickLabels->removeLast();
-    }
-    while (ticks.size() > maxTicks_) {
-        // Keep the ticks at even multiples of the step, so that they stay round.
-        const double gap = ticks[1] - ticks[0];
-        const int first = std::fmod(std::fabs(std::round(ticks[0] / gap)), 2.0) == 0 ? 0 : 1;
-        QVector<double> kept;
-        QVector<QString> keptLabels;
-        for (int i = first; i < ticks.size(); i += 2) {
-            kept.push_back(ticks[i]);
-            if (tickLabels && i < tickLabels->size()) keptLabels.push_back(tickLabels->at(i));
-        }
-        if (kept.size() == ticks.size()) break;
-        ticks = kept;
-        if (tickLabels) *tickLabels = keptLabels;
-    }
     if (subTicks) subTicks->clear();
+    if (pixels_ > 0) {
+        const std::vector<double> labelled = LabelledTicks(range, pixels_, labelHeight_);
+        ticks = QVector<double>(labelled.begin(), labelled.end());
+    } else {
+        QCPAxisTicker::generate(range, locale, formatChar, precision, ticks, nullptr, nullptr);
+        // Only the ticks the axis draws count: the base adds one beyond each end.
+        const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+        ticks.removeIf([&](double t) { return t < range.lower - 1e-9 * step || t > range.upper + 1e-9 * step; });
+    }
+    if (!tickLabels) return;
+    tickLabels->clear();
+    for (double t : ticks) tickLabels->push_back(getTickLabel(t, locale, formatChar, precision));
 }
 
 QString ScaledTicker::getTickLabel(double tick, const QLocale& locale, QChar formatChar, int precision)

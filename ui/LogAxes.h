@@ -46,15 +46,29 @@ private:
     int pixels_ = 600;
 };
 
+// The ticks of a value axis of `pixels` height over `range`, ascending, whose labels it holds:
+// a label is `labelHeight` high and centred on its tick, so no tick stands nearer than half a
+// label (and a pixel) to either end, where its label would hang over the plot's edge, into the
+// plot above or below, or off the widget. The ticks are the multiples of a round step (1, 2,
+// 2.5 or 5 times a power of ten): the widest step that puts two labels in the room, no wider
+// than keeps them a comfortable way apart and no narrower than keeps them clear of each other;
+// where no step does, the roundest value the room holds, so that a thin plot still has its
+// scale. Empty only when the plot is too thin for any label.
+std::vector<double> LabelledTicks(const QCPRange& range, int pixels, int labelHeight);
+
 // A value axis whose coordinates are the value / 10^shift: ticks are round in the shown unit
 // and labelled with it (a tick at 65 of RPM/100 reads 6500).
 class ScaledTicker : public QCPAxisTicker {
 public:
     explicit ScaledTicker(int shift) : shift_(shift) {}
     void SetShift(int shift) { shift_ = shift; }
-    // At most this many labelled ticks (every other one goes until they fit): a thin lane
-    // cannot hold QCustomPlot's guess of a tick count.
-    void SetMaxTicks(int n) { maxTicks_ = std::max(n, 1); }
+    // The axis' height and its labels' height, as drawn: the ticks are then LabelledTicks. A
+    // thin lane cannot hold QCustomPlot's guess of a tick count, nor a label at its edge.
+    void SetLabelRoom(int pixels, int labelHeight)
+    {
+        pixels_ = pixels;
+        labelHeight_ = labelHeight;
+    }
     void generate(const QCPRange& range, const QLocale& locale, QChar formatChar, int precision,
                   QVector<double>& ticks, QVector<double>* subTicks, QVector<QString>* tickLabels) override;
 
@@ -63,7 +77,8 @@ protected:
 
 private:
     int shift_;
-    int maxTicks_ = 1000;
+    int pixels_ = 0;   // 0: the room is not known, every tick inside the range is kept
+    int labelHeight_ = 0;
 };
 
 }  // namespace ui

@@ -721,20 +721,22 @@ void LogChart::BeforeReplot()
 {
     if (stale_) RescaleAxes();
     stale_ = false;
-    // The lanes share the grid's height (foretold: the layout comes after this).
-    const int gridHeight = laneGrid_->outerRect().height() > 0 ? laneGrid_->outerRect().height() : height() * 8 / 10;
-    const int laneHeight = lanes_.empty() ? 0 : std::max(gridHeight / int(lanes_.size()), 1);
+    // The lanes share the grid's height. Their ticks are made before this replot lays them out,
+    // and the last layout's heights are stale after a resize (or a lane more or less): the
+    // plots are laid out here first. Their heights need no tick labels (a lane's top and bottom
+    // margins are fixed), so this layout is the one the replot makes.
+    if (!lanes_.empty()) plotLayout()->update(QCPLayoutElement::upLayout);
     // The lanes follow the first plot's time range, which the zoom and the pan move.
     for (const Lane& lane : lanes_) {
         lane.rect->axis(QCPAxis::atBottom)->setRange(xAxis->range());
-        // Two value ticks in a thin lane, more where there is room; never labels on each other.
-        // The ticks are made before this replot lays the lanes out: their height is foretold
-        // from the grid's, which only a resize changes.
+        // As many value labels as the lane holds with room between them, every one inside the
+        // lane. A label's height is the box QCustomPlot draws it in (in some sizes a pixel
+        // taller than the font's height).
         QCPAxis* value = lane.rect->axis(QCPAxis::atLeft);
-        const int labelHeight = QFontMetrics(value->tickLabelFont()).height();
-        value->ticker()->setTickCount(laneHeight < 60 ? 2 : 4);
+        const QRect label = QFontMetrics(value->tickLabelFont())
+                                .boundingRect(QRect(0, 0, 0, 0), Qt::TextDontClip | Qt::AlignHCenter, QStringLiteral("0"));
         if (auto* scaled = dynamic_cast<ui::ScaledTicker*>(value->ticker().data()))
-            scaled->SetMaxTicks((laneHeight - 2) / (labelHeight + 2));
+            scaled->SetLabelRoom(lane.rect->height(), label.height());
     }
     if (timeRuler_) timeRuler_->axis(QCPAxis::atBottom)->setRange(xAxis->range());
     PlaceCursor();

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 
 namespace {
@@ -120,4 +122,53 @@ TEST(LogTimeAxis, StepsAndTextsFromMillisecondsToHours)
     EXPECT_DOUBLE_EQ(clock.IndexAt(1.5), 4);
     EXPECT_NEAR(clock.IndexAt(1.716), 6, 1e-9);
     EXPECT_NEAR(clock.SecondsAt(-1), -0.108, 1e-12);
+}
+
+// A lane's value labels: round values, none over the plot's edges, none on another, and a thin
+// lane still gets the roundest value its room holds.
+TEST(LogValueAxis, LabelsStayInsideThePlotApartAndAThinPlotKeepsItsRoundestValue)
+{
+    using V = std::vector<double>;
+    // 300 pixels for 0..100, labels 10 high: a comfortable 40 pixels apart (a step of 20, not
+    // 10), and not at the ends, where the labels would hang out by half.
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(0, 100), 300, 10), (V{20, 40, 60, 80}));
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(-3, 103), 300, 10), (V{0, 20, 40, 60, 80, 100}));
+    // In the shown unit's decimals: lambda 0.85 to 1.15 over 100 pixels.
+    const V lambda = ui::LabelledTicks(QCPRange(0.85, 1.15), 100, 10);
+    ASSERT_EQ(lambda.size(), 3u);
+    EXPECT_NEAR(lambda[0], 0.9, 1e-12);
+    EXPECT_EQ(lambda[1], 1);
+    EXPECT_NEAR(lambda[2], 1.1, 1e-12);
+    // 60 pixels hold two labels only closer together than is comfortable: 15 pixels apart.
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(0, 100), 60, 10), (V{25, 50, 75}));
+    // 44 pixels hold one: 40 and 60 would be 9 pixels apart, labels on each other.
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(0, 100), 44, 11), (V{50}));
+    // A 24-pixel lane: one label, the roundest value in the middle.
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(1, 19), 24, 11), (V{10}));
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(-9, 11), 24, 11), (V{0}));
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(0.93, 1.07), 20, 11), (V{1}));
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(7310, 7390), 24, 11), (V{7350}));
+    // Too thin for a whole label: none rather than one cut.
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(0, 100), 12, 11), V{});
+    EXPECT_EQ(ui::LabelledTicks(QCPRange(50, 50), 100, 11), V{});
+    // Values so large that a step drowns in their rounding: an answer, not a spin.
+    const V huge = ui::LabelledTicks(QCPRange(1e17, 1e17 + 64), 600, 12);
+    EXPECT_FALSE(huge.empty());
+    EXPECT_TRUE(std::adjacent_find(huge.begin(), huge.end(), std::greater_equal<>()) == huge.end()) << "ascending";
+    // Wherever the range lies, every label inside, apart, round, never on each other.
+    for (double lower : {-1234.5, -0.07, 0.0, 3.3, 99.0, 12000.0})
+        for (double span : {0.01, 0.5, 7.0, 130.0, 9000.0})
+            for (int pixels : {18, 24, 44, 61, 150, 600}) {
+                const QCPRange range(lower, lower + span);
+                const V ticks = ui::LabelledTicks(range, pixels, 12);
+                EXPECT_FALSE(ticks.empty()) << lower << " " << span << " " << pixels;
+                for (size_t i = 0; i < ticks.size(); ++i) {
+                    const double y = (ticks[i] - lower) / span * pixels;   // from the bottom
+                    EXPECT_GE(y, 6 + 1) << lower << " " << span << " " << pixels;
+                    EXPECT_LE(y, pixels - 6 - 1) << lower << " " << span << " " << pixels;
+                    if (i > 0) {
+                        EXPECT_GE((ticks[i] - ticks[i - 1]) / span * pixels, 12 + 2 - 1e-9);
+                    }
+                }
+            }
 }

@@ -18,6 +18,8 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <map>
+#include <string>
 
 #include "base/UserSettings.h"
 #include "ecu/Threadedtimer.h"
@@ -342,6 +344,7 @@ TEST_F(LogWorkbenchTest, FourteenLanesAtTheDefaultWindowSizeEachWithItsOwnUnitSh
     EXPECT_EQ(lanes[0].caption->text(), "RPM (rpm)");
     EXPECT_EQ(lanes[11].caption->text(), QString("EGT (\u00b0C)"));
     EXPECT_EQ(lanes[10].caption->text(), "Map (kPa)");
+    EXPECT_EQ(lanes[2].caption->text(), "Fuel (ms)") << "the unit once";
     EXPECT_TRUE(chart->legend->itemCount() == 0) << "each lane names its own line";
 
     // Each lane's axis is in its unit: rpm in thousands, not the chart's hundredths; lambda
@@ -396,6 +399,148 @@ TEST_F(LogWorkbenchTest, FourteenLanesAtTheDefaultWindowSizeEachWithItsOwnUnitSh
     EXPECT_TRUE(form->Chart10->Lanes());
     form->cmbLogView->setCurrentIndex(0);
     EXPECT_FALSE(form->Chart10->Lanes());
+}
+
+// A lane's value labels where QCustomPlot draws them: the text's box, centred on its tick.
+struct LabelBox {
+    double top, bottom;
+    QString text;
+};
+std::vector<LabelBox> LaneLabels(const LogChart::Lane& lane)
+{
+    const QCPAxis* axis = lane.rect->axis(QCPAxis::atLeft);
+    const QFontMetrics metrics(axis->tickLabelFont());
+    const QVector<double> ticks = axis->tickVector();
+    const QVector<QString> texts = axis->tickVectorLabels();
+    std::vector<LabelBox> boxes;
+    for (int i = 0; i < ticks.size() && i < texts.size(); ++i) {
+        const double y = axis->coordToPixel(ticks[i]);
+        const double h = metrics.boundingRect(0, 0, 0, 0, Qt::TextDontClip | Qt::AlignHCenter, texts[i]).height();
+        boxes.push_back({y - h / 2, y + h / 2, texts[i]});
+    }
+    std::sort(boxes.begin(), boxes.end(), [](const LabelBox& a, const LabelBox& b) { return a.top < b.top; });
+    return boxes;
+}
+
+// Every lane has a scale, and each of its labels stands whole inside the lane, clear of the next.
+void ExpectLabelsInsideTheirLanes(const LogChart& chart, const std::string& where)
+{
+    for (const LogChart::Lane& lane : chart.LaneList()) {
+        const QRect r = lane.rect->rect();
+        const std::vector<LabelBox> labels = LaneLabels(lane);
+        EXPECT_GE(labels.size(), 1u) << where << ", lane " << lane.series << " has no scale";
+        for (size_t i = 0; i < labels.size(); ++i) {
+            const LabelBox& l = labels[i];
+            EXPECT_GE(l.top, r.top()) << where << ", lane " << lane.series << ": \"" << l.text.toStdString()
+                                      << "\" over the lane's top " << r.top();
+            EXPECT_LE(l.bottom, r.top() + r.height()) << where << ", lane " << lane.series << ": \""
+                                                      << l.text.toStdString() << "\" under the lane's bottom";
+            if (i > 0) {
+                EXPECT_GE(l.top, labels[i - 1].bottom) << where << ", lane " << lane.series << ": labels on each other";
+            }
+        }
+    }
+}
+
+std::vector<QVector<double>> LaneTicks(const LogChart& chart)
+{
+    std::vector<QVector<double>> ticks;
+    for (const LogChart::Lane& lane : chart.LaneList()) ticks.push_back(lane.rect->axis(QCPAxis::atLeft)->tickVector());
+    return ticks;
+}
+
+TEST_F(LogWorkbenchTest, TheViewTakesWhatTheWindowGrowsByTheRowsUnderItMoveDownAndTheLanesGrow)
+{
+    RecordSamples(0, 300);
+    form->Button2Click(nullptr);
+    form->cmbLogView->setCurrentIndex(1);
+    for (QCheckBox* box : form->ChannelBox) box->setChecked(true);
+    ASSERT_EQ(form->size(), TForm1::DefaultSize);
+    chart->replot();
+    Pump(20);
+    QWidget* page = form->TabSheet[4];
+    std::map<QWidget*, QRect> homes;
+    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) homes[w] = w->geometry();
+    const int pageWidth = page->width();
+    const auto& lanes = chart->LaneList();
+    ASSERT_EQ(lanes.size(), size_t(kLogChannelCount));
+    std::vector<int> heights;
+    for (const LogChart::Lane& lane : lanes) heights.push_back(lane.rect->height());
+    ExpectLabelsInsideTheirLanes(*chart, "default size");
+
+    // Larger: the chart is laid out by the resize's own replot, no other.
+    const QSize big(1280, 900);
+    const QSize growth = big - TForm1::DefaultSize;
+    form->resize(big);
+    ASSERT_TRUE(WaitFor([&] { return chart->height() == homes[chart].height() + growth.height(); }));
+    ASSERT_EQ(page->width(), pageWidth + growth.width());
+    for (QWidget* view : std::initializer_list<QWidget*>{chart, form->chartScatter, form->gridCells})
+        EXPECT_EQ(view->geometry(), homes[view].adjusted(0, 0, growth.width(), growth.height())) << view->objectName().toStdString();
+    std::vector<QWidget*> under{form->Button3, form->Button4, form->gridLog, form->Button14, form->lblSampleTime};
+    under.insert(under.end(), form->ChannelBox.begin(), form->ChannelBox.end());
+    for (QWidget* w : under) EXPECT_EQ(w->geometry(), homes[w].translated(0, growth.height())) << w->objectName().toStdString();
+    for (QWidget* w : std::initializer_list<QWidget*>{form->cmbLogView, form->ButtonLogCalibration}) {
+        EXPECT_EQ(w->y(), homes[w].y() + growth.height()) << w->objectName().toStdString();
+        EXPECT_EQ(page->width() - w->geometry().right(), pageWidth - homes[w].right()) << w->objectName().toStdString();
+        EXPECT_EQ(w->size(), homes[w].size());
+    }
+    EXPECT_EQ(page->width() - form->TrackBar1->geometry().right(), pageWidth - homes[form->TrackBar1].right());
+    EXPECT_EQ(form->TrackBar1->x(), homes[form->TrackBar1].x());
+    EXPECT_EQ(form->btnCellExport->geometry(), homes[form->btnCellExport].translated(growth.width(), 0))
+        << "above the table, at its right end";
+    EXPECT_EQ(form->cmbCellMap->geometry(), homes[form->cmbCellMap]);
+    EXPECT_EQ(form->panelCellFilters->geometry().top(), homes[form->panelCellFilters].top());
+    EXPECT_EQ(form->gridCells->geometry().top(), homes[form->gridCells].top()) << "the filters keep their place above the table";
+    for (QWidget* w : page->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (w->isVisibleTo(page)) {
+            EXPECT_TRUE(page->rect().contains(w->geometry())) << w->objectName().toStdString();
+        }
+    }
+
+    // Each of the fourteen lanes is taller, together they took all the chart grew by, and their
+    // ticks are the ones a later replot gives: not made for the old height.
+    int grown = 0;
+    for (size_t i = 0; i < lanes.size(); ++i) {
+        EXPECT_GT(lanes[i].rect->height(), heights[i]) << i;
+        grown += lanes[i].rect->height() - heights[i];
+    }
+    EXPECT_LE(grown, growth.height());
+    EXPECT_GE(grown, growth.height() - kLogChannelCount) << "a pixel per lane may go to rounding, no more";
+    ExpectLabelsInsideTheirLanes(*chart, "after growing");
+    const std::vector<QVector<double>> afterResize = LaneTicks(*chart);
+    chart->replot();
+    EXPECT_EQ(LaneTicks(*chart), afterResize) << "the resize's replot made the ticks for the old height";
+    const QImage picture = chart->grab().toImage();
+    EXPECT_EQ(picture.size(), homes[chart].size() + growth);
+
+    // Back at the default size every control stands where it stood; smaller, nothing shrinks.
+    for (const QSize size : {TForm1::DefaultSize, QSize(form->minimumWidth(), 500)}) {
+        form->resize(size);
+        ASSERT_TRUE(WaitFor([&] { return form->size() == size; }));
+        Pump(20);
+        for (const auto& [w, home] : homes) EXPECT_EQ(w->geometry(), home) << w->objectName().toStdString() << " at " << size.width();
+    }
+    form->resize(TForm1::DefaultSize);
+    ASSERT_TRUE(WaitFor([&] { return form->size() == TForm1::DefaultSize; }));
+    for (size_t i = 0; i < lanes.size(); ++i) EXPECT_EQ(lanes[i].rect->height(), heights[i]) << i;
+    ExpectLabelsInsideTheirLanes(*chart, "back at the default size");
+}
+
+TEST_F(LogWorkbenchTest, EveryLaneLabelStandsInsideItsLaneAtEveryLaneCountAndWindowSize)
+{
+    RecordSamples(0, 300);
+    form->Button2Click(nullptr);
+    form->cmbLogView->setCurrentIndex(1);
+    for (const QSize size : {TForm1::DefaultSize, QSize(1280, 900)}) {
+        form->resize(size);
+        ASSERT_TRUE(WaitFor([&] { return form->size() == size; }));
+        for (int n = 1; n <= kLogChannelCount; ++n) {
+            for (int k = 0; k < kLogChannelCount; ++k) form->ChannelBox[k]->setChecked(k < n);
+            chart->replot();
+            ASSERT_EQ(chart->LaneList().size(), size_t(n));
+            ExpectLabelsInsideTheirLanes(*chart, std::to_string(n) + " lanes at " + std::to_string(size.width()));
+        }
+    }
 }
 
 TEST_F(LogWorkbenchTest, ScatterOfThreeMillionSamplesNamesTheValuesUnderThePointerAndFollowsTheTimeZoom)

@@ -1,13 +1,16 @@
 // Writes a PNG of every page of the window, as a person would see it against the simulated
 // ECU: the window starts, reads the calibration, polls live values for a moment, and each
 // page is grabbed in turn. Offscreen grabs give the same pixels as a screen.
-//   quenrix-screenshot OUTDIR [--log-seconds N] [--all-channels]
+//   quenrix-screenshot OUTDIR [--log-seconds N] [--all-channels] [--view NAME] [--size WxH]
 // --log-seconds: how long the log is recorded (default 4); --all-channels: the Logging page with
-// all fourteen channels shown.
+// all fourteen channels shown; --view: the log shown as "chart", "lanes", "scatter" or "cells"
+// for these pictures only (the user's remembered choice stays); --size: the window's size.
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTimer>
 
@@ -46,9 +49,27 @@ int main(int argc, char** argv)
     }
     int logSeconds = 4;
     bool allChannels = false;
+    int view = -1;
+    QSize size;
     for (int i = 2; i < argc; ++i) {
         if (std::strcmp(argv[i], "--log-seconds") == 0 && i + 1 < argc) logSeconds = std::max(1, std::atoi(argv[++i]));
         else if (std::strcmp(argv[i], "--all-channels") == 0) allChannels = true;
+        else if (std::strcmp(argv[i], "--view") == 0 && i + 1 < argc) {
+            const std::string name = argv[++i];
+            const char* const views[] = {"chart", "lanes", "scatter", "cells"};
+            view = int(std::find(std::begin(views), std::end(views), name) - std::begin(views));
+            if (view == 4) {
+                std::fprintf(stderr, "--view: one of chart, lanes, scatter, cells\n");
+                return 2;
+            }
+        } else if (std::strcmp(argv[i], "--size") == 0 && i + 1 < argc) {
+            int w = 0, h = 0;
+            if (std::sscanf(argv[++i], "%dx%d", &w, &h) != 2 || w <= 0 || h <= 0) {
+                std::fprintf(stderr, "--size: WIDTHxHEIGHT, for example 1280x900\n");
+                return 2;
+            }
+            size = QSize(w, h);
+        }
     }
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
     QDir().mkpath(out);
@@ -79,6 +100,12 @@ int main(int argc, char** argv)
         form.Button2Click(nullptr);
         if (allChannels)
             for (QCheckBox* box : form.ChannelBox) box->setChecked(true);
+        if (view >= 0) {
+            const QSignalBlocker quiet(form.cmbLogView);   // not remembered as the user's choice
+            form.cmbLogView->setCurrentIndex(view);
+            form.ShowLogView();
+        }
+        if (size.isValid()) form.resize(size);
         form.TrackBar1->setValue(form.TrackBar1->maximum() * 2 / 3);   // a sample in the readout row
         const char* names[7] = {"temp", "fuel", "ignition", "gauges", "logging", "setup", "boost"};
         for (int page : {3, 0, 1, 2, 4, 5, 6}) {
