@@ -241,6 +241,7 @@ void TForm1::BuildLogViews(QWidget* page)
     gridCells->setAccessibleName(QStringLiteral("Cell table"));
     gridCells->setGeometry(kChartPlace.adjusted(0, lblCellLeftOut->geometry().bottom() + 2 - kChartPlace.top(), 0, 0));
     gridCells->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    gridCells->setTabKeyNavigation(false);   // the arrows go from cell to cell; Tab leaves the table
     gridCells->verticalHeader()->hide();
     gridCells->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     CellDialog.Filter = QStringLiteral("CSV (comma-separated values)|*.csv");

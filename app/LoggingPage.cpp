@@ -223,15 +223,26 @@ void TForm1::PlaceLoggingPage()
             place.adjust(0, 0, growth.width(), growth.height());
         } else {
             if (home.top() >= viewBottom) place.translate(0, growth.height());
-            if (among(w, {TrackBar1, panelCellFilters, lblCellLeftOut}))   // across the page
+            if (among(w, {TrackBar1, panelCellFilters, lblCellLeftOut, lblSampleTime}))   // across the page
                 place.adjust(0, 0, growth.width(), 0);
-            else if (among(w, {cmbLogView, ButtonLogCalibration, btnCellExport}))   // at the right end
+            else if (among(w, {cmbLogView, ButtonLogCalibration, btnSecondLog, btnCellExport}))   // at the right end
                 place.translate(growth.width(), 0);
         }
         if (w->geometry() != place) w->setGeometry(place);
     }
     // A longer slider holds more ticks.
     TrackBar1->setTickInterval(logging::SliderTickInterval(TrackBar1->maximum(), TrackBar1->width()));
+}
+
+// The controls were made in the order the page was put together, not the order it is read in:
+// the scatter's choosers come before their plot, and the rows under the view from left to right
+// and top to bottom, the view's choice last.
+void TForm1::OrderLoggingPageTabs()
+{
+    std::vector<QWidget*> order{cmbScatter[0], cmbScatter[1], cmbScatter[2], chartScatter, Button3, Button4, gridLog};
+    order.insert(order.end(), ChannelBox.begin(), ChannelBox.end());
+    order.insert(order.end(), {Button14, btnSecondLog, ButtonLogCalibration, cmbLogView});
+    for (size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 }
 
 void TForm1::Button1Click(QObject*)

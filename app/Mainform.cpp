@@ -73,6 +73,7 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent)
     BuildFuelFromLambda();   // its button and proposal lines on the Fuel page, its panel
     BuildRestorePoints();   // its command on the Setup page, the log's calibration on the Logging page
     BuildSecondLog(TabSheet[4]);   // left of the log's calibration
+    OrderLoggingPageTabs();
 
     // Construction proper, in this order. The link's flags and counters start as after any
     // reset: a read to do, no upload, the ECU not heard, the watchdog and counters from zero.

@@ -488,6 +488,7 @@ private:
     // The Logging page at the window's size: the view takes what the window grows by beyond
     // DefaultSize, the rows under it move down, the right-hand controls keep to the right edge.
     void PlaceLoggingPage();
+    void OrderLoggingPageTabs();                // Tab in reading order, once every control stands
     std::vector<std::pair<QPointer<QWidget>, QRect>> loggingHomes_;   // each control as built
     void BuildSetupPage();
     void BuildPortControls(QWidget* page);

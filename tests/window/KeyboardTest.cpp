@@ -3,6 +3,7 @@
 // over no other, Shift+F10 opens a grid's commands, a map cell is named by its column's
 // breakpoint, the windows are windows to a screen reader, and the Fuel from lambda panel is
 // worked by Tab too and closed by Esc.
+#include <QCheckBox>
 #include <QAbstractItemView>
 #include <QAbstractSpinBox>
 #include <QAccessible>
@@ -102,6 +103,13 @@ TEST_F(KeyboardTest, TabReachesAndLeavesEveryControlOfEveryPageAndEachHasANameTo
         }
         if (page == calibration::PageFuel) {   // the button right after the setting above it, "Base fuel"
             EXPECT_EQ(at(form->ButtonFuelFromLambda), at(form->SettingEdit.at(442)) + 1);
+        }
+        if (page == 4) {   // the rows under the log view left to right, top to bottom, the view's choice last
+            EXPECT_LT(at(form->Button4), at(form->gridLog));
+            EXPECT_LT(at(form->gridLog), at(form->ChannelBox[0]));
+            EXPECT_LT(at(form->ChannelBox[13]), at(form->Button14));
+            EXPECT_LT(at(form->Button14), at(form->btnSecondLog));
+            EXPECT_LT(at(form->btnSecondLog), at(form->cmbLogView));   // (the log's calibration between them is off here)
         }
     }
 
