@@ -11,6 +11,7 @@
 #include "live/Cgauges.h"
 #include "live/LambdaDisplay.h"
 #include "live/LiveDecode.h"
+#include "logging/LogChannels.h"
 #include "base/NumberFormat.h"
 
 namespace {
@@ -263,8 +264,12 @@ void TForm1::BuildGaugesPage()
 
 void TForm1::ProcessLiveReply(char letter, uint16_t address, uint8_t data)
 {
-    for (const live::BoxWrite& write : live::DecodeLive(letter, address, data))
-        SetBoxText(LiveBox(*this, write.box), write.text);
+    for (const live::BoxWrite& write : live::DecodeLive(letter, address, data)) {
+        QLineEdit* box = LiveBox(*this, write.box);
+        SetBoxText(box, write.text);
+        for (int k = 0; k < logging::kLogChannelCount; ++k)
+            if (LogSourceEdit[size_t(k)] == box) LogChannelHeard[size_t(k)] = true;
+    }
     ShowLiveOnMaps(letter, address, data);   // the map page's strip and operating points
     if (letter != 'c') return;
     // A box the user typed into that is not a number throws here, after the two writes and

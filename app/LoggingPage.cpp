@@ -249,6 +249,7 @@ void TForm1::Button1Click(QObject*)
 {
     if (!ConfirmDiscardLog()) return;
     LoggingActive = 1;
+    LogSamplesWaited = 0;
     StatusBar1->SetPanelText(kStatusPanelLogging, kLoggingText);
     TrackBar1->hide();   // before the position is reset, so that the reset shows nothing
     chartScatter->ClearSelection();   // it picked samples of the log going away
@@ -279,6 +280,11 @@ void TForm1::Button2Click(QObject*)
 
 void TForm1::AddLogSample()
 {
+    const bool allHeard = std::all_of(LogChannelHeard.begin(), LogChannelHeard.end(), [](bool heard) { return heard; });
+    if (!allHeard && LogSamplesWaited < LogWaitSamples) {
+        ++LogSamplesWaited;
+        return;
+    }
     std::array<QString, kLogChannelCount> texts;
     for (int k = 0; k < kLogChannelCount; ++k) texts[k] = LogSourceEdit[k] ? LogSourceEdit[k]->text() : QString();
     // All fourteen points or none: a text that does not convert drops the whole sample, and

@@ -240,6 +240,12 @@ public:
     // ---- private state (public so tests can observe it) -------------------------------------
     calibration::EepromImage EepromImage{};
     uint8_t LoggingActive = 0;
+    // The live boxes start at "0", which the ECU never sent: a recording started before every
+    // channel's reply has come waits for them, a few samples at most (an ECU that never sends
+    // one of them still gets its log).
+    std::array<bool, 14> LogChannelHeard{};     // by channel: a reply has written its box
+    int LogSamplesWaited = LogWaitSamples;      // samples left out at the start of this recording
+    static constexpr int LogWaitSamples = 3;
     transfer::UploadCheck UploadCheck;          // what the running upload left in doubt or found differing
     std::set<uint16_t> Doubtful;                // addresses the ECU may hold another byte at: read back
     bool VerifyEveryUpload = false;             // Setup page switch: read all 500 back after an upload

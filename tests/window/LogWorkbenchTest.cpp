@@ -69,6 +69,7 @@ protected:
     }
     void RecordSamples(int from, int to)
     {
+        form->LogChannelHeard.fill(true);   // the texts stand for what the ECU sent
         for (int i = from; i < to; ++i) {
             for (int k = 0; k < kLogChannelCount; ++k) form->LogSourceEdit[k]->setText(Live(i)[k]);
             form->AddLogSample();

@@ -93,6 +93,7 @@ protected:
     // One sample taken exactly as the polling tick takes it.
     void Record(const Texts& texts)
     {
+        form->LogChannelHeard.fill(true);   // the texts stand for what the ECU sent
         SetEdits(texts);
         form->AddLogSample();
     }
@@ -224,6 +225,24 @@ TEST_F(LoggingTest, PageAsBuilt)
     EXPECT_EQ(form->TrackBar1->maximum(), 0);
     EXPECT_EQ(form->LoggingActive, 0);
     EXPECT_EQ(form->StatusBar1->PanelText(4), "");
+}
+
+// The live boxes start at "0": a recording started as polling begins holds none of those zeros,
+// only what the ECU sent.
+TEST_F(LoggingTest, ARecordingStartedAsPollingBeginsHoldsOnlyWhatTheEcuSent)
+{
+    ecu->SetLiveReply('F', 23, 100);    // lambda 1.00, POT 23
+    ecu->SetLiveReply('H', 850, 25);    // EGT 850 °C, oil 2.5
+    ASSERT_TRUE(WaitForReadComplete());
+    form->FormShortCut(Qt::Key_F4);   // polling begins here, with the boxes still at "0"
+    form->Button12->click();
+    ASSERT_TRUE(WaitFor([&] { return Samples() >= 3; }));
+    form->Button13->click();
+    for (int i = 0; i < Samples(); ++i) {
+        EXPECT_EQ(form->Chart10->YValue(6, i), 10) << "lambda, sample " << i;
+        EXPECT_EQ(form->Chart10->YValue(11, i), 85) << "EGT, sample " << i;
+        EXPECT_EQ(form->Chart10->YValue(12, i), 2.5) << "oil, sample " << i;
+    }
 }
 
 TEST_F(LoggingTest, RecordingAgainstTheEcu)
