@@ -328,22 +328,32 @@ void TForm1::Button3Click(QObject*)
     SaveLogCalibrations(path);   // beside it: the log file stays as it always was
 }
 
-void TForm1::Button4Click(QObject*)
+std::optional<logging::LogLoadResult> TForm1::ChooseAndReadLog(QString* path)
 {
     OpenDialog1.FilterIndex = kLogFilterIndex;
     OpenDialog1.FolderKind = kLogFolder;
-    if (!OpenDialog1.Execute(this)) return;
-    // The file is read before the chart is emptied: a file that is no log must not wipe a run.
-    const QString path = OpenDialog1.FileName;
+    if (!OpenDialog1.Execute(this)) return std::nullopt;
+    *path = OpenDialog1.FileName;
     const int series = Chart10->SeriesCount();
-    const logging::LogMemoryEstimate need = logging::EstimateLogMemory(path, series);
-    if (need.TooBig() && !ui::Ask(this, logging::BigLogQuestion(path, need), QStringLiteral("Load"), QStringLiteral("Cancel")))
-        return;
-    logging::LogLoadResult load = logging::ParseLogFile(path, series);
+    const logging::LogMemoryEstimate need = logging::EstimateLogMemory(*path, series);
+    if (need.TooBig() && !ui::Ask(this, logging::BigLogQuestion(*path, need), QStringLiteral("Load"), QStringLiteral("Cancel")))
+        return std::nullopt;
+    logging::LogLoadResult load = logging::ParseLogFile(*path, series);
     if (load.Refused()) {
-        ui::ShowError(this, logging::LoadRefusalMessage(path, load, series));
-        return;
+        ui::ShowError(this, logging::LoadRefusalMessage(*path, load, series));
+        return std::nullopt;
     }
+    return load;
+}
+
+void TForm1::Button4Click(QObject*)
+{
+    // The file is read before the chart is emptied: a file that is no log must not wipe a run.
+    QString path;
+    std::optional<logging::LogLoadResult> read = ChooseAndReadLog(&path);
+    if (!read) return;
+    logging::LogLoadResult& load = *read;
+    const int series = Chart10->SeriesCount();
     if (!ConfirmDiscardLog()) return;
     chartScatter->ClearSelection();   // it picked samples of the log going away
     logging::ClearLog(*Chart10);

@@ -31,6 +31,7 @@
 #include "ecu/Protocol.h"
 #include "logging/FuelFromLambda.h"
 #include "logging/CellTable.h"
+#include "logging/LogLoad.h"
 #include "logging/LogState.h"
 #include "ui/Dialogs.h"
 #include "ui/StringGrid.h"
@@ -416,6 +417,9 @@ public:
     void AddLogSample();
     void Button3Click(QObject* Sender);         // log save
     void Button4Click(QObject* Sender);         // log load
+    // The log file the person picks, read; nothing when they cancel, or said no to a file that may
+    // not fit in memory, or the file was refused (which they were told).
+    std::optional<logging::LogLoadResult> ChooseAndReadLog(QString* path);
     void Button14Click(QObject* Sender);        // export CSV
     void LineSeries10Click(QObject* Sender, int ValueIndex);
     void TrackBar1Change(QObject* Sender);

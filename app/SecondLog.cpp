@@ -16,13 +16,6 @@
 #include "ui/Dialogs.h"
 #include "ui/LogChart.h"
 
-namespace {
-
-constexpr int kLogFilterIndex = 2;   // "Quenrix Log|*.qxl" in the dialogs' shared filter
-const QString kLogFolder = QStringLiteral("logs");
-
-}  // namespace
-
 void TForm1::BuildSecondLog(QWidget* page)
 {
     btnSecondLog = new QPushButton(QStringLiteral("Second log"), page);
@@ -91,21 +84,13 @@ void TForm1::BuildSecondLog(QWidget* page)
 
 void TForm1::SecondLogLoad()
 {
-    OpenDialog1.FilterIndex = kLogFilterIndex;
-    OpenDialog1.FolderKind = kLogFolder;
-    if (!OpenDialog1.Execute(this)) return;
-    const QString path = OpenDialog1.FileName;
-    const int series = Chart10->SeriesCount();
-    // Two logs in memory at once: the same question as a load asks, for this one.
-    const logging::LogMemoryEstimate need = logging::EstimateLogMemory(path, series);
-    if (need.TooBig() && !ui::Ask(this, logging::BigLogQuestion(path, need), QStringLiteral("Load"), QStringLiteral("Cancel")))
-        return;
-    logging::LogLoadResult load = logging::ParseLogFile(path, series);
-    if (load.Refused()) {   // the second log shown so far, if any, stays
-        ui::ShowError(this, logging::LoadRefusalMessage(path, load, series));
-        return;
-    }
-    const QString shortfall = logging::LoadShortfallMessage(path, load, series);
+    // Refused (or too big for what memory is left beside the first log), the second log shown so
+    // far, if any, stays.
+    QString path;
+    std::optional<logging::LogLoadResult> read = ChooseAndReadLog(&path);
+    if (!read) return;
+    logging::LogLoadResult& load = *read;
+    const QString shortfall = logging::LoadShortfallMessage(path, load, Chart10->SeriesCount());
     Chart10->SetSecondLog(std::move(load.samples.series));
     SecondLogName = QFileInfo(path).fileName();
     SecondLogPicked = -1;
