@@ -27,7 +27,7 @@ void TForm1::BuildSecondLog(QWidget* page)
     btnSecondLog->setMenu(menu);
 
     // The keys act anywhere on the Logging page, the chart and the slider included.
-    auto action = [this, page, menu](const char* name, const QString& text, const QKeySequence& key) {
+    auto action = [page, menu](const char* name, const QString& text, const QKeySequence& key) {
         auto* a = new QAction(text, page);
         a->setObjectName(QLatin1String(name));
         a->setShortcut(key);
